@@ -1,0 +1,57 @@
+#include "keypoint_target.h"
+
+#include <algorithm>
+#include <array>
+
+#include <opencv2/features2d.hpp>
+
+#include "crop_image.h"
+
+namespace zentrel {
+
+namespace {
+
+int GridIndex(float position, int extent) {
+    if (extent <= 0) return 0;
+    const int index = (static_cast<int>(position) * kGridCells) / extent;
+    return std::clamp(index, 0, kGridCells - 1);
+}
+
+}  // namespace
+
+GridCell DensestCell(const std::vector<cv::KeyPoint>& keypoints, int rows, int columns) {
+    std::array<std::array<int, kGridCells>, kGridCells> counts{};
+    for (const cv::KeyPoint& keypoint : keypoints) {
+        const cv::Point2f kypt = keypoint.pt;
+        ++counts[GridIndex(kypt.y, rows)][GridIndex(kypt.x, columns)];
+    }
+    GridCell best{0, 0};
+    int bestCount = -1;
+    for (int row = 0; row < kGridCells; ++row) {
+        for (int column = 0; column < kGridCells; ++column) {
+            if (counts[row][column] > bestCount) {
+                bestCount = counts[row][column];
+                best = {row, column};
+            }
+        }
+    }
+    return best;
+}
+
+cv::Mat FindKeypointTarget(cv::Mat image) {
+    const cv::Ptr<cv::AKAZE> akaze = cv::AKAZE::create(
+        cv::AKAZE::DESCRIPTOR_MLDB, 0, 3, 0.001f, 4, 4, cv::KAZE::DIFF_PM_G2);
+    std::vector<cv::KeyPoint> keypoints;
+    cv::Mat desc;
+    akaze->detectAndCompute(image, cv::noArray(), keypoints, desc, false);
+
+    const int rows = image.rows;
+    const int columns = image.cols;
+    const GridCell cell = DensestCell(keypoints, rows, columns);
+    // The region is computed on its own, not from the counting boundaries, so
+    // it always lies inside the image.
+    return CropImage(image, (columns * cell.column) / kGridCells, (rows * cell.row) / kGridCells,
+                     columns / kGridCells, rows / kGridCells);
+}
+
+}  // namespace zentrel

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace zentrel {
+
+constexpr int kGridCells = 10;
+
+struct GridCell {
+    int row;
+    int column;
+};
+
+// The densest cell of a 10 x 10 grid over an image of `rows` x `columns`,
+// counting keypoints by truncated position; ties go to the first cell in
+// row-major order. A position outside the image counts in the nearest cell.
+GridCell DensestCell(const std::vector<cv::KeyPoint>& keypoints, int rows, int columns);
+
+// The template for the repeat search: the densest cell's region of `image`,
+// a tenth of its width and height, as a view of its pixels.
+cv::Mat FindKeypointTarget(cv::Mat image);
+
+}  // namespace zentrel

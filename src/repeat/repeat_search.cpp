@@ -1,0 +1,143 @@
+#include "repeat_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include <opencv2/imgproc.hpp>
+
+#include "crop_image.h"
+#include "keypoint_target.h"
+
+namespace zentrel {
+
+float PointDistance(Vector2 a, Vector2 b) {
+    const float dx = a.x - b.x;
+    const float dy = a.y - b.y;
+    const float sum = dx * dx + dy * dy;
+    return std::sqrt(sum);
+}
+
+std::int64_t WorkingHeight(int rows, int columns) {
+    return std::int64_t{rows} * kWorkingWidth / columns;
+}
+
+cv::Mat MakeWorkingImage(const cv::Mat& input) {
+    cv::Mat resized;
+    cv::resize(input, resized, cv::Size(kWorkingWidth, static_cast<int>(WorkingHeight(input.rows, input.cols))), 0,
+               0, cv::INTER_LINEAR);
+    switch (resized.depth()) {
+        case CV_8U:
+        case CV_32F:
+            return resized;
+        case CV_16U: {
+            cv::Mat converted;
+            resized.convertTo(converted, CV_32F, 1.0 / 65535);
+            return converted;
+        }
+        case CV_16S: {
+            cv::Mat converted;
+            resized.convertTo(converted, CV_32F, 1.0 / 65535, 32768.0 / 65535);
+            return converted;
+        }
+        default: {
+            cv::Mat converted;
+            resized.convertTo(converted, CV_32F);
+            return converted;
+        }
+    }
+}
+
+std::vector<HighPos> GatherCandidates(const cv::Mat& scores, float span) {
+    std::vector<HighPos> resultHigh;
+    for (int i = 0; i < scores.rows; ++i) {
+        const float* row = scores.ptr<float>(i);
+        for (int j = 0; j < scores.cols; ++j) {
+            const double s = static_cast<double>(row[j] / 100.0f);
+            if (!(s > 0)) continue;
+            const Vector2 p{static_cast<float>(j), static_cast<float>(i)};
+            bool near = false;
+            for (HighPos& candidate : resultHigh) {
+                if (PointDistance(candidate.position, p) < span) {
+                    near = true;
+                    if (s > candidate.similarity) candidate = HighPos{s, p};
+                }
+            }
+            if (!near) resultHigh.push_back(HighPos{s, p});
+        }
+    }
+    return resultHigh;
+}
+
+void PruneCandidates(std::vector<HighPos>& candidates, float span) {
+    for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(candidates.size()) - 1; ++i) {
+        for (std::ptrdiff_t j = i + 1; j < static_cast<std::ptrdiff_t>(candidates.size());) {
+            if (PointDistance(candidates[i].position, candidates[j].position) < span &&
+                candidates[i].similarity >= candidates[j].similarity) {
+                candidates.erase(candidates.begin() + j);  // the next one moves into j
+            } else {
+                ++j;
+            }
+        }
+    }
+}
+
+void OrderCandidates(std::vector<HighPos>& candidates) {
+    const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(candidates.size());
+    for (std::ptrdiff_t i = 0; i < size - 1; ++i) {
+        std::ptrdiff_t best = i;
+        for (std::ptrdiff_t j = i + 1; j < size; ++j) {
+            if (candidates[j].similarity >= candidates[best].similarity) best = j;
+        }
+        std::swap(candidates[i], candidates[best]);
+    }
+}
+
+void FindRepeatCandidates(cv::Mat input) {
+    const int H = input.rows;
+    const int W = input.cols;
+    const cv::Mat resizedInput = MakeWorkingImage(input);
+    const int R = resizedInput.rows;
+    const int C = resizedInput.cols;
+
+    const cv::Mat CropedInput = CropImage(resizedInput, static_cast<int>(C * 0.25),
+                                          static_cast<int>(R * 0.25), static_cast<int>(C * 0.5),
+                                          static_cast<int>(R * 0.5));
+    const cv::Mat target = FindKeypointTarget(CropedInput);
+    const int th = target.rows;
+    const int tw = target.cols;
+
+    cv::Mat result(R - th + 1, C - tw + 1, CV_32FC1);
+    cv::matchTemplate(resizedInput, target, result, cv::TM_CCOEFF_NORMED);
+    cv::threshold(result, result, kScoreThreshold, 1.0, cv::THRESH_TOZERO);
+    const float span = std::max(static_cast<float>(tw), static_cast<float>(th));
+
+    std::vector<HighPos> resultHigh = GatherCandidates(result, span);
+    PruneCandidates(resultHigh, span);
+    OrderCandidates(resultHigh);
+
+    std::vector<Vector2> posList;
+    std::vector<float> simList;
+    posList.reserve(resultHigh.size());
+    simList.reserve(resultHigh.size());
+    const float halfSpan = span / 2;
+    for (const HighPos& candidate : resultHigh) {
+        posList.push_back({static_cast<float>(static_cast<int>(candidate.position.x)) + halfSpan,
+                           static_cast<float>(static_cast<int>(candidate.position.y)) + halfSpan});
+        simList.push_back(static_cast<float>(candidate.similarity));
+    }
+
+    if (!simList.empty()) {
+        const float base = simList[0];
+        for (std::size_t k = 0; k < posList.size(); ++k) {
+            const Vector2 tempRepeatFoundElem{
+                (static_cast<float>(W) * posList[k].x) / static_cast<float>(C),
+                (static_cast<float>(H) * posList[k].y) / static_cast<float>(R)};
+            foundList.push_back(tempRepeatFoundElem);
+            simList[k] = simList[k] / base;
+        }
+    }
+    highList = simList;
+}
+
+}  // namespace zentrel

@@ -1,0 +1,52 @@
+// The template-match repeat search: a template cut from the middle of the
+// image is matched over the whole image at a working width of 600 columns,
+// and one candidate is kept per cluster of strong matches.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "result_state.h"
+
+namespace zentrel {
+
+constexpr int kWorkingWidth = 600;
+constexpr float kScoreThreshold = 0.3f;
+
+// One match candidate. Plain record, like Vector2.
+struct HighPos {
+    double similarity;  // the match score divided by 100
+    Vector2 position;   // top-left corner of the placement, working pixels
+};
+
+// Euclidean distance, every step in single precision.
+float PointDistance(Vector2 a, Vector2 b);
+
+// Rows of the working image for an input of `rows` x `columns`:
+// rows * 600 / columns, truncated. Wide enough not to overflow.
+std::int64_t WorkingHeight(int rows, int columns);
+
+// The working image: `input` resized to 600 columns, and converted to 32-bit
+// float when its depth is one the matcher cannot take.
+cv::Mat MakeWorkingImage(const cv::Mat& input);
+
+// Candidates from a thresholded score map (CV_32FC1), in scan order: a cell
+// closer than `span` to a candidate overwrites every weaker one it is near,
+// and starts a new candidate when it is near none.
+std::vector<HighPos> GatherCandidates(const cv::Mat& scores, float span);
+
+// Drops every later candidate closer than `span` to an earlier one whose
+// score is at least as high.
+void PruneCandidates(std::vector<HighPos>& candidates, float span);
+
+// Best first; among equal scores the later one is picked first.
+void OrderCandidates(std::vector<HighPos>& candidates);
+
+// Runs the search on `input` and leaves the candidates' centres, in input
+// pixels, appended to foundList and their scores relative to the best in
+// highList.
+void FindRepeatCandidates(cv::Mat input);
+
+}  // namespace zentrel
