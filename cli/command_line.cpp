@@ -1,0 +1,215 @@
+#include "command_line.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "zentrel/zentrel.h"
+
+namespace zentrel::cli {
+
+namespace {
+
+constexpr int kMaxJobs = 256;
+
+const char* const kToolHelp =
+    "Usage: zentrel COMMAND [OPTION]... IMAGE...\n"
+    "Finds the repeat rectangle of patterned images and rectifies perspective.\n"
+    "\n"
+    "Commands:\n"
+    "  repeat IMAGE...                 print the repeat rectangle of each image\n"
+    "  rectify IMAGE --corners LIST    warp a quadrilateral of IMAGE to an upright\n"
+    "                                  rectangle saved as NAME_pers.EXT beside it\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help, or a command's help after its name\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit status: 0 when every image succeeded, 1 when any failed, 2 for a usage\n"
+    "error. Results go to standard output, messages to standard error.\n"
+    "Run 'zentrel COMMAND --help' for a command's options.\n";
+
+const char* const kRepeatHelp =
+    "Usage: zentrel repeat [OPTION]... IMAGE...\n"
+    "Prints the repeat rectangle (the tile of the repeating pattern) of each\n"
+    "image, one line per image in the order given:\n"
+    "  PATH  X Y WIDTH HEIGHT\n"
+    "An image that fails is named on standard error with the reason, and has no\n"
+    "result line.\n"
+    "\n"
+    "Options:\n"
+    "  --json           print one JSON array of objects with path, x, y, width,\n"
+    "                   height, ok and error instead of text lines\n"
+    "  --preview DIR    write NAME_repeat.png (the image, at most 1200 pixels wide,\n"
+    "                   with the rectangle and the candidate centres drawn) and\n"
+    "                   NAME_tile.png (the tile repeated 3 x 3) into DIR\n"
+    "  -j, --jobs N     analyse with N worker processes (default 1)\n"
+    "  --trace          copy the library's trace lines to standard error\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "Exit status: 0 when every image succeeded, 1 when any failed, 2 for a usage\n"
+    "error.\n";
+
+const char* const kRectifyHelp =
+    "Usage: zentrel rectify [OPTION]... IMAGE --corners X1,Y1,X2,Y2,X3,Y3,X4,Y4\n"
+    "Warps the quadrilateral with the given corners (in any order) to an upright\n"
+    "rectangle and saves it beside IMAGE as NAME_pers.EXT, in the format EXT\n"
+    "names. Prints the path written.\n"
+    "\n"
+    "Options:\n"
+    "  --corners LIST   the four corners as eight integers, x before y (required)\n"
+    "  --json           print a JSON object with path, output, ok and error\n"
+    "  --preview DIR    write NAME_quad.png into DIR: the image with the ordered\n"
+    "                   corners and the quadrilateral drawn\n"
+    "  --trace          copy the library's trace lines to standard error\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "Exit status: 0 when the image was written, 1 when not, 2 for a usage error.\n";
+
+std::optional<int> ParseInt(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT_MIN || value > INT_MAX) return std::nullopt;
+    // strtol skips leading white space; a corner written " 5" is a typo.
+    if (text.front() == ' ' || text.front() == '\t') return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// Matches "--name VALUE" and "--name=VALUE" (and "-jN" for the short -j).
+class ArgumentCursor {
+public:
+    ArgumentCursor(const std::vector<std::string>& arguments, std::string topic)
+        : arguments_(arguments), topic_(std::move(topic)) {}
+
+    bool Done() const { return next_ >= arguments_.size(); }
+    const std::string& Take() { return arguments_[next_++]; }
+
+    // The option's value if `argument` is `name` or `name=...`.
+    std::optional<std::string> ValueFor(const std::string& argument, const std::string& name) {
+        if (argument == name) {
+            if (Done()) throw UsageError("option '" + name + "' needs a value", topic_);
+            return Take();
+        }
+        if (argument.compare(0, name.size() + 1, name + "=") == 0) {
+            return argument.substr(name.size() + 1);
+        }
+        return std::nullopt;
+    }
+
+private:
+    const std::vector<std::string>& arguments_;
+    std::string topic_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::array<int, 8>> ParseCorners(const std::string& text) {
+    std::array<int, 8> corners{};
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        const std::size_t comma = text.find(',', start);
+        const bool last = k + 1 == corners.size();
+        if (last != (comma == std::string::npos)) return std::nullopt;
+        const std::optional<int> value =
+            ParseInt(text.substr(start, last ? std::string::npos : comma - start));
+        if (!value) return std::nullopt;
+        corners[k] = *value;
+        start = comma + 1;
+    }
+    return corners;
+}
+
+Options ParseCommandLine(const std::vector<std::string>& arguments) {
+    Options options;
+    if (arguments.empty()) throw UsageError("no command given", "");
+    const std::string& first = arguments.front();
+    if (first == "-h" || first == "--help") return options;
+    if (first == "--version") {
+        options.command = Command::Version;
+        return options;
+    }
+    if (first == "repeat") {
+        options.command = Command::Repeat;
+    } else if (first == "rectify") {
+        options.command = Command::Rectify;
+    } else if (!first.empty() && first[0] == '-') {
+        throw UsageError("unknown option '" + first + "'", "");
+    } else {
+        throw UsageError("unknown command '" + first + "'", "");
+    }
+    const bool repeat = options.command == Command::Repeat;
+
+    const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+    ArgumentCursor cursor(rest, first);
+    bool cornersGiven = false;
+    bool optionsEnded = false;
+    while (!cursor.Done()) {
+        const std::string argument = cursor.Take();
+        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            options.images.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "-h" || argument == "--help") {
+            Options help;
+            help.helpTopic = first;
+            return help;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--trace") {
+            options.trace = true;
+        } else if (auto folder = cursor.ValueFor(argument, "--preview")) {
+            if (folder->empty()) throw UsageError("--preview needs a folder name", first);
+            options.previewFolder = *folder;
+        } else if (auto corners = cursor.ValueFor(argument, "--corners"); corners && !repeat) {
+            const auto parsed = ParseCorners(*corners);
+            if (!parsed) {
+                throw UsageError(
+                    "--corners needs eight integers separated by commas, not '" + *corners + "'",
+                    first);
+            }
+            options.corners = *parsed;
+            cornersGiven = true;
+        } else if (repeat && (argument == "-j" || argument.compare(0, 2, "-j") == 0 ||
+                              argument == "--jobs" || argument.compare(0, 7, "--jobs=") == 0)) {
+            std::optional<std::string> value;
+            if (argument.compare(0, 6, "--jobs") == 0) {
+                value = cursor.ValueFor(argument, "--jobs");
+            } else if (argument.size() > 2) {
+                value = argument.substr(2);
+            } else {
+                value = cursor.ValueFor(argument, "-j");
+            }
+            const std::optional<int> jobs = ParseInt(*value);
+            if (!jobs || *jobs < 1 || *jobs > kMaxJobs) {
+                throw UsageError("-j needs a number of processes from 1 to " +
+                                     std::to_string(kMaxJobs) + ", not '" + *value + "'",
+                                 first);
+            }
+            options.jobs = *jobs;
+        } else {
+            throw UsageError("unknown option '" + argument + "'", first);
+        }
+    }
+
+    if (options.images.empty()) throw UsageError("no image given", first);
+    if (!repeat) {
+        if (options.images.size() > 1) throw UsageError("rectify takes one image", first);
+        if (!cornersGiven) throw UsageError("rectify needs --corners", first);
+    }
+    return options;
+}
+
+std::string HelpText(const std::string& topic) {
+    if (topic == "repeat") return kRepeatHelp;
+    if (topic == "rectify") return kRectifyHelp;
+    return kToolHelp;
+}
+
+std::string VersionText() { return std::string("zentrel ") + ZENTREL_VERSION_STRING + "\n"; }
+
+}  // namespace zentrel::cli

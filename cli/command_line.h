@@ -1,0 +1,48 @@
+// The tool's command line: subcommands, options and help texts.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zentrel::cli {
+
+enum class Command { Help, Version, Repeat, Rectify };
+
+struct Options {
+    Command command = Command::Help;
+    // For Command::Help: "" for the tool, otherwise the subcommand's name.
+    std::string helpTopic;
+    std::vector<std::string> images;
+    bool json = false;
+    bool trace = false;
+    std::optional<std::string> previewFolder;
+    int jobs = 1;
+    // x1,y1,x2,y2,x3,y3,x4,y4 as written on the command line.
+    std::array<int, 8> corners{};
+};
+
+// A command line that cannot be run; the tool exits with status 2.
+class UsageError : public std::runtime_error {
+public:
+    UsageError(const std::string& message, std::string topic)
+        : std::runtime_error(message), topic_(std::move(topic)) {}
+    // The subcommand whose --help would have helped, or "".
+    const std::string& topic() const { return topic_; }
+
+private:
+    std::string topic_;
+};
+
+// `arguments` excludes the program name.
+Options ParseCommandLine(const std::vector<std::string>& arguments);
+
+// Eight comma-separated integers; nothing if the text is anything else.
+std::optional<std::array<int, 8>> ParseCorners(const std::string& text);
+
+std::string HelpText(const std::string& topic);
+std::string VersionText();
+
+}  // namespace zentrel::cli

@@ -1,0 +1,163 @@
+#include "image_job.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "call_status.h"
+#include "image_path.h"
+#include "preview_pictures.h"
+#include "result_state.h"
+#include "trace.h"
+#include "zentrel/zentrel.h"
+
+namespace zentrel::cli {
+
+namespace {
+
+// The library's input path limit is 199 characters; the buffer must also hold
+// the "_pers" output path, and 205 bytes is what the library asks for.
+constexpr std::size_t kMinimumPathBuffer = 205;
+
+// Points the library's trace at a buffer (or nowhere) for one call.
+class TraceCapture {
+public:
+    explicit TraceCapture(bool keep) { SetTraceStream(keep ? &buffer_ : nullptr); }
+    ~TraceCapture() { SetTraceStream(nullptr); }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+    std::string Text() const { return buffer_.str(); }
+
+private:
+    std::ostringstream buffer_;
+};
+
+void PutInt(std::string& out, std::int64_t value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    out.append(bytes, sizeof bytes);
+}
+
+void PutString(std::string& out, const std::string& text) {
+    PutInt(out, static_cast<std::int64_t>(text.size()));
+    out += text;
+}
+
+class Reader {
+public:
+    explicit Reader(const std::string& bytes) : bytes_(bytes) {}
+    bool Int(std::int64_t& value) {
+        if (bytes_.size() - at_ < sizeof value) return false;
+        std::memcpy(&value, bytes_.data() + at_, sizeof value);
+        at_ += sizeof value;
+        return true;
+    }
+    bool Int(int& value) {
+        std::int64_t wide = 0;
+        if (!Int(wide)) return false;
+        value = static_cast<int>(wide);
+        return true;
+    }
+    bool String(std::string& text) {
+        std::int64_t size = 0;
+        if (!Int(size) || size < 0 || static_cast<std::uint64_t>(size) > bytes_.size() - at_) {
+            return false;
+        }
+        text.assign(bytes_, at_, static_cast<std::size_t>(size));
+        at_ += static_cast<std::size_t>(size);
+        return true;
+    }
+    bool AtEnd() const { return at_ == bytes_.size(); }
+
+private:
+    const std::string& bytes_;
+    std::size_t at_ = 0;
+};
+
+}  // namespace
+
+RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
+    RepeatOutcome outcome;
+    std::vector<cv::Point> centres;
+    {
+        TraceCapture capture(settings.keepTrace);
+        ShowRepeatPoints(path.c_str());
+        outcome.trace = capture.Text();
+        // The getters would keep the previous image's rectangle after a failure.
+        outcome.ok = LastCallOutcome().succeeded;
+        outcome.error = LastCallOutcome().error;
+        if (outcome.ok) {
+            outcome.x = ReturnX();
+            outcome.y = ReturnY();
+            outcome.width = ReturnW();
+            outcome.height = ReturnH();
+            centres = checkPoints;
+        }
+    }
+    if (outcome.ok && settings.previewFolder) {
+        outcome.previewError = WriteRepeatPreview(
+            path, *settings.previewFolder,
+            cv::Rect(outcome.x, outcome.y, outcome.width, outcome.height), centres);
+    }
+    return outcome;
+}
+
+RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
+                          const JobSettings& settings) {
+    RectifyOutcome outcome;
+    const std::optional<ImagePathPieces> pieces = SplitImagePath(path);
+    if (!pieces) {
+        outcome.error = "the file name has no extension, so no NAME_pers.EXT can be formed";
+        return outcome;
+    }
+    const std::size_t joined =
+        pieces->folder.size() + pieces->name.size() + pieces->extension.size() + 1;
+    std::vector<char> savePath(std::max(kMinimumPathBuffer, joined + 6), '\0');
+    std::memcpy(savePath.data(), pieces->folder.c_str(), pieces->folder.size() + 1);
+    {
+        TraceCapture capture(settings.keepTrace);
+        SavePerspectiveImage(corners[0], corners[2], corners[4], corners[6], corners[1], corners[3],
+                             corners[5], corners[7], savePath.data(), pieces->name.c_str(),
+                             pieces->extension.c_str());
+        outcome.trace = capture.Text();
+        outcome.ok = LastCallOutcome().succeeded;
+        outcome.error = LastCallOutcome().error;
+    }
+    if (!outcome.ok) return outcome;
+    outcome.output = savePath.data();
+    if (settings.previewFolder) {
+        outcome.previewError = WriteQuadPreview(path, *settings.previewFolder, corners);
+    }
+    return outcome;
+}
+
+std::string EncodeRepeatOutcome(const RepeatOutcome& outcome) {
+    std::string out;
+    PutInt(out, outcome.ok ? 1 : 0);
+    PutInt(out, outcome.x);
+    PutInt(out, outcome.y);
+    PutInt(out, outcome.width);
+    PutInt(out, outcome.height);
+    PutString(out, outcome.error);
+    PutString(out, outcome.trace);
+    PutString(out, outcome.previewError);
+    return out;
+}
+
+std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes) {
+    Reader reader(bytes);
+    RepeatOutcome outcome;
+    std::int64_t ok = 0;
+    if (!reader.Int(ok) || !reader.Int(outcome.x) || !reader.Int(outcome.y) ||
+        !reader.Int(outcome.width) || !reader.Int(outcome.height) ||
+        !reader.String(outcome.error) || !reader.String(outcome.trace) ||
+        !reader.String(outcome.previewError) || !reader.AtEnd()) {
+        return std::nullopt;
+    }
+    outcome.ok = ok != 0;
+    return outcome;
+}
+
+}  // namespace zentrel::cli

@@ -1,0 +1,44 @@
+// One library call per image, with its outcome gathered for the tool.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace zentrel::cli {
+
+struct JobSettings {
+    bool keepTrace = false;
+    std::optional<std::string> previewFolder;
+};
+
+struct RepeatOutcome {
+    bool ok = false;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    std::string error;         // the library's reason when !ok
+    std::string trace;         // the call's trace lines, when kept
+    std::string previewError;  // why the preview pictures were not written
+};
+
+struct RectifyOutcome {
+    bool ok = false;
+    std::string output;  // the path written
+    std::string error;
+    std::string trace;
+    std::string previewError;
+};
+
+RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings);
+
+// `corners` are x1,y1,...,x4,y4.
+RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
+                          const JobSettings& settings);
+
+// Worker processes hand outcomes to the parent as bytes.
+std::string EncodeRepeatOutcome(const RepeatOutcome& outcome);
+std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes);
+
+}  // namespace zentrel::cli

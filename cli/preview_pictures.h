@@ -1,0 +1,34 @@
+// Pictures that let a person check a result at a glance.
+#pragma once
+
+#include <array>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+namespace zentrel::cli {
+
+// Overview pictures are scaled down to this width; smaller images keep theirs.
+constexpr int kPreviewMaxWidth = 1200;
+
+// `image` scaled to at most kPreviewMaxWidth columns, with `rect` drawn and a
+// cross on each of `centres` (all in the image's own pixels).
+cv::Mat DrawRepeatOverview(const cv::Mat& image, cv::Rect rect,
+                           const std::vector<cv::Point>& centres);
+
+// The part of `rect` inside `image`, repeated 3 x 3: when the rectangle is
+// the true tile, the seams line up. Empty if the rectangle misses the image.
+cv::Mat TileThreeByThree(const cv::Mat& image, cv::Rect rect);
+
+// `image` scaled like the overview, with the quadrilateral of `corners`
+// (x1,y1,...,x4,y4) in the library's corner order, numbered 1 to 4.
+cv::Mat DrawQuadrilateral(const cv::Mat& image, const std::array<int, 8>& corners);
+
+// Write NAME_repeat.png and NAME_tile.png, or NAME_quad.png, into `folder`.
+// Return an empty string, or why the pictures could not be written.
+std::string WriteRepeatPreview(const std::string& imagePath, const std::string& folder,
+                               cv::Rect rect, const std::vector<cv::Point>& centres);
+std::string WriteQuadPreview(const std::string& imagePath, const std::string& folder,
+                             const std::array<int, 8>& corners);
+
+}  // namespace zentrel::cli

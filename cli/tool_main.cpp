@@ -1,0 +1,198 @@
+// zentrel: the library's two jobs from the command line. Standard output
+// carries only results; messages, the progress bar and (with --trace) the
+// library's trace go to standard error.
+#include <unistd.h>
+
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <opencv2/core/utils/logger.hpp>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "command_line.h"
+#include "image_job.h"
+#include "json_text.h"
+#include "progress_bar.h"
+#include "trace.h"
+#include "worker_pool.h"
+
+namespace zentrel::cli {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void ReportFailure(const std::string& path, const std::string& reason) {
+    std::cerr << "zentrel: " << path << ": " << reason << '\n';
+}
+
+std::string JsonInt(bool present, int value) { return present ? std::to_string(value) : "null"; }
+
+std::string JsonError(bool ok, const std::string& error) { return ok ? "null" : JsonString(error); }
+
+bool PreparePreviewFolder(const Options& options) {
+    if (!options.previewFolder) return true;
+    std::error_code error;
+    std::filesystem::create_directories(*options.previewFolder, error);
+    if (error) {
+        std::cerr << "zentrel: cannot create the preview folder " << *options.previewFolder << ": "
+                  << error.message() << '\n';
+        return false;
+    }
+    return true;
+}
+
+// Prints outcomes in argument order as they become available.
+class RepeatPrinter {
+public:
+    RepeatPrinter(const Options& options, ProgressBar& bar)
+        : options_(options), bar_(bar), outcomes_(options.images.size()) {}
+
+    void Accept(std::size_t index, RepeatOutcome outcome) {
+        outcomes_[index] = std::move(outcome);
+        bar_.Advance();
+        while (next_ < outcomes_.size() && outcomes_[next_]) {
+            Print(next_, *outcomes_[next_]);
+            outcomes_[next_].reset();
+            ++next_;
+        }
+    }
+
+    void Finish() {
+        if (options_.json) std::cout << (next_ == 0 ? "[\n]\n" : "\n]\n");
+        std::cout.flush();
+    }
+
+    bool AllSucceeded() const { return allSucceeded_; }
+
+private:
+    void Print(std::size_t index, const RepeatOutcome& outcome) {
+        const std::string& path = options_.images[index];
+        bar_.Hide();
+        std::cerr << outcome.trace;
+        if (!outcome.ok) ReportFailure(path, outcome.error);
+        if (!outcome.previewError.empty()) ReportFailure(path, outcome.previewError);
+        std::cerr.flush();
+        allSucceeded_ = allSucceeded_ && outcome.ok && outcome.previewError.empty();
+
+        if (options_.json) {
+            std::cout << (index == 0 ? "[\n" : ",\n") << "  {\"path\": " << JsonString(path)
+                      << ", \"x\": " << JsonInt(outcome.ok, outcome.x)
+                      << ", \"y\": " << JsonInt(outcome.ok, outcome.y)
+                      << ", \"width\": " << JsonInt(outcome.ok, outcome.width)
+                      << ", \"height\": " << JsonInt(outcome.ok, outcome.height)
+                      << ", \"ok\": " << (outcome.ok ? "true" : "false")
+                      << ", \"error\": " << JsonError(outcome.ok, outcome.error) << "}";
+        } else if (outcome.ok) {
+            std::cout << path << "  " << outcome.x << ' ' << outcome.y << ' ' << outcome.width
+                      << ' ' << outcome.height << '\n';
+        }
+        std::cout.flush();
+        bar_.Show();
+    }
+
+    const Options& options_;
+    ProgressBar& bar_;
+    std::vector<std::optional<RepeatOutcome>> outcomes_;
+    std::size_t next_ = 0;
+    bool allSucceeded_ = true;
+};
+
+int RunRepeatCommand(const Options& options) {
+    if (!PreparePreviewFolder(options)) return kExitFailed;
+    const JobSettings settings{options.trace, options.previewFolder};
+    ProgressBar bar(options.images.size(), options.images.size() > 1 && isatty(STDERR_FILENO));
+    RepeatPrinter printer(options, bar);
+    RunJobs(
+        options.images.size(), options.jobs,
+        [&](std::size_t index) {
+            return EncodeRepeatOutcome(RunRepeat(options.images[index], settings));
+        },
+        [&](JobReport report) {
+            std::optional<RepeatOutcome> outcome;
+            if (report.delivered) outcome = DecodeRepeatOutcome(report.payload);
+            if (!outcome) {
+                outcome.emplace();
+                outcome->error = report.delivered ? "the worker process sent a garbled result"
+                                                  : report.lostReason;
+            }
+            printer.Accept(report.index, std::move(*outcome));
+        });
+    bar.Hide();
+    printer.Finish();
+    return printer.AllSucceeded() ? kExitOk : kExitFailed;
+}
+
+int RunRectifyCommand(const Options& options) {
+    if (!PreparePreviewFolder(options)) return kExitFailed;
+    const std::string& path = options.images.front();
+    const RectifyOutcome outcome =
+        RunRectify(path, options.corners, JobSettings{options.trace, options.previewFolder});
+    std::cerr << outcome.trace;
+    if (!outcome.ok) ReportFailure(path, outcome.error);
+    if (!outcome.previewError.empty()) ReportFailure(path, outcome.previewError);
+    std::cerr.flush();
+    if (options.json) {
+        std::cout << "{\"path\": " << JsonString(path)
+                  << ", \"output\": " << (outcome.ok ? JsonString(outcome.output) : "null")
+                  << ", \"ok\": " << (outcome.ok ? "true" : "false")
+                  << ", \"error\": " << JsonError(outcome.ok, outcome.error) << "}\n";
+    } else if (outcome.ok) {
+        std::cout << outcome.output << '\n';
+    }
+    std::cout.flush();
+    return outcome.ok && outcome.previewError.empty() ? kExitOk : kExitFailed;
+}
+
+int Run(const std::vector<std::string>& arguments) {
+    Options options;
+    try {
+        options = ParseCommandLine(arguments);
+    } catch (const UsageError& error) {
+        const std::string topic = error.topic().empty() ? "" : error.topic() + " ";
+        std::cerr << "zentrel: " << error.what() << "\nTry 'zentrel " << topic
+                  << "--help' for more information.\n";
+        return kExitUsage;
+    }
+
+    switch (options.command) {
+        case Command::Help:
+            std::cout << HelpText(options.helpTopic);
+            return kExitOk;
+        case Command::Version:
+            std::cout << VersionText();
+            return kExitOk;
+        case Command::Repeat:
+        case Command::Rectify:
+            break;
+    }
+
+    // The trace is the library's report to its host; here stdout is for
+    // results, so it goes to stderr on request (captured per call) or nowhere.
+    SetTraceStream(nullptr);
+    // OpenCV warns on stderr about unreadable files, which the tool already
+    // reports in one line of its own; with --trace its diagnostics stay.
+    if (!options.trace) {
+        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    }
+    return options.command == Command::Repeat ? RunRepeatCommand(options)
+                                              : RunRectifyCommand(options);
+}
+
+}  // namespace
+
+}  // namespace zentrel::cli
+
+int main(int argc, char** argv) {
+    try {
+        return zentrel::cli::Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::cerr << "zentrel: " << error.what() << '\n';
+        return 1;
+    }
+}
