@@ -38,6 +38,12 @@ GridCell DensestCell(const std::vector<cv::KeyPoint>& keypoints, int rows, int c
     return best;
 }
 
+cv::Rect CellRegion(GridCell cell, int rows, int columns) {
+    // Computed on its own, not from the counting boundaries.
+    return {(columns * cell.column) / kGridCells, (rows * cell.row) / kGridCells,
+            columns / kGridCells, rows / kGridCells};
+}
+
 cv::Mat FindKeypointTarget(cv::Mat image) {
     const cv::Ptr<cv::AKAZE> akaze = cv::AKAZE::create(
         cv::AKAZE::DESCRIPTOR_MLDB, 0, 3, 0.001f, 4, 4, cv::KAZE::DIFF_PM_G2);
@@ -45,13 +51,9 @@ cv::Mat FindKeypointTarget(cv::Mat image) {
     cv::Mat desc;
     akaze->detectAndCompute(image, cv::noArray(), keypoints, desc, false);
 
-    const int rows = image.rows;
-    const int columns = image.cols;
-    const GridCell cell = DensestCell(keypoints, rows, columns);
-    // The region is computed on its own, not from the counting boundaries, so
-    // it always lies inside the image.
-    return CropImage(image, (columns * cell.column) / kGridCells, (rows * cell.row) / kGridCells,
-                     columns / kGridCells, rows / kGridCells);
+    const cv::Rect region =
+        CellRegion(DensestCell(keypoints, image.rows, image.cols), image.rows, image.cols);
+    return CropImage(image, region.x, region.y, region.width, region.height);
 }
 
 }  // namespace zentrel

@@ -18,6 +18,10 @@ struct GridCell {
 // row-major order. A position outside the image counts in the nearest cell.
 GridCell DensestCell(const std::vector<cv::KeyPoint>& keypoints, int rows, int columns);
 
+// The region of `cell` in an image of `rows` x `columns`: a tenth of each
+// side, at the cell's own truncated offset. Always inside the image.
+cv::Rect CellRegion(GridCell cell, int rows, int columns);
+
 // The template for the repeat search: the densest cell's region of `image`,
 // a tenth of its width and height, as a view of its pixels.
 cv::Mat FindKeypointTarget(cv::Mat image);

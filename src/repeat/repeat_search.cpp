@@ -93,9 +93,12 @@ void OrderCandidates(std::vector<HighPos>& candidates) {
     }
 }
 
+Vector2 MapToInput(Vector2 centre, cv::Size input, cv::Size working) {
+    return {(static_cast<float>(input.width) * centre.x) / static_cast<float>(working.width),
+            (static_cast<float>(input.height) * centre.y) / static_cast<float>(working.height)};
+}
+
 void FindRepeatCandidates(cv::Mat input) {
-    const int H = input.rows;
-    const int W = input.cols;
     const cv::Mat resizedInput = MakeWorkingImage(input);
     const int R = resizedInput.rows;
     const int C = resizedInput.cols;
@@ -130,9 +133,8 @@ void FindRepeatCandidates(cv::Mat input) {
     if (!simList.empty()) {
         const float base = simList[0];
         for (std::size_t k = 0; k < posList.size(); ++k) {
-            const Vector2 tempRepeatFoundElem{
-                (static_cast<float>(W) * posList[k].x) / static_cast<float>(C),
-                (static_cast<float>(H) * posList[k].y) / static_cast<float>(R)};
+            const Vector2 tempRepeatFoundElem =
+                MapToInput(posList[k], input.size(), resizedInput.size());
             foundList.push_back(tempRepeatFoundElem);
             simList[k] = simList[k] / base;
         }

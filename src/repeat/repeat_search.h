@@ -44,6 +44,10 @@ void PruneCandidates(std::vector<HighPos>& candidates, float span);
 // Best first; among equal scores the later one is picked first.
 void OrderCandidates(std::vector<HighPos>& candidates);
 
+// A centre in the working image mapped back to the input, by the working
+// image's real size (its height was truncated).
+Vector2 MapToInput(Vector2 centre, cv::Size input, cv::Size working);
+
 // Runs the search on `input` and leaves the candidates' centres, in input
 // pixels, appended to foundList and their scores relative to the best in
 // highList.
