@@ -1,0 +1,117 @@
+#include "library_host.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zentrel::testing {
+
+namespace {
+
+template <typename Function>
+void Bind(void* handle, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(handle, name));
+    if (function == nullptr) throw std::runtime_error(std::string("missing export ") + name);
+}
+
+}  // namespace
+
+LibraryHost::LibraryHost() {
+    handle_ = dlopen(ZENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(dlerror());
+    Bind(handle_, "ShowRepeatPoints", ShowRepeatPoints);
+    Bind(handle_, "SavePerspectiveImage", SavePerspectiveImage);
+    Bind(handle_, "ReturnX", ReturnX);
+    Bind(handle_, "ReturnY", ReturnY);
+    Bind(handle_, "ReturnW", ReturnW);
+    Bind(handle_, "ReturnH", ReturnH);
+    Bind(handle_, "ReturnPath", ReturnPath);
+}
+
+LibraryHost::~LibraryHost() {
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+template <typename Call>
+std::vector<std::string> LibraryHost::CaptureStdout(Call&& call) {
+    std::cout.flush();
+    std::fflush(stdout);
+    char name[] = "/tmp/zentrel-trace-XXXXXX";
+    const int file = mkstemp(name);
+    if (file < 0) throw std::runtime_error("cannot create a capture file");
+    const int saved = dup(STDOUT_FILENO);
+    dup2(file, STDOUT_FILENO);
+    call();
+    std::cout.flush();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(file);
+
+    std::ifstream captured(name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(captured, line);) lines.push_back(line);
+    std::remove(name);
+    return lines;
+}
+
+std::vector<std::string> LibraryHost::Repeat(const char* path) {
+    return CaptureStdout([&] { ShowRepeatPoints(path); });
+}
+
+std::vector<std::string> LibraryHost::Rectify(const int (&xs)[4], const int (&ys)[4],
+                                              char* savePath, const char* imageName,
+                                              const char* imageExt) {
+    return CaptureStdout([&] {
+        SavePerspectiveImage(xs[0], xs[1], xs[2], xs[3], ys[0], ys[1], ys[2], ys[3], savePath,
+                             imageName, imageExt);
+    });
+}
+
+std::u16string LibraryHost::PathText() {
+    const ZentrelWideChar* path = ReturnPath();
+    return path == nullptr ? std::u16string() : std::u16string(path);
+}
+
+std::vector<int> LibraryHost::Rectangle() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
+
+PathBuffer::PathBuffer(const std::string& firstPiece) {
+    std::memset(data, 0, sizeof data);
+    if (firstPiece.size() >= sizeof data) throw std::length_error("first piece too long");
+    std::memcpy(data, firstPiece.data(), firstPiece.size());
+}
+
+std::string ResultLine(const std::vector<int>& rectangle) {
+    std::ostringstream line;
+    line << "Repeat_x = " << rectangle.at(0) << " Repeat_y = " << rectangle.at(1)
+         << " Repeat_width = " << rectangle.at(2) << " Repeat_height = " << rectangle.at(3);
+    return line.str();
+}
+
+::testing::AssertionResult IsErrorLineNaming(const std::string& line, const std::string& value) {
+    static const char* const kLabels[] = {"Show F5 Count = ", "C++ ImgURL = ", "Repeat_x = ",
+                                          "Input mat is not proper!", "return zero matrix",
+                                          "Pers F5 Count = ", "maxW = ", "maxH = ",
+                                          "tmpSavePath = ", "persImageSavePath = ",
+                                          "FinalSavePath = ", "Complete SaveImage"};
+    for (const char* label : kLabels) {
+        if (line.rfind(label, 0) == 0) {
+            return ::testing::AssertionFailure() << "'" << line << "' starts with a trace label";
+        }
+    }
+    if (line.find(value) == std::string::npos) {
+        return ::testing::AssertionFailure() << "'" << line << "' does not name '" << value << "'";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::u16string Utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+}  // namespace zentrel::testing

@@ -1,0 +1,79 @@
+#include "test_images.h"
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace zentrel::testing {
+
+cv::Mat TiledPattern(cv::Size tile, cv::Size size, int type, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    cv::Mat colourTile(tile, CV_8UC3, cv::Scalar(uniform(0, 255), uniform(0, 255), uniform(0, 255)));
+    const int shapes = std::max(6, tile.area() / 150);
+    for (int s = 0; s < shapes; ++s) {
+        const cv::Scalar colour(uniform(0, 255), uniform(0, 255), uniform(0, 255));
+        const cv::Point centre(uniform(0, tile.width - 1), uniform(0, tile.height - 1));
+        const int radius = uniform(2, std::max(3, std::min(tile.width, tile.height) / 5));
+        if (s % 2 == 0) {
+            cv::circle(colourTile, centre, radius, colour, cv::FILLED);
+        } else {
+            cv::rectangle(colourTile, cv::Rect(centre, cv::Size(radius, radius + 2)), colour,
+                          cv::FILLED);
+        }
+    }
+
+    cv::Mat typedTile;
+    const int channels = CV_MAT_CN(type);
+    if (channels == 1) {
+        cv::cvtColor(colourTile, typedTile, cv::COLOR_BGR2GRAY);
+    } else if (channels == 4) {
+        cv::cvtColor(colourTile, typedTile, cv::COLOR_BGR2BGRA);
+    } else {
+        typedTile = colourTile;
+    }
+    if (CV_MAT_DEPTH(type) == CV_16U) typedTile.convertTo(typedTile, type, 257.0);
+
+    cv::Mat pattern(size, type);
+    for (int y = 0; y < size.height; y += tile.height) {
+        for (int x = 0; x < size.width; x += tile.width) {
+            const cv::Rect cell = cv::Rect(x, y, tile.width, tile.height) & cv::Rect({}, size);
+            typedTile(cv::Rect({0, 0}, cell.size())).copyTo(pattern(cell));
+        }
+    }
+    return pattern;
+}
+
+TempDir::TempDir() {
+    namespace fs = std::filesystem;
+    std::random_device device;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("zentrel-test-" + std::to_string(device()));
+        if (fs::create_directory(candidate)) {
+            path_ = candidate.string() + "/";
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string WriteImage(const TempDir& dir, const std::string& name, const cv::Mat& image) {
+    const std::string path = dir.File(name);
+    if (!cv::imwrite(path, image)) throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+}  // namespace zentrel::testing

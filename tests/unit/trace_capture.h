@@ -1,0 +1,31 @@
+// Collects the trace lines written while it lives.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "trace.h"
+
+namespace zentrel::testing {
+
+class TraceCapture {
+public:
+    TraceCapture() : previous_(TraceStream()) { SetTraceStream(&stream_); }
+    ~TraceCapture() { SetTraceStream(previous_); }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    std::vector<std::string> Lines() const {
+        std::istringstream text(stream_.str());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(text, line);) lines.push_back(line);
+        return lines;
+    }
+
+private:
+    std::ostream* previous_;
+    std::ostringstream stream_;
+};
+
+}  // namespace zentrel::testing
