@@ -43,6 +43,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # single-precision values differently in the last bit.
 set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
 set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+# (scripts/build-windows reuses a built dependency prefix: bump its DEPS_REV
+# when compile flags here change.)
 
 # Link the GCC runtime and winpthreads in, so the DLL imports nothing beyond
 # KERNEL32.dll and msvcrt.dll. A missing runtime DLL makes the host fail to
@@ -51,3 +53,6 @@ set(_zentrel_static_link "-static -static-libgcc -static-libstdc++")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${_zentrel_static_link}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_zentrel_static_link}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${_zentrel_static_link}")
+# Release is what ships: drop the 4 MB of symbols and debug sections that the
+# static runtime brings along. RelWithDebInfo keeps them for debugging.
+set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
