@@ -46,6 +46,13 @@ void RunGuarded(Work&& work, What&& what) noexcept {
     }
 }
 
+// A getter's read, under the same lock as the calls that write the field.
+template <typename Field>
+Field ReadLocked(const Field& field) {
+    const std::lock_guard<std::mutex> lock(callMutex);
+    return field;
+}
+
 }  // namespace
 
 extern "C" {
@@ -68,25 +75,13 @@ ZENTREL_API void ZENTREL_CALL SavePerspectiveImage(int x1, int x2, int x3, int x
         [&] { return "Rectification of " + Describe(imageName) + "." + Describe(imageExt); });
 }
 
-ZENTREL_API int ZENTREL_CALL ReturnX(void) {
-    const std::lock_guard<std::mutex> lock(callMutex);
-    return zentrel::repeatX;
-}
+ZENTREL_API int ZENTREL_CALL ReturnX(void) { return ReadLocked(zentrel::repeatX); }
 
-ZENTREL_API int ZENTREL_CALL ReturnY(void) {
-    const std::lock_guard<std::mutex> lock(callMutex);
-    return zentrel::repeatY;
-}
+ZENTREL_API int ZENTREL_CALL ReturnY(void) { return ReadLocked(zentrel::repeatY); }
 
-ZENTREL_API int ZENTREL_CALL ReturnW(void) {
-    const std::lock_guard<std::mutex> lock(callMutex);
-    return zentrel::repeatW;
-}
+ZENTREL_API int ZENTREL_CALL ReturnW(void) { return ReadLocked(zentrel::repeatW); }
 
-ZENTREL_API int ZENTREL_CALL ReturnH(void) {
-    const std::lock_guard<std::mutex> lock(callMutex);
-    return zentrel::repeatH;
-}
+ZENTREL_API int ZENTREL_CALL ReturnH(void) { return ReadLocked(zentrel::repeatH); }
 
 ZENTREL_API const ZentrelWideChar* ZENTREL_CALL ReturnPath(void) {
     const std::lock_guard<std::mutex> lock(callMutex);
