@@ -1,8 +1,14 @@
 #include "library_host.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -15,17 +21,56 @@ namespace zentrel::testing {
 
 namespace {
 
+// The loader calls a host makes: LoadLibraryA and GetProcAddress on Windows,
+// dlopen and dlsym elsewhere.
+#ifdef _WIN32
+void* OpenLibrary(const char* path) { return reinterpret_cast<void*>(LoadLibraryA(path)); }
+void* FindSymbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+std::string LoaderError() { return "LoadLibraryA failed: " + std::to_string(GetLastError()); }
+int DuplicateFd(int fd) { return _dup(fd); }
+int RedirectFd(int from, int to) { return _dup2(from, to); }
+int CloseFd(int fd) { return _close(fd); }
+int OpenCaptureFile(std::string& name) {
+    char folder[MAX_PATH];
+    char file[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, folder) == 0 || GetTempFileNameA(folder, "ztr", 0, file) == 0) {
+        return -1;
+    }
+    name = file;
+    return _open(file, _O_WRONLY | _O_TRUNC | _O_BINARY);
+}
+constexpr int kStdout = 1;
+#else
+void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void* FindSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+void CloseLibrary(void* handle) { dlclose(handle); }
+std::string LoaderError() { return dlerror(); }
+int DuplicateFd(int fd) { return dup(fd); }
+int RedirectFd(int from, int to) { return dup2(from, to); }
+int CloseFd(int fd) { return close(fd); }
+int OpenCaptureFile(std::string& name) {
+    char pattern[] = "/tmp/zentrel-trace-XXXXXX";
+    const int fd = mkstemp(pattern);
+    name = pattern;
+    return fd;
+}
+constexpr int kStdout = STDOUT_FILENO;
+#endif
+
 template <typename Function>
 void Bind(void* handle, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(handle, name));
+    function = reinterpret_cast<Function>(FindSymbol(handle, name));
     if (function == nullptr) throw std::runtime_error(std::string("missing export ") + name);
 }
 
 }  // namespace
 
 LibraryHost::LibraryHost() {
-    handle_ = dlopen(ZENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) throw std::runtime_error(dlerror());
+    handle_ = OpenLibrary(ZENTREL_LIBRARY_PATH);
+    if (handle_ == nullptr) throw std::runtime_error(LoaderError());
     Bind(handle_, "ShowRepeatPoints", ShowRepeatPoints);
     Bind(handle_, "SavePerspectiveImage", SavePerspectiveImage);
     Bind(handle_, "ReturnX", ReturnX);
@@ -36,29 +81,33 @@ LibraryHost::LibraryHost() {
 }
 
 LibraryHost::~LibraryHost() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) CloseLibrary(handle_);
 }
 
 template <typename Call>
 std::vector<std::string> LibraryHost::CaptureStdout(Call&& call) {
     std::cout.flush();
     std::fflush(stdout);
-    char name[] = "/tmp/zentrel-trace-XXXXXX";
-    const int file = mkstemp(name);
+    std::string name;
+    const int file = OpenCaptureFile(name);
     if (file < 0) throw std::runtime_error("cannot create a capture file");
-    const int saved = dup(STDOUT_FILENO);
-    dup2(file, STDOUT_FILENO);
+    const int saved = DuplicateFd(kStdout);
+    RedirectFd(file, kStdout);
     call();
     std::cout.flush();
     std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(file);
+    RedirectFd(saved, kStdout);
+    CloseFd(saved);
+    CloseFd(file);
 
     std::ifstream captured(name);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(captured, line);) lines.push_back(line);
-    std::remove(name);
+    for (std::string line; std::getline(captured, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // text-mode output on Windows
+        lines.push_back(line);
+    }
+    captured.close();
+    std::remove(name.c_str());
     return lines;
 }
 
