@@ -1,0 +1,171 @@
+"""The Python binding against the built shared library (ZENTREL_LIBRARY)."""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+from pathlib import Path
+
+import zentrel
+from synthetic_images import gradient, pnm_size, tiled_noise, write_pnm
+
+
+class BindingTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.folder = Path(cls.scratch.name)
+        cls.wall = write_pnm(cls.folder / "wall.pgm", 600, 400, tiled_noise(600, 400, (50, 40), 1))
+        cls.cloth = write_pnm(cls.folder / "cloth.ppm", 300, 200,
+                              tiled_noise(300, 200, (30, 20), 3, channels=3), channels=3)
+        cls.card = write_pnm(cls.folder / "card.pgm", 64, 48, gradient(64, 48))
+        cls.broken = cls.folder / "broken.png"
+        cls.broken.write_bytes(b"not an image")
+        # 1 x 40 scales to 24000 rows at the 600-column working width.
+        cls.too_tall = write_pnm(cls.folder / "tall.pgm", 1, 40, bytes(40))
+        cls.unicode_folder = cls.folder / "motifs-éü"
+        cls.unicode_folder.mkdir()
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        cls.scratch.cleanup()
+
+    def test_repeat_gives_the_traced_rectangle_inside_the_image(self) -> None:
+        for image, (width, height) in ((self.wall, (600, 400)), (self.cloth, (300, 200))):
+            with self.subTest(image=image.name):
+                lines = []
+                rect = zentrel.repeat(image, trace=lines.append)
+                self.assertIsInstance(rect, zentrel.Rect)
+                self.assertIn(f"Repeat_x = {rect.x} Repeat_y = {rect.y} Repeat_width = "
+                              f"{rect.width} Repeat_height = {rect.height}", lines)
+                self.assertGreater(rect.width, 0)
+                self.assertGreater(rect.height, 0)
+                self.assertLessEqual(rect.x + rect.width, width)
+                self.assertLessEqual(rect.y + rect.height, height)
+
+    def test_repeat_failures_carry_the_library_line(self) -> None:
+        cases = {
+            self.broken: f"Could not read image file: {self.broken}",
+            self.folder / "missing.pgm": f"Could not read image file: {self.folder / 'missing.pgm'}",
+            self.too_tall: f"Cannot analyse {self.too_tall}: a 1 x 40 image",
+        }
+        for image, expected in cases.items():
+            with self.subTest(image=image.name):
+                with self.assertRaises(zentrel.ZentrelError) as caught:
+                    zentrel.repeat(image)
+                self.assertTrue(caught.exception.message.startswith(expected),
+                                caught.exception.message)
+                self.assertEqual(caught.exception.trace[-1], caught.exception.message)
+                self.assertTrue(caught.exception.trace[0].startswith("Show F5 Count = "))
+
+    def test_a_failure_does_not_return_the_previous_rectangle(self) -> None:
+        zentrel.repeat(self.wall)
+        with self.assertRaises(zentrel.ZentrelError):
+            zentrel.repeat(self.broken)
+
+    def test_non_ascii_paths(self) -> None:
+        wall = self.unicode_folder / "壁紙.pgm"
+        wall.write_bytes(self.wall.read_bytes())
+        self.assertEqual(zentrel.repeat(wall), zentrel.repeat(self.wall))
+        card = self.unicode_folder / "carte.pgm"
+        card.write_bytes(self.card.read_bytes())
+        output = zentrel.rectify(str(card), [(8, 4), (55, 4), (55, 39), (8, 39)])
+        self.assertEqual(output, str(self.unicode_folder / "carte_pers.pgm"))
+        self.assertEqual(pnm_size(Path(output)), (47, 35))
+
+    def test_rectify_writes_beside_the_input(self) -> None:
+        lines = []
+        # Corners in any order; bytes and Path work like str.
+        for path in (self.card, os.fsencode(self.card)):
+            with self.subTest(path=type(path).__name__):
+                output = zentrel.rectify(path, [(55, 39), (8, 4), (8, 39), (55, 4)],
+                                         trace=lines.append)
+                self.assertEqual(output, str(self.folder / "card_pers.pgm"))
+                self.assertEqual(pnm_size(Path(output)), (47, 35))
+                self.assertEqual(lines[-1], "Complete SaveImage")
+
+    def test_rectify_failures(self) -> None:
+        square = [(0, 0), (20, 0), (20, 20), (0, 20)]
+        cases = [
+            (self.broken, square, f"Could not read image file: {self.broken}"),
+            (self.card, [(5, 5)] * 4, "Cannot rectify: the corners give an output of 0 x 0"),
+        ]
+        for image, corners, expected in cases:
+            with self.subTest(expected=expected):
+                with self.assertRaises(zentrel.ZentrelError) as caught:
+                    zentrel.rectify(image, corners)
+                self.assertTrue(caught.exception.message.startswith(expected),
+                                caught.exception.message)
+        self.assertFalse((self.folder / "broken_pers.png").exists())
+
+    def test_rectify_rejects_bad_arguments_before_calling(self) -> None:
+        square = [(0, 0), (20, 0), (20, 20), (0, 20)]
+        with self.assertRaises(ValueError):
+            zentrel.rectify(self.folder / "no_extension", square)
+        with self.assertRaises(ValueError):
+            zentrel.rectify(self.card, square[:3])
+        with self.assertRaises(ValueError):
+            zentrel.rectify(self.card, [(0, 2**31)] + square[1:])
+        with self.assertRaises(TypeError):
+            zentrel.rectify(self.card, [(0.5, 0)] + square[1:])
+
+    def test_threads_get_their_own_results(self) -> None:
+        expected = {self.wall: zentrel.repeat(self.wall), self.cloth: zentrel.repeat(self.cloth)}
+        results = []
+
+        def analyse(image: Path) -> None:
+            for _ in range(3):
+                results.append((image, zentrel.repeat(image)))
+
+        threads = [threading.Thread(target=analyse, args=(image,)) for image in expected]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual(len(results), 6)
+        for image, rect in results:
+            self.assertEqual(rect, expected[image])
+
+
+class StdoutTest(unittest.TestCase):
+    """The trace must not reach the host's stdout, and the host's own output
+    must survive the redirection in order."""
+
+    def run_python(self, code: str, **environment: str) -> subprocess.CompletedProcess:
+        env = dict(os.environ, **environment)
+        return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                              env=env, timeout=60)
+
+    def test_trace_stays_off_stdout(self) -> None:
+        with tempfile.TemporaryDirectory() as folder:
+            image = write_pnm(Path(folder) / "wall.pgm", 600, 400,
+                              tiled_noise(600, 400, (50, 40), 1))
+            code = (
+                "import zentrel, sys\n"
+                "print('before')\n"
+                f"rect = zentrel.repeat({str(image)!r})\n"
+                "print('after', tuple(rect))\n"
+                "try:\n"
+                "    zentrel.repeat('missing.pgm')\n"
+                "except zentrel.ZentrelError as error:\n"
+                "    print('error', error.message)\n")
+            result = self.run_python(code)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            lines = result.stdout.splitlines()
+            self.assertEqual(lines[0], "before")
+            self.assertRegex(lines[1], r"^after \(\d+, \d+, \d+, \d+\)$")
+            self.assertEqual(lines[2:], ["error Could not read image file: missing.pgm"])
+
+    def test_unloadable_library_is_named(self) -> None:
+        result = self.run_python("import zentrel\nzentrel.repeat('x.png')",
+                                 ZENTREL_LIBRARY="/nonexistent/libzentrel.so.1")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("/nonexistent/libzentrel.so.1", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
