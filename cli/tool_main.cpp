@@ -176,10 +176,9 @@ int Run(const std::vector<std::string>& arguments) {
     // results, so it goes to stderr on request (captured per call) or nowhere.
     SetTraceStream(nullptr);
     // OpenCV warns on stderr about unreadable files, which the tool already
-    // reports in one line of its own; with --trace its diagnostics stay.
-    if (!options.trace) {
-        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    }
+    // reports in one line of its own; from workers such warnings would also
+    // arrive out of order.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     return options.command == Command::Repeat ? RunRepeatCommand(options)
                                               : RunRectifyCommand(options);
 }
