@@ -1,0 +1,243 @@
+"""The zentrel tool as a user runs it: output against golden files, exit
+codes, preview pictures and worker processes. ZENTREL_TOOL names the binary;
+ZENTREL_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+from typing import Tuple
+
+from synthetic_images import gradient, png_size, pnm_size, tiled_noise, write_pnm
+
+TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
+GOLDEN = Path(__file__).resolve().parent / "golden"
+UPDATE_GOLDEN = os.environ.get("ZENTREL_UPDATE_GOLDEN") == "1"
+
+# Good images, then one of each kind of failure: undecodable, a shape the
+# analysis refuses (1 x 40 works out at 24000 rows), and a missing file.
+MIXED = ["wall.pgm", "cloth.ppm", "broken.png", "weave.pgm", "tall.pgm", "missing.pgm"]
+CARD_CORNERS = "8,4,55,4,55,39,8,39"
+
+
+def without_call_counts(trace: str) -> list:
+    return [line for line in trace.splitlines() if not line.startswith("Show F5 Count = ")]
+
+
+def make_images(folder: Path) -> None:
+    write_pnm(folder / "wall.pgm", 600, 400, tiled_noise(600, 400, (50, 40), 1))
+    write_pnm(folder / "cloth.ppm", 300, 200, tiled_noise(300, 200, (30, 20), 3, 3), 3)
+    write_pnm(folder / "weave.pgm", 240, 160, tiled_noise(240, 160, (24, 20), 5))
+    write_pnm(folder / "banner.ppm", 1300, 260, tiled_noise(1300, 260, (65, 52), 7, 3), 3)
+    write_pnm(folder / "card.pgm", 64, 48, gradient(64, 48))
+    write_pnm(folder / "tall.pgm", 1, 40, bytes(40))
+    (folder / "broken.png").write_bytes(b"not an image")
+
+
+class ToolCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.folder = Path(cls.scratch.name)
+        make_images(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        cls.scratch.cleanup()
+
+    def run_tool(self, *arguments: str | bytes) -> subprocess.CompletedProcess:
+        """Runs the tool in the image folder; stdout and stderr as str."""
+        result = subprocess.run([TOOL, *arguments], cwd=self.folder, capture_output=True,
+                                timeout=60)
+        result.stdout = result.stdout.decode("utf-8", "surrogateescape")
+        result.stderr = result.stderr.decode("utf-8", "surrogateescape")
+        return result
+
+    def assert_golden(self, name: str, actual: str) -> None:
+        path = GOLDEN / name
+        if UPDATE_GOLDEN:
+            path.write_text(actual, encoding="utf-8")
+        self.assertEqual(actual, path.read_text(encoding="utf-8"), f"differs from {path}")
+
+    def rect_of(self, image: str) -> Tuple[int, ...]:
+        result = self.run_tool("repeat", image)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return tuple(int(field) for field in result.stdout.split("  ")[1].split())
+
+
+class RepeatOutput(ToolCase):
+    def test_text_golden(self) -> None:
+        result = self.run_tool("repeat", *MIXED)
+        self.assertEqual(result.returncode, 1)
+        self.assert_golden("repeat_mixed.stdout", result.stdout)
+        self.assert_golden("repeat_mixed.stderr", result.stderr)
+
+    def test_json_golden(self) -> None:
+        result = self.run_tool("repeat", "--json", *MIXED)
+        self.assertEqual(result.returncode, 1)
+        self.assert_golden("repeat_mixed.json", result.stdout)
+        entries = json.loads(result.stdout)
+        self.assertEqual([entry["path"] for entry in entries], MIXED)
+        self.assertEqual([entry["ok"] for entry in entries],
+                         [True, True, False, True, False, False])
+
+    def test_all_good_is_quiet_and_exits_zero(self) -> None:
+        result = self.run_tool("repeat", "wall.pgm", "cloth.ppm")
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(len(result.stdout.splitlines()), 2)
+
+    def test_trace_goes_to_stderr_only(self) -> None:
+        plain = self.run_tool("repeat", "wall.pgm", "broken.png")
+        traced = self.run_tool("repeat", "--trace", "wall.pgm", "broken.png")
+        self.assertEqual(traced.stdout, plain.stdout)
+        self.assertEqual(traced.returncode, 1)
+        lines = traced.stderr.splitlines()
+        self.assertEqual(lines[:2], ["Show F5 Count = 1", "C++ ImgURL = wall.pgm"])
+        self.assertTrue(lines[2].startswith("Repeat_x = "))
+        self.assertIn("Could not read image file: broken.png", lines)
+        self.assertEqual(lines[-1], "zentrel: broken.png: Could not read image file: broken.png")
+
+    def test_json_escapes_any_file_name(self) -> None:
+        names = ['quo"te\\back.pgm', "tab\tname.pgm", "é-ü.pgm"]
+        for name in names:
+            (self.folder / name).write_bytes((self.folder / "wall.pgm").read_bytes())
+        raw = os.fsencode(self.folder) + b"/raw\xff.pgm"
+        Path(os.fsdecode(raw)).write_bytes((self.folder / "wall.pgm").read_bytes())
+        result = self.run_tool("repeat", "--json", *names, b"raw\xff.pgm")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        entries = json.loads(result.stdout)
+        self.assertEqual([entry["path"] for entry in entries], names + ["raw\ufffd.pgm"])
+        expected = self.rect_of("wall.pgm")
+        for entry in entries:
+            self.assertEqual(tuple(entry[key] for key in ("x", "y", "width", "height")), expected)
+
+
+class Parallel(ToolCase):
+    def test_workers_give_the_sequential_output(self) -> None:
+        images = MIXED * 2 + ["banner.ppm"]
+        for mode, jobs in (([], "2"), (["--json", "--trace"], "5")):
+            with self.subTest(mode=mode, jobs=jobs):
+                sequential = self.run_tool("repeat", *mode, *images)
+                parallel = self.run_tool("repeat", *mode, "-j", jobs, *images)
+                self.assertEqual((parallel.returncode, parallel.stdout),
+                                 (sequential.returncode, sequential.stdout))
+                # Each worker counts its own calls; everything else must match.
+                self.assertEqual(without_call_counts(parallel.stderr),
+                                 without_call_counts(sequential.stderr))
+
+
+class Preview(ToolCase):
+    def test_repeat_pictures(self) -> None:
+        result = self.run_tool("repeat", "--preview", "pictures/repeat", "wall.pgm", "banner.ppm",
+                               "broken.png")
+        self.assertEqual(result.returncode, 1)
+        pictures = self.folder / "pictures" / "repeat"
+        # Overviews keep the image's size up to 1200 columns, then scale down.
+        self.assertEqual(png_size(pictures / "wall_repeat.png"), (600, 400))
+        self.assertEqual(png_size(pictures / "banner_repeat.png"), (1200, 240))
+        for line in result.stdout.splitlines():
+            path, fields = line.split("  ")
+            x, y, width, height = (int(field) for field in fields.split())
+            image_width, image_height = pnm_size(self.folder / path)
+            width = min(x + width, image_width) - max(x, 0)
+            height = min(y + height, image_height) - max(y, 0)
+            stem = path.rsplit(".", 1)[0]
+            self.assertEqual(png_size(pictures / f"{stem}_tile.png"), (3 * width, 3 * height))
+        self.assertEqual(sorted(picture.name for picture in pictures.iterdir()),
+                         ["banner_repeat.png", "banner_tile.png", "wall_repeat.png",
+                          "wall_tile.png"])
+
+    def test_rectify_picture(self) -> None:
+        result = self.run_tool("rectify", "--preview", "pictures/quad", "card.pgm",
+                               "--corners", CARD_CORNERS)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(png_size(self.folder / "pictures" / "quad" / "card_quad.png"), (64, 48))
+
+    def test_unusable_preview_folder_fails(self) -> None:
+        result = self.run_tool("repeat", "--preview", "wall.pgm/sub", "wall.pgm")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("preview folder", result.stderr)
+
+
+class Rectify(ToolCase):
+    def test_writes_beside_the_input(self) -> None:
+        (self.folder / "sub").mkdir(exist_ok=True)
+        (self.folder / "sub" / "card.v2.pgm").write_bytes((self.folder / "card.pgm").read_bytes())
+        for image, expected in (("card.pgm", "card_pers.pgm"),
+                                ("sub/card.v2.pgm", "sub/card.v2_pers.pgm")):
+            with self.subTest(image=image):
+                result = self.run_tool("rectify", image, "--corners", CARD_CORNERS)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (0, expected + "\n", ""))
+                self.assertEqual(pnm_size(self.folder / expected), (47, 35))
+
+    def test_json(self) -> None:
+        result = self.run_tool("rectify", "--json", "card.pgm", "--corners=55,39,8,4,8,39,55,4")
+        self.assertEqual(json.loads(result.stdout), {"path": "card.pgm", "output": "card_pers.pgm",
+                                                     "ok": True, "error": None})
+        failed = self.run_tool("rectify", "--json", "broken.png", "--corners", CARD_CORNERS)
+        self.assertEqual(json.loads(failed.stdout),
+                         {"path": "broken.png", "output": None, "ok": False,
+                          "error": "Could not read image file: broken.png"})
+
+    def test_failures_exit_one(self) -> None:
+        cases = [
+            (["broken.png", "--corners", CARD_CORNERS],
+             "zentrel: broken.png: Could not read image file: broken.png\n"),
+            (["card.pgm", "--corners", "5,5,5,5,5,5,5,5"],
+             "zentrel: card.pgm: Cannot rectify: the corners give an output of 0 x 0 pixels; "
+             "each side must be at least 1 and the whole at most 1073741824 pixels\n"),
+            (["noextension", "--corners", CARD_CORNERS],
+             "zentrel: noextension: the file name has no extension, so no NAME_pers.EXT can be "
+             "formed\n"),
+        ]
+        for arguments, message in cases:
+            with self.subTest(arguments=arguments):
+                result = self.run_tool("rectify", *arguments)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (1, "", message))
+
+
+class CommandLine(ToolCase):
+    def test_usage_errors_exit_two(self) -> None:
+        cases = [
+            [], ["frobnicate"], ["--bogus"], ["repeat"], ["repeat", "--bogus", "wall.pgm"],
+            ["repeat", "-j", "0", "wall.pgm"], ["repeat", "-jx", "wall.pgm"], ["repeat", "-j"],
+            ["repeat", "--preview"], ["repeat", "--corners", CARD_CORNERS, "wall.pgm"],
+            ["rectify", "card.pgm"], ["rectify", "card.pgm", "--corners", "1,2,3,4,5,6,7"],
+            ["rectify", "card.pgm", "--corners", "1,2,3,4,5,6,7,x"],
+            ["rectify", "card.pgm", "wall.pgm", "--corners", CARD_CORNERS],
+            ["rectify", "-j", "2", "card.pgm", "--corners", CARD_CORNERS],
+        ]
+        for arguments in cases:
+            with self.subTest(arguments=arguments):
+                result = self.run_tool(*arguments)
+                self.assertEqual((result.returncode, result.stdout), (2, ""))
+                self.assertRegex(result.stderr, r"^zentrel: .+\nTry 'zentrel (\w+ )?--help'")
+
+    def test_help_and_version(self) -> None:
+        for arguments, first_line in ((["--help"], "Usage: zentrel COMMAND"),
+                                      (["repeat", "--help"], "Usage: zentrel repeat"),
+                                      (["rectify", "card.pgm", "-h"], "Usage: zentrel rectify")):
+            with self.subTest(arguments=arguments):
+                result = self.run_tool(*arguments)
+                self.assertEqual(result.returncode, 0)
+                self.assertTrue(result.stdout.startswith(first_line), result.stdout)
+        self.assertEqual(self.run_tool("--version").stdout, "zentrel 1.0.0\n")
+
+    def test_options_in_any_position_and_double_dash(self) -> None:
+        (self.folder / "-dash.pgm").write_bytes((self.folder / "wall.pgm").read_bytes())
+        expected = self.rect_of("wall.pgm")
+        result = self.run_tool("repeat", "wall.pgm", "--jobs=2", "--json", "--", "-dash.pgm")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for entry in json.loads(result.stdout):
+            self.assertEqual(tuple(entry[key] for key in ("x", "y", "width", "height")), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
