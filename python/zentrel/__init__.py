@@ -140,19 +140,27 @@ def _captured_call(call: Callable[[], None]) -> bytes:
         if stream is not None:
             stream.flush()
     _flush_c_stdout()
-    saved = os.dup(1)
+    try:
+        saved: Optional[int] = os.dup(1)
+    except OSError:
+        saved = None  # a host without stdout; it stays without one
     try:
         with tempfile.TemporaryFile() as sink:
-            os.dup2(sink.fileno(), 1)
+            if sink.fileno() != 1:
+                os.dup2(sink.fileno(), 1)
             try:
                 call()
             finally:
                 _flush_c_stdout()
-                os.dup2(saved, 1)
+                if saved is not None:
+                    os.dup2(saved, 1)
+                elif sink.fileno() != 1:
+                    os.close(1)
             sink.seek(0)
             return sink.read()
     finally:
-        os.close(saved)
+        if saved is not None:
+            os.close(saved)
 
 
 def _trace_lines(captured: bytes) -> List[str]:

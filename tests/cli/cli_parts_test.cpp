@@ -122,27 +122,6 @@ TEST(WorkerPoolTest, ADyingWorkerLosesOnlyItsJob) {
     }
 }
 
-TEST(WorkerPoolTest, OneWorkerRunsInThisProcessInOrder) {
-    std::string order;
-    RunJobs(
-        4, 1, [](std::size_t index) { return std::to_string(getpid() + index); },
-        [&](JobReport report) {
-            EXPECT_EQ(report.payload, std::to_string(getpid() + report.index));
-            order += std::to_string(report.index);
-        });
-    EXPECT_EQ(order, "0123");
-}
-
-TEST(PreviewTest, OverviewScalesOnlyWideImages) {
-    const cv::Mat wide(300, 2400, CV_8UC3, cv::Scalar::all(128));
-    EXPECT_EQ(DrawRepeatOverview(wide, {100, 50, 200, 100}, {{10, 10}}).size(),
-              cv::Size(1200, 150));
-    const cv::Mat small(90, 160, CV_8UC3, cv::Scalar::all(128));
-    EXPECT_EQ(DrawRepeatOverview(small, {1, 1, 5, 5}, {}).size(), small.size());
-    EXPECT_EQ(DrawQuadrilateral(wide, {0, 0, 2399, 0, 2399, 299, 0, 299}).size(),
-              cv::Size(1200, 150));
-}
-
 TEST(PreviewTest, TileIsClippedToTheImage) {
     const cv::Mat image(100, 200, CV_8UC3, cv::Scalar::all(7));
     EXPECT_EQ(TileThreeByThree(image, {10, 20, 30, 40}).size(), cv::Size(90, 120));
