@@ -8,6 +8,7 @@
 #include <iostream>
 #include <opencv2/core/utils/logger.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -93,6 +94,9 @@ private:
                       << ' ' << outcome.height << '\n';
         }
         std::cout.flush();
+        // Worker mode ignores SIGPIPE, so a reader that went away (| head)
+        // shows only here; the remaining images would be analysed for nobody.
+        if (!std::cout) throw std::runtime_error("cannot write the results to standard output");
         bar_.Show();
     }
 
