@@ -98,33 +98,35 @@ Vector2 MapToInput(Vector2 centre, cv::Size input, cv::Size working) {
             (static_cast<float>(input.height) * centre.y) / static_cast<float>(working.height)};
 }
 
-void FindRepeatCandidates(cv::Mat input) {
-    const cv::Mat resizedInput = MakeWorkingImage(input);
-    const int R = resizedInput.rows;
-    const int C = resizedInput.cols;
+cv::Mat SearchRegion(const cv::Mat& working) {
+    const int R = working.rows;
+    const int C = working.cols;
+    return CropImage(working, static_cast<int>(C * 0.25), static_cast<int>(R * 0.25),
+                     static_cast<int>(C * 0.5), static_cast<int>(R * 0.5));
+}
 
-    const cv::Mat CropedInput = CropImage(resizedInput, static_cast<int>(C * 0.25),
-                                          static_cast<int>(R * 0.25), static_cast<int>(C * 0.5),
-                                          static_cast<int>(R * 0.5));
-    const cv::Mat target = FindKeypointTarget(CropedInput);
-    const int th = target.rows;
-    const int tw = target.cols;
+cv::Mat MatchScores(const cv::Mat& working, const cv::Mat& target) {
+    cv::Mat result(working.rows - target.rows + 1, working.cols - target.cols + 1, CV_32FC1);
+    cv::matchTemplate(working, target, result, cv::TM_CCOEFF_NORMED);
+    return result;
+}
 
-    cv::Mat result(R - th + 1, C - tw + 1, CV_32FC1);
-    cv::matchTemplate(resizedInput, target, result, cv::TM_CCOEFF_NORMED);
-    cv::threshold(result, result, kScoreThreshold, 1.0, cv::THRESH_TOZERO);
-    const float span = std::max(static_cast<float>(tw), static_cast<float>(th));
+void ThresholdScores(cv::Mat& scores) {
+    cv::threshold(scores, scores, kScoreThreshold, 1.0, cv::THRESH_TOZERO);
+}
 
-    std::vector<HighPos> resultHigh = GatherCandidates(result, span);
-    PruneCandidates(resultHigh, span);
-    OrderCandidates(resultHigh);
+float MatchSpan(cv::Size target) {
+    return std::max(static_cast<float>(target.width), static_cast<float>(target.height));
+}
 
+void PublishCandidates(const std::vector<HighPos>& ordered, float span, cv::Size input,
+                       cv::Size working) {
     std::vector<Vector2> posList;
     std::vector<float> simList;
-    posList.reserve(resultHigh.size());
-    simList.reserve(resultHigh.size());
+    posList.reserve(ordered.size());
+    simList.reserve(ordered.size());
     const float halfSpan = span / 2;
-    for (const HighPos& candidate : resultHigh) {
+    for (const HighPos& candidate : ordered) {
         posList.push_back({static_cast<float>(static_cast<int>(candidate.position.x)) + halfSpan,
                            static_cast<float>(static_cast<int>(candidate.position.y)) + halfSpan});
         simList.push_back(static_cast<float>(candidate.similarity));
@@ -133,13 +135,26 @@ void FindRepeatCandidates(cv::Mat input) {
     if (!simList.empty()) {
         const float base = simList[0];
         for (std::size_t k = 0; k < posList.size(); ++k) {
-            const Vector2 tempRepeatFoundElem =
-                MapToInput(posList[k], input.size(), resizedInput.size());
+            const Vector2 tempRepeatFoundElem = MapToInput(posList[k], input, working);
             foundList.push_back(tempRepeatFoundElem);
             simList[k] = simList[k] / base;
         }
     }
     highList = simList;
+}
+
+void FindRepeatCandidates(cv::Mat input) {
+    const cv::Mat resizedInput = MakeWorkingImage(input);
+    const cv::Mat target = FindKeypointTarget(SearchRegion(resizedInput));
+
+    cv::Mat result = MatchScores(resizedInput, target);
+    ThresholdScores(result);
+    const float span = MatchSpan(target.size());
+
+    std::vector<HighPos> resultHigh = GatherCandidates(result, span);
+    PruneCandidates(resultHigh, span);
+    OrderCandidates(resultHigh);
+    PublishCandidates(resultHigh, span, input.size(), resizedInput.size());
 }
 
 }  // namespace zentrel

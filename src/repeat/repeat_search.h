@@ -32,6 +32,18 @@ std::int64_t WorkingHeight(int rows, int columns);
 // float when its depth is one the matcher cannot take.
 cv::Mat MakeWorkingImage(const cv::Mat& input);
 
+// The middle half of the working image, where the template is looked for.
+cv::Mat SearchRegion(const cv::Mat& working);
+
+// The TM_CCOEFF_NORMED score of `target` at every placement in `working`.
+cv::Mat MatchScores(const cv::Mat& working, const cv::Mat& target);
+
+// Sets every score of at most the threshold to zero, in place.
+void ThresholdScores(cv::Mat& scores);
+
+// How close two placements must be to count as one: the template's longer side.
+float MatchSpan(cv::Size target);
+
 // Candidates from a thresholded score map (CV_32FC1), in scan order: a cell
 // closer than `span` to a candidate overwrites every weaker one it is near,
 // and starts a new candidate when it is near none.
@@ -47,6 +59,12 @@ void OrderCandidates(std::vector<HighPos>& candidates);
 // A centre in the working image mapped back to the input, by the working
 // image's real size (its height was truncated).
 Vector2 MapToInput(Vector2 centre, cv::Size input, cv::Size working);
+
+// Appends the centres of `ordered` (placements `span` wide), mapped back to an
+// input of `input` pixels, to foundList, and sets highList to their scores
+// relative to the first one.
+void PublishCandidates(const std::vector<HighPos>& ordered, float span, cv::Size input,
+                       cv::Size working);
 
 // Runs the search on `input` and leaves the candidates' centres, in input
 // pixels, appended to foundList and their scores relative to the best in
