@@ -6,6 +6,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "candidate_band.h"
 #include "crop_image.h"
 #include "keypoint_target.h"
 
@@ -50,20 +51,41 @@ cv::Mat MakeWorkingImage(const cv::Mat& input) {
 
 std::vector<HighPos> GatherCandidates(const cv::Mat& scores, float span) {
     std::vector<HighPos> resultHigh;
+    CandidateBand band(resultHigh, span);
+    std::vector<int> overwritten;
     for (int i = 0; i < scores.rows; ++i) {
         const float* row = scores.ptr<float>(i);
+        band.StartRow(i);
         for (int j = 0; j < scores.cols; ++j) {
+            // Most cells are zero: skip them before the division. The quotient
+            // can still underflow to zero, hence the second test.
+            if (!(row[j] > 0.0f)) continue;
             const double s = static_cast<double>(row[j] / 100.0f);
             if (!(s > 0)) continue;
             const Vector2 p{static_cast<float>(j), static_cast<float>(i)};
             bool near = false;
-            for (HighPos& candidate : resultHigh) {
+            overwritten.clear();
+            // Each overwrite depends only on its own candidate and this cell,
+            // so the band's visiting order does not matter; the moves wait
+            // until the visit is over.
+            band.ForEachWithinReach(p, [&](int k) {
+                const HighPos& candidate = resultHigh[static_cast<std::size_t>(k)];
+                const bool stronger = s > candidate.similarity;
+                if (near && !stronger) return;  // the test could change nothing
                 if (PointDistance(candidate.position, p) < span) {
                     near = true;
-                    if (s > candidate.similarity) candidate = HighPos{s, p};
+                    if (stronger) overwritten.push_back(k);
                 }
+            });
+            for (const int k : overwritten) {
+                band.Remove(k);
+                resultHigh[static_cast<std::size_t>(k)] = HighPos{s, p};
+                band.Add(k);
             }
-            if (!near) resultHigh.push_back(HighPos{s, p});
+            if (!near) {
+                resultHigh.push_back(HighPos{s, p});
+                band.Add(static_cast<int>(resultHigh.size()) - 1);
+            }
         }
     }
     return resultHigh;

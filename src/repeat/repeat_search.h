@@ -46,7 +46,9 @@ float MatchSpan(cv::Size target);
 
 // Candidates from a thresholded score map (CV_32FC1), in scan order: a cell
 // closer than `span` to a candidate overwrites every weaker one it is near,
-// and starts a new candidate when it is near none.
+// and starts a new candidate when it is near none. Which candidates a cell is
+// near is decided by PointDistance alone; an index only spares the tests
+// of candidates too far away to pass it.
 std::vector<HighPos> GatherCandidates(const cv::Mat& scores, float span);
 
 // Drops every later candidate closer than `span` to an earlier one whose

@@ -1,0 +1,54 @@
+#include "candidate_band.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace zentrel {
+
+CandidateBand::CandidateBand(const std::vector<HighPos>& candidates, float span)
+    : candidates_(candidates), reach_(Reach(span)) {}
+
+double CandidateBand::Reach(float span) {
+    if (!(span > 0.0f)) return 0.0;  // also NaN: nothing is closer than that
+    if (std::isinf(span)) return std::numeric_limits<double>::infinity();
+    // Cell positions below 2^24 are exact floats and so are their
+    // differences; squaring, summing and the square root each round down by
+    // at most half an ulp, so the distance is at least |dx| * (1 - 2^-23).
+    // The relative margin covers that many times over, the extra cell covers
+    // positions that are no longer exact on maps of more than 2^24 cells.
+    return static_cast<double>(span) * (1.0 + 0x1p-16) + 1.0;
+}
+
+void CandidateBand::StartRow(int y) {
+    const double row = static_cast<double>(y);
+    const auto tooFarAbove = [&](int index) {
+        return row - static_cast<double>(candidates_[static_cast<std::size_t>(index)].position.y) >
+               reach_;
+    };
+    // Stable, so the rest stays sorted by column.
+    sorted_.erase(std::remove_if(sorted_.begin(), sorted_.end(), tooFarAbove), sorted_.end());
+    first_ = 0;
+}
+
+void CandidateBand::InsertSorted(int index) {
+    const double column = ColumnOf(index);
+    // At the current cell, so right of everything before first_.
+    const auto at = std::upper_bound(sorted_.begin() + static_cast<std::ptrdiff_t>(first_),
+                                     sorted_.end(), column,
+                                     [&](double value, int other) { return value < ColumnOf(other); });
+    sorted_.insert(at, index);
+}
+
+void CandidateBand::Add(int index) { InsertSorted(index); }
+
+void CandidateBand::Remove(int index) {
+    const double column = ColumnOf(index);
+    auto it = std::lower_bound(sorted_.begin() + static_cast<std::ptrdiff_t>(first_), sorted_.end(),
+                               column,
+                               [&](int other, double value) { return ColumnOf(other) < value; });
+    while (it != sorted_.end() && *it != index) ++it;  // among equal columns
+    if (it != sorted_.end()) sorted_.erase(it);
+}
+
+}  // namespace zentrel
