@@ -47,6 +47,9 @@ void ShowRepeatPoints(const char* path) {
     }
     Trace("C++ ImgURL = ", path);
 
+    // The previous image goes first, so that it and the new one are never
+    // resident together; a failed read leaves inputImage empty either way.
+    inputImage.release();
     cv::Mat decoded = cv::imread(std::string(path), cv::IMREAD_UNCHANGED);
     inputImage = std::move(decoded);
     if (inputImage.empty()) {
