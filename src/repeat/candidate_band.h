@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "repeat_search.h"
@@ -26,17 +27,17 @@ public:
     // drops the candidates too far above to be near any cell from here on.
     void StartRow(int y);
 
-    // Calls visit(index) for every candidate within reach of `cell`'s column
-    // (a superset of those near it), in column order. Cells of a row come in
-    // increasing column order; the band must not change during the visit.
-    template <typename Visit>
-    void ForEachWithinReach(Vector2 cell, Visit&& visit) {
+    // The candidates within reach of `cell`'s column (a superset of those
+    // near it), as a range of indices in column order that stays valid until
+    // the band changes. Cells of a row come in increasing column order.
+    std::pair<const int*, const int*> WithinReach(Vector2 cell) {
         const double left = static_cast<double>(cell.x) - reach_;
         const double right = static_cast<double>(cell.x) + reach_;
-        while (first_ < sorted_.size() && ColumnOf(sorted_[first_]) < left) ++first_;
-        for (std::size_t k = first_; k < sorted_.size() && ColumnOf(sorted_[k]) <= right; ++k) {
-            visit(sorted_[k]);
-        }
+        const std::size_t size = sorted_.size();
+        while (first_ < size && ColumnOf(sorted_[first_]) < left) ++first_;
+        std::size_t last = first_;
+        while (last < size && ColumnOf(sorted_[last]) <= right) ++last;
+        return {sorted_.data() + first_, sorted_.data() + last};
     }
 
     // `index` has just been placed at the current cell (appended, or moved

@@ -68,15 +68,16 @@ std::vector<HighPos> GatherCandidates(const cv::Mat& scores, float span) {
             // Each overwrite depends only on its own candidate and this cell,
             // so the band's visiting order does not matter; the moves wait
             // until the visit is over.
-            band.ForEachWithinReach(p, [&](int k) {
-                const HighPos& candidate = resultHigh[static_cast<std::size_t>(k)];
+            const auto [first, last] = band.WithinReach(p);
+            for (const int* k = first; k != last; ++k) {
+                const HighPos& candidate = resultHigh[static_cast<std::size_t>(*k)];
                 const bool stronger = s > candidate.similarity;
-                if (near && !stronger) return;  // the test could change nothing
+                if (near && !stronger) continue;  // the test could change nothing
                 if (PointDistance(candidate.position, p) < span) {
                     near = true;
-                    if (stronger) overwritten.push_back(k);
+                    if (stronger) overwritten.push_back(*k);
                 }
-            });
+            }
             for (const int k : overwritten) {
                 band.Remove(k);
                 resultHigh[static_cast<std::size_t>(k)] = HighPos{s, p};
