@@ -22,33 +22,35 @@ double CandidateBand::Reach(float span) {
 
 void CandidateBand::StartRow(int y) {
     const double row = static_cast<double>(y);
-    const auto tooFarAbove = [&](int index) {
-        return row - static_cast<double>(candidates_[static_cast<std::size_t>(index)].position.y) >
-               reach_;
+    const auto tooFarAbove = [&](const Entry& entry) {
+        return row - static_cast<double>(entry.row) > reach_;
     };
     // Stable, so the rest stays sorted by column.
     sorted_.erase(std::remove_if(sorted_.begin(), sorted_.end(), tooFarAbove), sorted_.end());
     first_ = 0;
+    last_ = 0;
 }
 
-void CandidateBand::InsertSorted(int index) {
-    const double column = ColumnOf(index);
-    // At the current cell, so right of everything before first_.
-    const auto at = std::upper_bound(sorted_.begin() + static_cast<std::ptrdiff_t>(first_),
-                                     sorted_.end(), column,
-                                     [&](double value, int other) { return value < ColumnOf(other); });
-    sorted_.insert(at, index);
+void CandidateBand::Add(int index) {
+    const Vector2 position = candidates_[static_cast<std::size_t>(index)].position;
+    // At the current cell: right of everything before first_, within reach,
+    // so left of everything from last_ on.
+    const auto at = std::upper_bound(
+        sorted_.begin() + static_cast<std::ptrdiff_t>(first_),
+        sorted_.begin() + static_cast<std::ptrdiff_t>(last_), position.x,
+        [](float column, const Entry& other) { return column < other.column; });
+    sorted_.insert(at, Entry{position.x, position.y, index});
+    ++last_;
 }
-
-void CandidateBand::Add(int index) { InsertSorted(index); }
 
 void CandidateBand::Remove(int index) {
-    const double column = ColumnOf(index);
-    auto it = std::lower_bound(sorted_.begin() + static_cast<std::ptrdiff_t>(first_), sorted_.end(),
-                               column,
-                               [&](int other, double value) { return ColumnOf(other) < value; });
-    while (it != sorted_.end() && *it != index) ++it;  // among equal columns
-    if (it != sorted_.end()) sorted_.erase(it);
+    const auto begin = sorted_.begin() + static_cast<std::ptrdiff_t>(first_);
+    const auto end = sorted_.begin() + static_cast<std::ptrdiff_t>(last_);
+    const auto it =
+        std::find_if(begin, end, [&](const Entry& entry) { return entry.index == index; });
+    if (it == end) return;
+    sorted_.erase(it);
+    --last_;
 }
 
 }  // namespace zentrel

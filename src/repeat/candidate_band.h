@@ -23,42 +23,47 @@ public:
     // span is.
     static double Reach(float span);
 
+    // A candidate in the band: its position, kept here so that the window is
+    // found without looking the candidates up.
+    struct Entry {
+        float column;
+        float row;
+        int index;
+    };
+
     // Called before the first cell of each row `y`, rows in increasing order:
     // drops the candidates too far above to be near any cell from here on.
     void StartRow(int y);
 
     // The candidates within reach of `cell`'s column (a superset of those
-    // near it), as a range of indices in column order that stays valid until
-    // the band changes. Cells of a row come in increasing column order.
-    std::pair<const int*, const int*> WithinReach(Vector2 cell) {
+    // near it), in column order; valid until the band changes. The cells of a
+    // row come in increasing column order.
+    std::pair<const Entry*, const Entry*> WithinReach(Vector2 cell) {
         const double left = static_cast<double>(cell.x) - reach_;
         const double right = static_cast<double>(cell.x) + reach_;
         const std::size_t size = sorted_.size();
-        while (first_ < size && ColumnOf(sorted_[first_]) < left) ++first_;
-        std::size_t last = first_;
-        while (last < size && ColumnOf(sorted_[last]) <= right) ++last;
-        return {sorted_.data() + first_, sorted_.data() + last};
+        while (first_ < size && static_cast<double>(sorted_[first_].column) < left) ++first_;
+        if (last_ < first_) last_ = first_;
+        while (last_ < size && static_cast<double>(sorted_[last_].column) <= right) ++last_;
+        return {sorted_.data() + first_, sorted_.data() + last_};
     }
 
-    // `index` has just been placed at the current cell (appended, or moved
-    // there after Remove).
+    // After WithinReach of the current cell: `index` has just been placed at
+    // that cell (appended, or moved there after Remove).
     void Add(int index);
-    // Takes out `index`, a candidate within reach of the current cell, before
-    // its position changes.
+    // After WithinReach of the current cell: takes out `index`, one of the
+    // candidates it returned, before its position changes.
     void Remove(int index);
 
 private:
-    double ColumnOf(int index) const {
-        return static_cast<double>(candidates_[static_cast<std::size_t>(index)].position.x);
-    }
-    void InsertSorted(int index);
-
     const std::vector<HighPos>& candidates_;
     double reach_;
-    std::vector<int> sorted_;  // candidate indices by column
-    // Every entry before it lies left of the current cell's reach, and so of
-    // every later cell's in this row.
+    std::vector<Entry> sorted_;  // by column
+    // The current cell's window: every entry before first_ lies left of its
+    // reach (and so of every later cell's in the row), every one from last_
+    // on right of it.
     std::size_t first_ = 0;
+    std::size_t last_ = 0;
 };
 
 }  // namespace zentrel

@@ -84,13 +84,13 @@ std::vector<HighPos> GatherCandidates(const cv::Mat& scores, float span) {
             // so the band's visiting order does not matter; the moves wait
             // until the visit is over.
             const auto [first, last] = band.WithinReach(p);
-            for (const int* k = first; k != last; ++k) {
-                const HighPos& candidate = resultHigh[static_cast<std::size_t>(*k)];
+            for (const CandidateBand::Entry* entry = first; entry != last; ++entry) {
+                const HighPos& candidate = resultHigh[static_cast<std::size_t>(entry->index)];
                 const bool stronger = s > candidate.similarity;
                 if (near && !stronger) continue;  // the test could change nothing
                 if (PointDistance(candidate.position, p) < span) {
                     near = true;
-                    if (stronger) overwritten.push_back(*k);
+                    if (stronger) overwritten.push_back(entry->index);
                 }
             }
             for (const int k : overwritten) {
