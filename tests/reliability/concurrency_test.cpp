@@ -1,0 +1,225 @@
+// Eight threads calling all seven functions at once. The library lock must
+// keep every call whole: its trace lines together, its count its own, and
+// every result one that some call produced. This is also the program that
+// the ThreadSanitizer build runs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "test_images.h"
+#include "zentrel/zentrel.h"
+
+namespace zentrel::testing {
+namespace {
+
+using Rectangle = std::array<int, 4>;
+
+constexpr int kThreads = 8;
+constexpr int kRounds = 3;
+
+std::string ResultLine(const Rectangle& r) {
+    std::ostringstream line;
+    line << "Repeat_x = " << r[0] << " Repeat_y = " << r[1] << " Repeat_width = " << r[2]
+         << " Repeat_height = " << r[3];
+    return line.str();
+}
+
+Rectangle Getters() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
+
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+// Standard output goes to `path` while this lives.
+class StdoutToFile {
+public:
+    explicit StdoutToFile(const std::string& path) {
+        std::cout.flush();
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(file, STDOUT_FILENO);
+        close(file);
+    }
+    ~StdoutToFile() {
+        std::cout.flush();
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+    }
+    StdoutToFile(const StdoutToFile&) = delete;
+    StdoutToFile& operator=(const StdoutToFile&) = delete;
+
+private:
+    int saved_;
+};
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+}
+
+// One working call as the trace shows it: the count line and what followed.
+struct TracedCall {
+    bool repeat;
+    int count;
+    std::vector<std::string> lines;
+};
+
+std::vector<TracedCall> SplitCalls(const std::vector<std::string>& lines) {
+    std::vector<TracedCall> calls;
+    for (const std::string& line : lines) {
+        for (const auto& [label, repeat] : {std::pair{"Show F5 Count = ", true},
+                                            std::pair{"Pers F5 Count = ", false}}) {
+            const std::string prefix(label);
+            if (line.rfind(prefix, 0) == 0) {
+                calls.push_back({repeat, std::stoi(line.substr(prefix.size())), {}});
+            }
+        }
+        if (!calls.empty()) calls.back().lines.push_back(line);
+    }
+    return calls;
+}
+
+// What one thread saw of a rectification it made under the host's lock.
+struct Rectified {
+    std::string output;
+    std::string buffer;
+    std::u16string returned;
+};
+
+TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
+    TempDir dir;
+    const std::vector<std::string> images = {
+        WriteImage(dir, "a.png", TiledPattern({80, 60}, {480, 300}, CV_8UC1, 1)),
+        WriteImage(dir, "b.png", TiledPattern({64, 48}, {480, 300}, CV_8UC3, 2)),
+        WriteImage(dir, "c.png", TiledPattern({96, 72}, {480, 300}, CV_8UC4, 3)),
+        WriteImage(dir, "d.png", TiledPattern({60, 60}, {480, 300}, CV_16UC1, 4)),
+    };
+    const std::string unreadable = dir.File("notes.png");
+    std::ofstream(unreadable) << "not an image\n";
+    for (int k = 0; k < 4; ++k) {
+        WriteImage(dir, "page" + std::to_string(k) + ".png", TiledPattern({10, 10}, {60, 40}, CV_8UC1));
+    }
+
+    // Alone first: the rectangle each image gives.
+    std::map<std::string, Rectangle> expected;
+    {
+        StdoutToFile quiet(dir.File("baseline.txt"));
+        for (const std::string& image : images) {
+            ShowRepeatPoints(image.c_str());
+            expected[image] = Getters();
+        }
+    }
+    std::set<int> knownValues[4];
+    for (const auto& [image, rectangle] : expected) {
+        for (int i = 0; i < 4; ++i) knownValues[i].insert(rectangle[i]);
+    }
+
+    // The pointer from ReturnPath is released by the next SavePerspectiveImage
+    // from any thread, so a host that reads through it serializes the pair.
+    std::mutex pathLock;
+    std::vector<std::vector<Rectangle>> seen(kThreads);
+    std::vector<std::vector<Rectified>> rectified(kThreads);
+    {
+        StdoutToFile capture(dir.File("trace.txt"));
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < kRounds; ++round) {
+                    for (int step = 0; step < 4; ++step) {
+                        const int k = (t + round + step) % 4;
+                        switch ((t + step) % 4) {
+                            case 0: ShowRepeatPoints(images[k].c_str()); break;
+                            case 1: seen[t].push_back(Getters()); break;
+                            case 2: {
+                                const std::lock_guard<std::mutex> lock(pathLock);
+                                char buffer[205] = {};
+                                dir.path().copy(buffer, sizeof buffer - 1);
+                                const std::string name = "page" + std::to_string(k);
+                                SavePerspectiveImage(0, 40, 40, 0, 0, 0, 30, 30, buffer,
+                                                     name.c_str(), "png");
+                                rectified[t].push_back(
+                                    {dir.File(name + "_pers.png"), buffer, ReturnPath()});
+                                break;
+                            }
+                            default:
+                                ShowRepeatPoints(unreadable.c_str());
+                                ReturnPath();  // only the pointer: nothing is read through it
+                                break;
+                        }
+                    }
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    }
+
+    const std::vector<TracedCall> calls = SplitCalls(ReadLines(dir.File("trace.txt")));
+    std::vector<int> showCounts;
+    std::vector<int> persCounts;
+    std::string lastResult;
+    std::string lastOutput;
+    for (const TracedCall& call : calls) {
+        (call.repeat ? showCounts : persCounts).push_back(call.count);
+        if (call.repeat) {
+            ASSERT_EQ(call.lines.size(), 3u) << call.lines[0];
+            const std::string path = call.lines[1].substr(std::string("C++ ImgURL = ").size());
+            if (path == unreadable) {
+                EXPECT_NE(call.lines[2].find(unreadable), std::string::npos) << call.lines[2];
+            } else {
+                ASSERT_EQ(expected.count(path), 1u) << call.lines[1];
+                EXPECT_EQ(call.lines[2], ResultLine(expected[path]));
+                lastResult = call.lines[2];
+            }
+        } else {
+            ASSERT_EQ(call.lines.size(), 7u) << call.lines[0];
+            EXPECT_EQ(call.lines[6], "Complete SaveImage");
+            lastOutput = call.lines[5].substr(std::string("FinalSavePath = ").size());
+        }
+    }
+
+    // Every count exactly once: no two calls ran as one.
+    const int perKind = kThreads * kRounds;
+    std::sort(showCounts.begin(), showCounts.end());
+    std::sort(persCounts.begin(), persCounts.end());
+    std::vector<int> wantedShow(2 * perKind);
+    std::vector<int> wantedPers(perKind);
+    for (int i = 0; i < 2 * perKind; ++i) wantedShow[i] = static_cast<int>(images.size()) + 1 + i;
+    for (int i = 0; i < perKind; ++i) wantedPers[i] = 1 + i;
+    EXPECT_EQ(showCounts, wantedShow);
+    EXPECT_EQ(persCounts, wantedPers);
+
+    // Each getter reads one value that some call left.
+    for (const auto& perThread : seen) {
+        for (const Rectangle& rectangle : perThread) {
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(knownValues[i].count(rectangle[i]), 1u);
+        }
+    }
+    for (const auto& perThread : rectified) {
+        for (const Rectified& one : perThread) {
+            EXPECT_EQ(one.buffer, one.output);
+            EXPECT_EQ(one.returned, Widen(one.output));
+        }
+    }
+    EXPECT_EQ(ResultLine(Getters()), lastResult) << "the getters hold the last traced result";
+    EXPECT_EQ(std::u16string(ReturnPath()), Widen(lastOutput));
+}
+
+}  // namespace
+}  // namespace zentrel::testing
