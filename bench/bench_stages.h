@@ -1,0 +1,40 @@
+// Registration of the benchmarks and the timing helper they share.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+namespace zentrel::bench {
+
+// What a benchmark times, reported as its label: a whole call, a stage that
+// is an imaging library call, a stage of the library's own work, or a
+// reference that is not part of the call (the plain scan the gathering's
+// index replaced).
+constexpr const char* kCall = "call";
+constexpr const char* kImaging = "opencv";
+constexpr const char* kOwn = "own";
+constexpr const char* kReference = "reference";
+
+// Times `stage` alone on each iteration; `setup` runs first, untimed (fresh
+// copies for stages that change their input in place).
+template <typename Setup, typename Stage>
+void TimeStage(benchmark::State& state, const char* kind, Setup&& setup, Stage&& stage) {
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        setup();
+        const auto start = Clock::now();
+        stage();
+        const auto end = Clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    state.SetLabel(kind);
+}
+
+// Writes the benchmark images under `folder` and registers the benchmarks;
+// `quick` keeps the two smaller sizes only.
+void RegisterRepeatBenchmarks(const std::string& folder, bool quick);
+void RegisterRectifyBenchmarks(const std::string& folder, bool quick);
+
+}  // namespace zentrel::bench
