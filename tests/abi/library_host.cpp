@@ -126,7 +126,14 @@ std::vector<std::string> LibraryHost::Rectify(const int (&xs)[4], const int (&ys
 
 std::u16string LibraryHost::PathText() {
     const ZentrelWideChar* path = ReturnPath();
-    return path == nullptr ? std::u16string() : std::u16string(path);
+    if (path == nullptr) return std::u16string();
+#ifdef _WIN32
+    // wchar_t is a UTF-16 code unit on Windows.
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    return std::u16string(reinterpret_cast<const char16_t*>(path));
+#else
+    return std::u16string(path);
+#endif
 }
 
 std::vector<int> LibraryHost::Rectangle() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
