@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 #include <opencv2/features2d.hpp>
 
@@ -10,6 +11,13 @@
 namespace zentrel {
 
 namespace {
+
+// The detector takes float pixels as they are and squares their gradients in
+// single precision. A value that is not finite, or large enough for that
+// square to overflow (from about 1.8e19), turns into an out-of-range histogram
+// index inside it and kills the process; such images are refused instead. The
+// bound leaves room for the filter's sums.
+constexpr double kMaxDetectorMagnitude = 1e15;
 
 int GridIndex(float position, int extent) {
     if (extent <= 0) return 0;
@@ -45,6 +53,12 @@ cv::Rect CellRegion(GridCell cell, int rows, int columns) {
 }
 
 cv::Mat FindKeypointTarget(cv::Mat image) {
+    if (image.depth() == CV_32F &&
+        !cv::checkRange(image, true, nullptr, -kMaxDetectorMagnitude, kMaxDetectorMagnitude)) {
+        throw std::runtime_error(
+            "the image holds values the keypoint detector cannot take (not finite, or beyond "
+            "1e15)");
+    }
     const cv::Ptr<cv::AKAZE> akaze = cv::AKAZE::create(
         cv::AKAZE::DESCRIPTOR_MLDB, 0, 3, 0.001f, 4, 4, cv::KAZE::DIFF_PM_G2);
     std::vector<cv::KeyPoint> keypoints;

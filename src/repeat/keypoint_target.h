@@ -23,7 +23,9 @@ GridCell DensestCell(const std::vector<cv::KeyPoint>& keypoints, int rows, int c
 cv::Rect CellRegion(GridCell cell, int rows, int columns);
 
 // The template for the repeat search: the densest cell's region of `image`,
-// a tenth of its width and height, as a view of its pixels.
+// a tenth of its width and height, as a view of its pixels. Throws
+// std::runtime_error for a float image holding a value that is not finite or
+// beyond 1e15 in magnitude, which the detector cannot take.
 cv::Mat FindKeypointTarget(cv::Mat image);
 
 }  // namespace zentrel

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -250,6 +251,31 @@ TEST_F(BadInputTest, GreyWithAlphaIsReadAsFourChannelsAndAnalysed) {
         ASSERT_EQ(cv::imread(path, cv::IMREAD_UNCHANGED).channels(), 4);
         ExpectAnalysed(path);
     }
+}
+
+TEST_F(BadInputTest, FloatPixelsTheKeypointDetectorCannotTakeAreRefused) {
+    // Such values used to crash the process inside the detector.
+    cv::Mat pattern;
+    TiledPattern({40, 30}, {200, 150}, CV_8UC1).convertTo(pattern, CV_32F, 1.0 / 255);
+    const cv::Point centre(100, 75);
+    cv::Mat withNan = pattern.clone();
+    withNan.at<float>(centre) = std::numeric_limits<float>::quiet_NaN();
+    cv::Mat withInfinity = pattern.clone();
+    withInfinity.at<float>(centre) = -std::numeric_limits<float>::infinity();
+    cv::Mat beyondFloat;  // 1e300 becomes infinity at single precision
+    pattern.convertTo(beyondFloat, CV_64F);
+    beyondFloat.at<double>(centre) = 1e300;
+    for (const auto& [name, image] : {std::pair{"nan.tiff", withNan}, {"infinity.tiff", withInfinity},
+                                      {"large.tiff", cv::Mat(pattern * 1e19)},
+                                      {"double.tiff", beyondFloat}}) {
+        SCOPED_TRACE(name);
+        ExpectRefused(WriteImage(dir, name, image));
+    }
+    // Large but finite, and a NaN outside the centre the detector looks at.
+    ExpectAnalysed(WriteImage(dir, "scaled.tiff", cv::Mat(pattern * 1e12)));
+    cv::Mat cornerNan = pattern.clone();
+    cornerNan.at<float>(0, 0) = std::numeric_limits<float>::quiet_NaN();
+    ExpectAnalysed(WriteImage(dir, "corner-nan.tiff", cornerNan));
 }
 
 TEST_F(BadInputTest, PathsWithSpacesAndNonAsciiCharactersAreTracedByteForByte) {
