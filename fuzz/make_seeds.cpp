@@ -19,6 +19,7 @@ namespace {
 struct Seed {
     const char* ext;
     int type;
+    std::vector<int> params = {};
 };
 
 // Tiles of 16 x 12 over 192 x 32: wide, because the analysis scales every
@@ -76,13 +77,17 @@ int main(int argc, char** argv) {
         {"png", CV_8UC1},  {"png", CV_8UC3},  {"png", CV_8UC4},  {"png", CV_16UC1},
         {"png", CV_16UC3}, {"jpg", CV_8UC1},  {"jpg", CV_8UC3},  {"bmp", CV_8UC1},
         {"bmp", CV_8UC3},  {"bmp", CV_8UC4},  {"tiff", CV_8UC3}, {"tiff", CV_16UC1},
-        {"tiff", CV_32FC1}, {"webp", CV_8UC3}, {"webp", CV_8UC4}, {"pbm", CV_8UC1},
+        {"tiff", CV_32FC1},
+        // Uncompressed, so that a flipped bit changes a pixel's value rather
+        // than the stream: out-of-range floats are one mutation away.
+        {"tiff", CV_32FC3, {cv::IMWRITE_TIFF_COMPRESSION, 1}},
+        {"webp", CV_8UC3}, {"webp", CV_8UC4}, {"pbm", CV_8UC1},
         {"pgm", CV_8UC1},  {"pgm", CV_16UC1}, {"ppm", CV_8UC3},  {"pam", CV_8UC4},
         {"ras", CV_8UC3},  {"pfm", CV_32FC3}, {"hdr", CV_32FC3}, {"jp2", CV_8UC3},
     };
     for (const Seed& seed : seeds) {
         std::vector<uchar> encoded;
-        if (!cv::imencode(std::string(".") + seed.ext, Pattern(seed.type), encoded)) {
+        if (!cv::imencode(std::string(".") + seed.ext, Pattern(seed.type), encoded, seed.params)) {
             std::fprintf(stderr, "no encoder for .%s %s\n", seed.ext, TypeName(seed.type).c_str());
             return 1;
         }
