@@ -200,8 +200,10 @@ TEST_F(BadInputTest, FilesThatDoNotDecodeAreRefusedAndChangeNothing) {
     // 20000 x 20000 RGB promised, one row delivered: the decoder stops at the
     // missing data without filling the 1.2 GB it was promised.
     WriteBytes(dir.File("bomb.png"), Png(20000, 20000, 8, 2, std::string(1 + 3 * 20000, '\0')));
+    // Wider than the decoder's own limit (2^20 columns): it throws, not fails.
+    WriteBytes(dir.File("wide.pbm"), "P4\n2000000 1\n" + std::string(250000, '\0'));
     const auto before = Files();
-    for (const char* name : {"empty.png", "truncated.png", "bomb.png"}) {
+    for (const char* name : {"empty.png", "truncated.png", "bomb.png", "wide.pbm"}) {
         SCOPED_TRACE(name);
         ExpectRefused(dir.File(name));
     }
