@@ -25,28 +25,20 @@ std::int64_t WorkingHeight(int rows, int columns) {
 
 cv::Mat MakeWorkingImage(const cv::Mat& input) {
     cv::Mat resized;
-    cv::resize(input, resized, cv::Size(kWorkingWidth, static_cast<int>(WorkingHeight(input.rows, input.cols))), 0,
-               0, cv::INTER_LINEAR);
-    switch (resized.depth()) {
-        case CV_8U:
-        case CV_32F:
-            return resized;
-        case CV_16U: {
-            cv::Mat converted;
-            resized.convertTo(converted, CV_32F, 1.0 / 65535);
-            return converted;
-        }
-        case CV_16S: {
-            cv::Mat converted;
-            resized.convertTo(converted, CV_32F, 1.0 / 65535, 32768.0 / 65535);
-            return converted;
-        }
-        default: {
-            cv::Mat converted;
-            resized.convertTo(converted, CV_32F);
-            return converted;
-        }
-    }
+    const cv::Size working(kWorkingWidth, static_cast<int>(WorkingHeight(input.rows, input.cols)));
+    cv::resize(input, resized, working, 0, 0, cv::INTER_LINEAR);
+    const int depth = resized.depth();
+    if (depth == CV_8U || depth == CV_32F) return resized;
+
+    // The matcher takes only 8-bit and float images. 16-bit samples are
+    // brought into 0..1; other depths keep their values.
+    double scale = 1.0;
+    double shift = 0.0;
+    if (depth == CV_16U || depth == CV_16S) scale = 1.0 / 65535;
+    if (depth == CV_16S) shift = 32768.0 / 65535;
+    cv::Mat converted;
+    resized.convertTo(converted, CV_32F, scale, shift);
+    return converted;
 }
 
 namespace {
