@@ -15,6 +15,7 @@
 #include "crop_image.h"
 #include "keypoint_target.h"
 #include "repeat_rect.h"
+#include "gather_by_scan.h"
 #include "repeat_search.h"
 #include "result_state.h"
 #include "zentrel/zentrel.h"
@@ -39,30 +40,7 @@ std::vector<cv::KeyPoint> DetectKeypoints(const cv::Mat& region) {
     return keypoints;
 }
 
-// The gathering as it was before the index: every cell against every
-// candidate found so far. Timed beside the indexed one for the speedup;
-// tests/unit/candidate_gathering_test.cpp holds the same scan as the
-// reference the index must match.
-std::vector<HighPos> GatherByScan(const cv::Mat& scores, float span) {
-    std::vector<HighPos> resultHigh;
-    for (int i = 0; i < scores.rows; ++i) {
-        const float* row = scores.ptr<float>(i);
-        for (int j = 0; j < scores.cols; ++j) {
-            const double s = static_cast<double>(row[j] / 100.0f);
-            if (!(s > 0)) continue;
-            const Vector2 p{static_cast<float>(j), static_cast<float>(i)};
-            bool near = false;
-            for (HighPos& candidate : resultHigh) {
-                if (PointDistance(candidate.position, p) < span) {
-                    near = true;
-                    if (s > candidate.similarity) candidate = HighPos{s, p};
-                }
-            }
-            if (!near) resultHigh.push_back(HighPos{s, p});
-        }
-    }
-    return resultHigh;
-}
+using testing::GatherByScan;
 
 // What each stage starts from: the results of the stages before it.
 struct Pipeline {

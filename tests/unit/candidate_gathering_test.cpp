@@ -11,33 +11,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "keypoint_target.h"
+#include "gather_by_scan.h"
 #include "repeat_search.h"
 #include "test_images.h"
 
 namespace zentrel {
 namespace {
 
-// The reference: every cell tested against every candidate found so far.
-std::vector<HighPos> GatherByScan(const cv::Mat& scores, float span) {
-    std::vector<HighPos> resultHigh;
-    for (int i = 0; i < scores.rows; ++i) {
-        const float* row = scores.ptr<float>(i);
-        for (int j = 0; j < scores.cols; ++j) {
-            const double s = static_cast<double>(row[j] / 100.0f);
-            if (!(s > 0)) continue;
-            const Vector2 p{static_cast<float>(j), static_cast<float>(i)};
-            bool near = false;
-            for (HighPos& candidate : resultHigh) {
-                if (PointDistance(candidate.position, p) < span) {
-                    near = true;
-                    if (s > candidate.similarity) candidate = HighPos{s, p};
-                }
-            }
-            if (!near) resultHigh.push_back(HighPos{s, p});
-        }
-    }
-    return resultHigh;
-}
+using testing::GatherByScan;
 
 std::string Describe(const HighPos& c) {
     std::ostringstream text;
