@@ -1,8 +1,6 @@
 #include "bench_inputs.h"
 
-#include <filesystem>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 #include <opencv2/imgcodecs.hpp>
@@ -33,25 +31,6 @@ cv::Mat NoisePattern(cv::Size workingTile, cv::Size size, int type) {
     cv::Mat pattern;
     cv::repeat(typed, size.height / typed.rows + 1, size.width / typed.cols + 1, pattern);
     return pattern(cv::Rect({0, 0}, size)).clone();
-}
-
-ScratchFolder::ScratchFolder() {
-    namespace fs = std::filesystem;
-    std::random_device device;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate =
-            fs::temp_directory_path() / ("zentrel-bench-" + std::to_string(device()));
-        if (fs::create_directory(candidate)) {
-            path_ = candidate.string() + "/";
-            return;
-        }
-    }
-    throw std::runtime_error("cannot create a temporary folder");
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 void WriteImage(const std::string& path, const cv::Mat& image) {

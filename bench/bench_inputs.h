@@ -16,20 +16,6 @@ namespace zentrel::bench {
 // large one a handful. `size` must be a whole multiple of 600 x 450.
 cv::Mat NoisePattern(cv::Size workingTile, cv::Size size, int type);
 
-// A fresh folder under the system's temporary directory, with a trailing
-// separator, removed with its contents when the object goes away.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 // Writes `image` to `path` or throws.
 void WriteImage(const std::string& path, const cv::Mat& image);
 

@@ -9,6 +9,7 @@
 
 #include "bench_inputs.h"
 #include "bench_stages.h"
+#include "test_images.h"
 #include "trace.h"
 
 int main(int argc, char** argv) try {
@@ -27,7 +28,7 @@ int main(int argc, char** argv) try {
 
     // The trace lines are still formatted, as in every call, but not written.
     zentrel::SetTraceStream(nullptr);
-    zentrel::bench::ScratchFolder folder;
+    zentrel::testing::TempDir folder;
     std::fprintf(stderr, "writing the benchmark images to %s\n", folder.path().c_str());
     zentrel::bench::RegisterRepeatBenchmarks(folder.path(), quick);
     zentrel::bench::RegisterRectifyBenchmarks(folder.path(), quick);

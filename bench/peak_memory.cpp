@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench_inputs.h"
+#include "test_images.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void Report(const char* what, long long raise, double imageBytes) {
 }  // namespace
 
 int main() try {
-    zentrel::bench::ScratchFolder folder;
+    zentrel::testing::TempDir folder;
     const std::string large = folder.path() + "pattern_4800x3600.png";
     const std::string small = folder.path() + "pattern_600x450.png";
     const pid_t child = fork();
