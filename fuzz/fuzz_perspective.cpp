@@ -80,9 +80,7 @@ std::u16string PathText() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    zentrel::fuzz::PrepareProcess();
-    static zentrel::fuzz::ScratchFolder folder;
-    scratch = &folder;
+    scratch = &zentrel::fuzz::PrepareProcess();
     return 0;
 }
 

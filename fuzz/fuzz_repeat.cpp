@@ -28,9 +28,7 @@ long expectedCount = 0;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    zentrel::fuzz::PrepareProcess();
-    static zentrel::fuzz::ScratchFolder folder;
-    scratch = &folder;
+    scratch = &zentrel::fuzz::PrepareProcess();
     return 0;
 }
 

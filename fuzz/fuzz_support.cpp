@@ -26,7 +26,7 @@ void Check(bool holds, const std::string& what) {
     std::abort();
 }
 
-void PrepareProcess() {
+ScratchFolder& PrepareProcess() {
     // The imaging library reads these at its first decode. A megapixel is
     // plenty to reach every decoder path and keeps memory out of the way.
     setenv("OPENCV_IO_MAX_IMAGE_PIXELS", "1048576", 1);
@@ -34,6 +34,8 @@ void PrepareProcess() {
     setenv("OPENCV_IO_MAX_IMAGE_HEIGHT", "16384", 1);
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     SetTraceStream(&traceText);
+    static ScratchFolder folder;
+    return folder;
 }
 
 std::vector<std::string> TakeTrace() {

@@ -12,9 +12,12 @@ namespace zentrel::fuzz {
 // Aborts with a message when an invariant does not hold.
 void Check(bool holds, const std::string& what);
 
-// Caps decoded images, quiets the imaging library's log and sends the
-// library's trace to memory. Call once, before the first input.
-void PrepareProcess();
+class ScratchFolder;
+
+// Caps decoded images, quiets the imaging library's log, sends the library's
+// trace to memory and makes the process's scratch folder, which it returns.
+// Call once, before the first input.
+ScratchFolder& PrepareProcess();
 
 // The trace lines written since the previous call.
 std::vector<std::string> TakeTrace();
