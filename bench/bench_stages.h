@@ -2,7 +2,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include <benchmark/benchmark.h>
 
@@ -34,6 +36,14 @@ void TimeStage(benchmark::State& state, const char* kind, Setup&& setup, Stage&&
 
 // Writes the benchmark images under `folder` and registers the benchmarks;
 // `quick` keeps the two smaller sizes only.
+// Registers JOB/INPUT/STAGE, timed by TimeStage, in milliseconds.
+inline void RegisterStage(const std::string& job, const std::string& input, const char* stage,
+                          std::function<void(benchmark::State&)> run) {
+    benchmark::RegisterBenchmark((job + "/" + input + "/" + stage).c_str(), std::move(run))
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
 void RegisterRepeatBenchmarks(const std::string& folder, bool quick);
 void RegisterRectifyBenchmarks(const std::string& folder, bool quick);
 

@@ -100,9 +100,7 @@ const Stages& StagesFor(const RectifyInput& in) {
 
 void Register(const std::string& input, const char* stage,
               std::function<void(benchmark::State&)> run) {
-    benchmark::RegisterBenchmark(("rectify/" + input + "/" + stage).c_str(), std::move(run))
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
+    RegisterStage("rectify", input, stage, std::move(run));
 }
 
 void RegisterInput(const RectifyInput& in) {

@@ -103,9 +103,7 @@ const Pipeline& PipelineFor(const std::string& path) {
 
 void Register(const std::string& input, const char* stage,
               std::function<void(benchmark::State&)> run) {
-    benchmark::RegisterBenchmark(("repeat/" + input + "/" + stage).c_str(), std::move(run))
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
+    RegisterStage("repeat", input, stage, std::move(run));
 }
 
 void RegisterInput(const RepeatInput& in) {
