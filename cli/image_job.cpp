@@ -3,14 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
-#include "call_status.h"
 #include "image_path.h"
 #include "preview_pictures.h"
-#include "result_state.h"
-#include "trace.h"
+#include "tool_access.h"
 #include "zentrel/zentrel.h"
 
 namespace zentrel::cli {
@@ -20,19 +17,6 @@ namespace {
 // The library's input path limit is 199 characters; the buffer must also hold
 // the "_pers" output path, and 205 bytes is what the library asks for.
 constexpr std::size_t kMinimumPathBuffer = 205;
-
-// Points the library's trace at a buffer (or nowhere) for one call.
-class TraceCapture {
-public:
-    explicit TraceCapture(bool keep) { SetTraceStream(keep ? &buffer_ : nullptr); }
-    ~TraceCapture() { SetTraceStream(nullptr); }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-    std::string Text() const { return buffer_.str(); }
-
-private:
-    std::ostringstream buffer_;
-};
 
 void PutInt(std::string& out, std::int64_t value) {
     char bytes[sizeof value];
@@ -82,9 +66,9 @@ RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
     RepeatOutcome outcome;
     std::vector<cv::Point> centres;
     {
-        TraceCapture capture(settings.keepTrace);
+        const TraceCapture capture;
         ShowRepeatPoints(path.c_str());
-        outcome.trace = capture.Text();
+        if (settings.keepTrace) outcome.trace = capture.Text();
         // The getters would keep the previous image's rectangle after a failure.
         outcome.ok = LastCallOutcome().succeeded;
         outcome.error = LastCallOutcome().error;
@@ -93,7 +77,7 @@ RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
             outcome.y = ReturnY();
             outcome.width = ReturnW();
             outcome.height = ReturnH();
-            centres = checkPoints;
+            centres = CandidateCentres();
         }
     }
     if (outcome.ok && settings.previewFolder) {
@@ -117,11 +101,11 @@ RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& cor
     std::vector<char> savePath(std::max(kMinimumPathBuffer, joined + 6), '\0');
     std::memcpy(savePath.data(), pieces->folder.c_str(), pieces->folder.size() + 1);
     {
-        TraceCapture capture(settings.keepTrace);
+        const TraceCapture capture;
         SavePerspectiveImage(corners[0], corners[2], corners[4], corners[6], corners[1], corners[3],
                              corners[5], corners[7], savePath.data(), pieces->name.c_str(),
                              pieces->extension.c_str());
-        outcome.trace = capture.Text();
+        if (settings.keepTrace) outcome.trace = capture.Text();
         outcome.ok = LastCallOutcome().succeeded;
         outcome.error = LastCallOutcome().error;
     }

@@ -7,7 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "image_path.h"
-#include "perspective.h"
+#include "tool_access.h"
 
 namespace zentrel::cli {
 

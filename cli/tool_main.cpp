@@ -17,7 +17,7 @@
 #include "image_job.h"
 #include "json_text.h"
 #include "progress_bar.h"
-#include "trace.h"
+#include "tool_access.h"
 #include "worker_pool.h"
 
 namespace zentrel::cli {

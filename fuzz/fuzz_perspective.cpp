@@ -19,6 +19,7 @@
 #include "fuzz_input.h"
 #include "fuzz_support.h"
 #include "perspective.h"
+#include "trace_text.h"
 #include "zentrel/zentrel.h"
 
 namespace {
@@ -61,11 +62,6 @@ void Sanitize(std::string& name, std::string& ext) {
     ext = component.substr(name.size() + 1);
 }
 
-std::u16string Widen(const std::string& ascii) {
-    std::u16string wide;
-    for (const char c : ascii) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-    return wide;
-}
 
 bool IsAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
@@ -136,8 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "the caller's buffer holds the joined length + 5");
         Check(std::string(savePath.get()) == output, "the caller's buffer holds the output path");
         const std::u16string text = PathText();
-        Check(IsAscii(output) ? text == Widen(output)
-                              : text.compare(0, folder.size(), Widen(folder)) == 0,
+        Check(IsAscii(output) ? text == zentrel::testing::Utf16(output)
+                              : text.compare(0, folder.size(), zentrel::testing::Utf16(folder)) == 0,
               "ReturnPath holds the output path");
         const std::vector<std::string> entries = scratch->WorkEntries();
         Check(!written || std::find(entries.begin(), entries.end(), outputName) != entries.end(),

@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "fuzz_support.h"
+#include "trace_text.h"
 #include "zentrel/zentrel.h"
 
 namespace {
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(resultLines <= 1, "at most one result line");
     if (resultLines == 1) {
-        Check(lines.back() == zentrel::fuzz::ResultLine(after[0], after[1], after[2], after[3]),
+        Check(lines.back() == zentrel::testing::ResultLine(after),
               "the getters report the traced rectangle: " + lines.back());
     } else {
         // Only the crop's own two warning lines may come before the error line.

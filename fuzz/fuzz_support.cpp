@@ -101,11 +101,4 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string ResultLine(int x, int y, int width, int height) {
-    std::ostringstream line;
-    line << "Repeat_x = " << x << " Repeat_y = " << y << " Repeat_width = " << width
-         << " Repeat_height = " << height;
-    return line.str();
-}
-
 }  // namespace zentrel::fuzz

@@ -54,7 +54,4 @@ long CountAfter(const std::string& line, const std::string& label);
 
 bool StartsWith(const std::string& text, const std::string& prefix);
 
-// The result line that the repeat analysis traces for a rectangle.
-std::string ResultLine(int x, int y, int width, int height);
-
 }  // namespace zentrel::fuzz

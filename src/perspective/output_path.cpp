@@ -6,8 +6,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "call_status.h"
 #include "platform_strings.h"
+#include "refusal.h"
 #include "result_state.h"
 #include "trace.h"
 
@@ -47,7 +47,7 @@ std::string DeriveOutputPath(const std::string& joinedPath, std::size_t extensio
     return outputPath;
 }
 
-bool PublishAndWrite(const char* tmpSavePath, const char* imageExt, char* savePath,
+void PublishAndWrite(const char* tmpSavePath, const char* imageExt, char* savePath,
                      const cv::Mat& persInput) {
     const std::string outputPath = DeriveOutputPath(tmpSavePath, std::strlen(imageExt));
     if (!platform::CopyString(savePath, outputPath.size() + 1, outputPath.c_str())) {
@@ -68,12 +68,10 @@ bool PublishAndWrite(const char* tmpSavePath, const char* imageExt, char* savePa
         failure = error.what();
     }
     if (!failure.empty()) {
-        ReportError(std::string("Could not write the rectified image to ") + savePath + ": " +
-                    failure);
-        return false;
+        throw Refusal(std::string("Could not write the rectified image to ") + savePath + ": " +
+                      failure);
     }
     Trace("Complete SaveImage");
-    return true;
 }
 
 }  // namespace zentrel

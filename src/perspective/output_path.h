@@ -24,9 +24,9 @@ bool JoinInputPath(const char* savePath, const char* imageName, const char* imag
 std::string DeriveOutputPath(const std::string& joinedPath, std::size_t extensionLength);
 
 // Derives the output path, copies it into the caller's `savePath`, publishes
-// it as UTF-16 for ReturnPath, and writes `persInput` there. Returns whether
-// the image was written; a failed write is reported as the call's error line.
-bool PublishAndWrite(const char* tmpSavePath, const char* imageExt, char* savePath,
+// it as UTF-16 for ReturnPath, and writes `persInput` there. Throws a Refusal
+// naming the output path when the image cannot be written.
+void PublishAndWrite(const char* tmpSavePath, const char* imageExt, char* savePath,
                      const cv::Mat& persInput);
 
 }  // namespace zentrel

@@ -1,6 +1,5 @@
 #include "perspective.h"
 
-#include <cmath>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -8,8 +7,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "call_status.h"
 #include "output_path.h"
+#include "point_distance.h"
+#include "refusal.h"
 #include "result_state.h"
 #include "trace.h"
 
@@ -46,18 +46,11 @@ void OrderCorners(std::vector<cv::Point2f>& persPt) {
     if (!(persPt[3].x < persPt[2].x)) std::swap(persPt[3], persPt[2]);
 }
 
-float CornerDistance(cv::Point2f a, cv::Point2f b) {
-    const float dx = a.x - b.x;
-    const float dy = a.y - b.y;
-    const float sum = dx * dx + dy * dy;
-    return std::sqrt(sum);
-}
-
 OutputExtent MeasureOutput(const std::vector<cv::Point2f>& persPt) {
-    const float bottomWidth = CornerDistance(persPt[2], persPt[3]);
-    const float topWidth = CornerDistance(persPt[1], persPt[0]);
-    const float rightHeight = CornerDistance(persPt[1], persPt[2]);
-    const float leftHeight = CornerDistance(persPt[0], persPt[3]);
+    const float bottomWidth = PointDistance(persPt[2], persPt[3]);
+    const float topWidth = PointDistance(persPt[1], persPt[0]);
+    const float rightHeight = PointDistance(persPt[1], persPt[2]);
+    const float leftHeight = PointDistance(persPt[0], persPt[3]);
     return {topWidth > bottomWidth ? topWidth : bottomWidth,
             leftHeight > rightHeight ? leftHeight : rightHeight};
 }
@@ -76,9 +69,8 @@ void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3
     ++persCount;
     Trace("Pers F5 Count = ", persCount);
     if (const char* missing = FirstNullPiece(savePath, imageName, imageExt)) {
-        ReportError(std::string("SavePerspectiveImage was given a null ") + missing +
-                    " pointer; nothing was read or written");
-        return;
+        throw Refusal(std::string("SavePerspectiveImage was given a null ") + missing +
+                      " pointer; nothing was read or written");
     }
 
     std::vector<cv::Point2f> persPt;
@@ -95,11 +87,10 @@ void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3
     Trace("maxH = ", extent.maxH);
     const std::optional<cv::Size> outputSize = OutputImageSize(extent);
     if (!outputSize) {
-        ReportError(Format("Cannot rectify: the corners give an output of ", extent.maxW, " x ",
-                           extent.maxH,
-                           " pixels; each side must be at least 1 and the whole at most ",
-                           kMaxOutputPixels, " pixels"));
-        return;
+        throw Refusal(Format("Cannot rectify: the corners give an output of ", extent.maxW, " x ",
+                             extent.maxH,
+                             " pixels; each side must be at least 1 and the whole at most ",
+                             kMaxOutputPixels, " pixels"));
     }
 
     const cv::Point2f src[4] = {persPt[0], persPt[1], persPt[2], persPt[3]};
@@ -111,22 +102,20 @@ void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3
     char tmpSavePath[kInputPathCapacity];
     if (!JoinInputPath(savePath, imageName, imageExt, tmpSavePath)) {
         const std::string joined = JoinedForMessage(savePath, imageName, imageExt);
-        ReportError(Format("Input path is too long (", joined.size(), " characters, at most ",
-                           kInputPathCapacity - 1, "): ", joined));
-        return;
+        throw Refusal(Format("Input path is too long (", joined.size(), " characters, at most ",
+                             kInputPathCapacity - 1, "): ", joined));
     }
 
     const cv::Mat ori_input = cv::imread(std::string(tmpSavePath), cv::IMREAD_UNCHANGED);
     if (ori_input.empty()) {
-        ReportError(std::string("Could not read image file: ") + tmpSavePath);
-        return;
+        throw Refusal(std::string("Could not read image file: ") + tmpSavePath);
     }
     const cv::Mat perMat = cv::getPerspectiveTransform(src, dst, cv::DECOMP_LU);
     cv::Mat persInput;
     cv::warpPerspective(ori_input, persInput, perMat, *outputSize, cv::INTER_LINEAR,
                         cv::BORDER_CONSTANT, cv::Scalar());
 
-    if (PublishAndWrite(tmpSavePath, imageExt, savePath, persInput)) MarkSucceeded();
+    PublishAndWrite(tmpSavePath, imageExt, savePath, persInput);
 }
 
 }  // namespace zentrel

@@ -7,20 +7,14 @@
 
 #include <opencv2/core.hpp>
 
+#include "tool_access.h"  // OrderCorners
+
 namespace zentrel {
 
 struct OutputExtent {
     float maxW;
     float maxH;
 };
-
-// Orders four corners in place: top-left, top-right, bottom-right,
-// bottom-left. Selection by y (the last of equal y wins), then each pair by x
-// (equal x swaps).
-void OrderCorners(std::vector<cv::Point2f>& persPt);
-
-// Euclidean distance, every step in single precision.
-float CornerDistance(cv::Point2f a, cv::Point2f b);
 
 // The longer of the two widths and of the two heights of ordered corners.
 OutputExtent MeasureOutput(const std::vector<cv::Point2f>& persPt);

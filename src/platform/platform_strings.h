@@ -4,11 +4,14 @@
 
 #include <cstddef>
 
-#include "zentrel/zentrel.h"
-
 namespace zentrel::platform {
 
-using WideChar = ZentrelWideChar;
+// One UTF-16 code unit, as the public header's ZentrelWideChar.
+#ifdef _WIN32
+using WideChar = wchar_t;
+#else
+using WideChar = char16_t;
+#endif
 
 // Copies `source` with its terminator into `destination`, a buffer of
 // `destinationSize` chars. Returns false, leaving the buffer unchanged, when

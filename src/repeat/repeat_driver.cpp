@@ -5,7 +5,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "call_status.h"
+#include "refusal.h"
 #include "repeat_rect.h"
 #include "repeat_search.h"
 #include "result_state.h"
@@ -30,11 +30,8 @@ void RunRepeatAnalysis(cv::Mat image) {
     const bool resolved = ResolveRepeatRect();
     Trace("Repeat_x = ", repeatX, " Repeat_y = ", repeatY, " Repeat_width = ", repeatW,
           " Repeat_height = ", repeatH);
-    if (resolved) {
-        MarkSucceeded();
-    } else {
-        RecordFailure("no repeat rectangle could be resolved");
-    }
+    // The trace shows this failure as the previous rectangle, kept.
+    if (!resolved) throw Refusal("no repeat rectangle could be resolved", Refusal::Line::Untraced);
 }
 
 void ShowRepeatPoints(const char* path) {
@@ -42,8 +39,7 @@ void ShowRepeatPoints(const char* path) {
     ++showCount;
     Trace("Show F5 Count = ", showCount);
     if (path == nullptr) {
-        ReportError("ShowRepeatPoints was given a null path; nothing was read");
-        return;
+        throw Refusal("ShowRepeatPoints was given a null path; nothing was read");
     }
     Trace("C++ ImgURL = ", path);
 
@@ -53,16 +49,14 @@ void ShowRepeatPoints(const char* path) {
     cv::Mat decoded = cv::imread(std::string(path), cv::IMREAD_UNCHANGED);
     inputImage = std::move(decoded);
     if (inputImage.empty()) {
-        ReportError(std::string("Could not read image file: ") + path);
-        return;
+        throw Refusal(std::string("Could not read image file: ") + path);
     }
     const std::int64_t workingHeight = WorkingHeight(inputImage.rows, inputImage.cols);
     if (workingHeight < 1 || workingHeight > kMaxWorkingHeight) {
-        ReportError(Format("Cannot analyse ", path, ": a ", inputImage.cols, " x ",
-                           inputImage.rows, " image scales to a working height of ",
-                           workingHeight, " rows at 600 columns (1 to ", kMaxWorkingHeight,
-                           " are possible)"));
-        return;
+        throw Refusal(Format("Cannot analyse ", path, ": a ", inputImage.cols, " x ",
+                             inputImage.rows, " image scales to a working height of ",
+                             workingHeight, " rows at 600 columns (1 to ", kMaxWorkingHeight,
+                             " are possible)"));
     }
     RunRepeatAnalysis(inputImage);
 }

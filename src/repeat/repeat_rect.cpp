@@ -20,8 +20,6 @@ cv::Point LookUp(float value) {
 }  // namespace
 
 bool FindRepeatCorners() {
-    cv::Point& cornerA = repeatCorners[0];
-    cv::Point& cornerB = repeatCorners[1];
     try {
         std::vector<float> sim = highList;
         std::sort(sim.begin(), sim.end());
@@ -59,14 +57,12 @@ bool FindRepeatCorners() {
 
 bool ResolveRepeatRect() {
     if (!FindRepeatCorners()) return false;
-    const cv::Point a = repeatCorners[0];
-    const cv::Point b = repeatCorners[1];
-    int w = std::abs(a.x - b.x);
-    int h = std::abs(a.y - b.y);
+    int w = std::abs(cornerA.x - cornerB.x);
+    int h = std::abs(cornerA.y - cornerB.y);
     if (w <= kMinimumSide) w = h;
     if (h <= kMinimumSide) h = w;
-    repeatX = std::min(a.x, b.x);
-    repeatY = std::min(a.y, b.y);
+    repeatX = std::min(cornerA.x, cornerB.x);
+    repeatY = std::min(cornerA.y, cornerB.y);
     repeatW = w;
     repeatH = h;
     return true;

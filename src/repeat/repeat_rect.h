@@ -8,7 +8,7 @@ constexpr int kDistinctScoresNeeded = 6;
 constexpr int kCornerSeparation = 40;
 constexpr int kMinimumSide = 5;
 
-// Chooses repeatCorners from checkPoints and highList: the best candidate,
+// Chooses cornerA and cornerB from checkPoints and highList: the best candidate,
 // and the best further one at least 40 pixels up and to the left of it; with
 // fewer than six distinct scores, a box around the image centre instead.
 // Returns false, leaving both corners as they were, when it could not work.

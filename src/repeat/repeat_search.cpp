@@ -12,13 +12,6 @@
 
 namespace zentrel {
 
-float PointDistance(Vector2 a, Vector2 b) {
-    const float dx = a.x - b.x;
-    const float dy = a.y - b.y;
-    const float sum = dx * dx + dy * dy;
-    return std::sqrt(sum);
-}
-
 std::int64_t WorkingHeight(int rows, int columns) {
     return std::int64_t{rows} * kWorkingWidth / columns;
 }

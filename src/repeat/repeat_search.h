@@ -8,6 +8,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "point_distance.h"
 #include "result_state.h"
 
 namespace zentrel {
@@ -20,9 +21,6 @@ struct HighPos {
     double similarity;  // the match score divided by 100
     Vector2 position;   // top-left corner of the placement, working pixels
 };
-
-// Euclidean distance, every step in single precision.
-float PointDistance(Vector2 a, Vector2 b);
 
 // Rows of the working image for an input of `rows` x `columns`:
 // rows * 600 / columns, truncated. Wide enough not to overflow.

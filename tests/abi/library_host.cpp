@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 namespace zentrel::testing {
@@ -144,13 +143,6 @@ PathBuffer::PathBuffer(const std::string& firstPiece) {
     std::memcpy(data, firstPiece.data(), firstPiece.size());
 }
 
-std::string ResultLine(const std::vector<int>& rectangle) {
-    std::ostringstream line;
-    line << "Repeat_x = " << rectangle.at(0) << " Repeat_y = " << rectangle.at(1)
-         << " Repeat_width = " << rectangle.at(2) << " Repeat_height = " << rectangle.at(3);
-    return line.str();
-}
-
 ::testing::AssertionResult IsErrorLineNaming(const std::string& line, const std::string& value) {
     static const char* const kLabels[] = {"Show F5 Count = ", "C++ ImgURL = ", "Repeat_x = ",
                                           "Input mat is not proper!", "return zero matrix",
@@ -167,7 +159,5 @@ std::string ResultLine(const std::vector<int>& rectangle) {
     }
     return ::testing::AssertionSuccess();
 }
-
-std::u16string Utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 }  // namespace zentrel::testing

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+#include "trace_text.h"
 #include "zentrel/zentrel.h"
 
 namespace zentrel::testing {
@@ -54,11 +55,6 @@ struct PathBuffer {
     explicit PathBuffer(const std::string& firstPiece);
     char data[512];
 };
-
-// The result line the library traces for a rectangle.
-std::string ResultLine(const std::vector<int>& rectangle);
-
-std::u16string Utf16(const std::string& ascii);
 
 // An error line names its cause and starts with none of the trace labels, so
 // that a host reading the trace cannot mistake it for a result.

@@ -14,7 +14,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +21,7 @@
 #include <opencv2/core.hpp>
 
 #include "test_images.h"
+#include "trace_text.h"
 #include "zentrel/zentrel.h"
 
 namespace zentrel::testing {
@@ -32,16 +32,7 @@ using Rectangle = std::array<int, 4>;
 constexpr int kThreads = 8;
 constexpr int kRounds = 3;
 
-std::string ResultLine(const Rectangle& r) {
-    std::ostringstream line;
-    line << "Repeat_x = " << r[0] << " Repeat_y = " << r[1] << " Repeat_width = " << r[2]
-         << " Repeat_height = " << r[3];
-    return line.str();
-}
-
 Rectangle Getters() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
-
-std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 // Standard output goes to `path` while this lives.
 class StdoutToFile {
@@ -214,11 +205,11 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
     for (const auto& perThread : rectified) {
         for (const Rectified& one : perThread) {
             EXPECT_EQ(one.buffer, one.output);
-            EXPECT_EQ(one.returned, Widen(one.output));
+            EXPECT_EQ(one.returned, Utf16(one.output));
         }
     }
     EXPECT_EQ(ResultLine(Getters()), lastResult) << "the getters hold the last traced result";
-    EXPECT_EQ(std::u16string(ReturnPath()), Widen(lastOutput));
+    EXPECT_EQ(std::u16string(ReturnPath()), Utf16(lastOutput));
 }
 
 }  // namespace

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "trace_capture.h"
+#include "tool_access.h"
 
 namespace zentrel {
 namespace {
 
-using testing::TraceCapture;
 using Lines = std::vector<std::string>;
 const Lines kFallbackTrace{"Input mat is not proper! Check CropImage Function",
                            "return zero matrix"};

@@ -4,7 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "trace_capture.h"
+#include "tool_access.h"
 
 namespace zentrel {
 namespace {
@@ -74,9 +74,10 @@ TEST(FindKeypointTarget, PicksTheCellWhereTheDetectorFindsCorners) {
 }
 
 TEST(FindKeypointTarget, ImagesNarrowerThanTenColumnsGiveAnEmptyTarget) {
-    testing::TraceCapture trace;
+    TraceCapture trace;
     const cv::Mat narrow(225, 9, CV_8UC1, cv::Scalar(3));
     EXPECT_TRUE(FindKeypointTarget(narrow).empty());
+    EXPECT_TRUE(trace.Lines().empty()) << "a zero-width region is a valid crop, not the fallback";
 }
 
 }  // namespace

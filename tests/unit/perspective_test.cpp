@@ -53,8 +53,6 @@ TEST(MeasureOutput, LongerSidesInSinglePrecisionAndTheirTracedText) {
     EXPECT_EQ(Format(sheared.maxW), "10.0499");
     EXPECT_EQ(sheared.maxW, std::sqrt(101.0f)) << "kept unrounded for the target corners";
     EXPECT_EQ(Format(sheared.maxH), "10");
-
-    EXPECT_EQ(CornerDistance({3, 0}, {0, 4}), 5.0f);
 }
 
 TEST(OutputImageSize, TruncatesAndRefusesDegenerateOrHugeOutputs) {

@@ -13,7 +13,7 @@ protected:
         inputImage = cv::Mat(800, 1000, CV_8UC1);
         highList.clear();
         checkPoints.clear();
-        repeatCorners[0] = repeatCorners[1] = cv::Point(0, 0);
+        cornerA = cornerB = cv::Point(0, 0);
         repeatX = repeatY = repeatW = repeatH = -1;
     }
     void TearDown() override {
@@ -36,8 +36,8 @@ TEST_F(RepeatRectTest, FewerThanSixDistinctScoresFallBackToTheImageCentre) {
     Candidates({{1.0f, {1, 1}}, {0.9f, {2, 2}}, {0.8f, {3, 3}}, {0.7f, {4, 4}}, {0.6f, {5, 5}},
                 {0.6f, {6, 6}}, {0.9f, {7, 7}}});
     ASSERT_TRUE(ResolveRepeatRect());
-    EXPECT_EQ(repeatCorners[0], cv::Point(400, 320));
-    EXPECT_EQ(repeatCorners[1], cv::Point(600, 480));
+    EXPECT_EQ(cornerA, cv::Point(400, 320));
+    EXPECT_EQ(cornerB, cv::Point(600, 480));
     EXPECT_EQ(Rectangle(), (std::vector<int>{400, 320, 200, 160}));
 
     highList.clear();
@@ -61,7 +61,7 @@ TEST_F(RepeatRectTest, CandidatesBelowOrRightNeverQualifyAndTheSmallestIsNeverTr
     Candidates({{1.0f, {300, 300}}, {0.9f, {500, 500}}, {0.8f, {320, 600}}, {0.7f, {600, 310}},
                 {0.6f, {290, 290}}, {0.5f, {0, 0}}});
     ASSERT_TRUE(ResolveRepeatRect());
-    EXPECT_EQ(repeatCorners[1], cv::Point(290, 290));
+    EXPECT_EQ(cornerB, cv::Point(290, 290));
     // 10 x 10 spanned; neither side is 5 or less.
     EXPECT_EQ(Rectangle(), (std::vector<int>{290, 290, 10, 10}));
 }
@@ -70,8 +70,8 @@ TEST_F(RepeatRectTest, OnlyTheFirstCandidateOfAScoreCanBeACorner) {
     Candidates({{0.5f, {900, 900}}, {1.0f, {300, 300}}, {0.9f, {290, 290}}, {0.9f, {100, 100}},
                 {0.8f, {200, 150}}, {0.7f, {5, 5}}, {0.6f, {6, 6}}});
     ASSERT_TRUE(ResolveRepeatRect());
-    EXPECT_EQ(repeatCorners[0], cv::Point(300, 300)) << "order of highList does not matter";
-    EXPECT_EQ(repeatCorners[1], cv::Point(200, 150));
+    EXPECT_EQ(cornerA, cv::Point(300, 300)) << "order of highList does not matter";
+    EXPECT_EQ(cornerB, cv::Point(200, 150));
 }
 
 TEST_F(RepeatRectTest, ShortSidesTakeTheOtherSideInAFixedOrder) {
@@ -92,9 +92,9 @@ TEST_F(RepeatRectTest, MismatchedListsLeaveCornersAndRectangleUnchanged) {
                 {0.6f, {10, 10}}});
     highList.push_back(0.5f);
     highList.push_back(2.0f);  // the best score has no point: its lookup fails
-    repeatCorners[0] = cv::Point(7, 8);
+    cornerA = cv::Point(7, 8);
     EXPECT_FALSE(ResolveRepeatRect());
-    EXPECT_EQ(repeatCorners[0], cv::Point(7, 8));
+    EXPECT_EQ(cornerA, cv::Point(7, 8));
     EXPECT_EQ(Rectangle(), (std::vector<int>{-1, -1, -1, -1}));
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "result_state.h"
 #include "test_images.h"
 
@@ -31,9 +33,12 @@ void ExpectCandidates(const std::vector<HighPos>& actual, const std::vector<Expe
     }
 }
 
-TEST(PointDistance, IsSinglePrecisionEuclidean) {
-    EXPECT_EQ(PointDistance({0, 0}, {3, 4}), 5.0f);
-    EXPECT_EQ(PointDistance({10, 1}, {0, 0}), std::sqrt(101.0f));
+TEST(PointDistance, IsEuclideanWithEveryStepInSinglePrecision) {
+    EXPECT_EQ(PointDistance(Vector2{0, 0}, Vector2{3, 4}), 5.0f);
+    EXPECT_EQ(PointDistance(cv::Point2f(3, 0), cv::Point2f(0, 4)), 5.0f);
+    // The squares overflow a float, so the distance is infinite; a double sum
+    // or a hypot would give 2e19.
+    EXPECT_EQ(PointDistance(Vector2{0, 0}, Vector2{2e19f, 0}), INFINITY);
 }
 
 TEST(GatherCandidates, NearMeansStrictlyCloserThanTheSpan) {

@@ -1,5 +1,7 @@
 #include "result_state.h"
 
+#include "tool_access.h"
+
 namespace zentrel {
 
 // Definition order is construction order at load, and reverse destruction
@@ -16,6 +18,9 @@ std::vector<Vector2> foundList;
 std::vector<cv::Point> checkPoints;
 std::vector<cv::Point> foundPoints;
 std::vector<float> highList;
-cv::Point repeatCorners[2];
+cv::Point cornerA;
+cv::Point cornerB;
+
+std::vector<cv::Point> CandidateCentres() { return checkPoints; }
 
 }  // namespace zentrel

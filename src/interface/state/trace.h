@@ -1,25 +1,25 @@
 // Trace lines: the library's only report to its host. Each line is formatted
 // whole with the stream defaults (floats in general notation, six significant
-// digits), then written to the trace stream and flushed.
+// digits) in the classic locale, whatever the host made the global one, then
+// written to the trace stream and flushed.
 #pragma once
 
+#include <locale>
 #include <ostream>
 #include <sstream>
 #include <string>
 
-namespace zentrel {
+#include "tool_access.h"  // TraceStream, SetTraceStream
 
-// Standard output unless redirected; null drops the trace.
-std::ostream* TraceStream();
-// For embedders such as the command-line tool, which keep stdout for results.
-void SetTraceStream(std::ostream* stream);
+namespace zentrel {
 
 void WriteTraceLine(const std::string& line);
 
-// Joins the parts as a fresh stream would print them.
+// Joins the parts as a fresh stream in the classic locale would print them.
 template <typename... Parts>
 std::string Format(const Parts&... parts) {
     std::ostringstream line;
+    line.imbue(std::locale::classic());
     (line << ... << parts);
     return line.str();
 }

@@ -35,7 +35,8 @@ extern std::vector<Vector2> foundList;
 extern std::vector<cv::Point> checkPoints;
 extern std::vector<cv::Point> foundPoints;
 extern std::vector<float> highList;
-// cornerA, then cornerB.
-extern cv::Point repeatCorners[2];
+// The two candidates that span the repeat rectangle.
+extern cv::Point cornerA;
+extern cv::Point cornerB;
 
 }  // namespace zentrel
