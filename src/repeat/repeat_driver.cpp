@@ -20,13 +20,17 @@ void ClearResultLists() {
     highList.clear();
 }
 
-void RunRepeatAnalysis(cv::Mat image) {
-    FindRepeatCandidates(image);
+void PublishCandidatePoints() {
     for (int i = 0; i < static_cast<int>(foundList.size()); ++i) {
         const cv::Point point(static_cast<int>(foundList[i].x), static_cast<int>(foundList[i].y));
         foundPoints.push_back(point);
         checkPoints.push_back(foundPoints[i]);
     }
+}
+
+void RunRepeatAnalysis(cv::Mat image) {
+    FindRepeatCandidates(image);
+    PublishCandidatePoints();
     const bool resolved = ResolveRepeatRect();
     Trace("Repeat_x = ", repeatX, " Repeat_y = ", repeatY, " Repeat_width = ", repeatW,
           " Repeat_height = ", repeatH);

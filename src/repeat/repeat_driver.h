@@ -12,6 +12,10 @@ constexpr int kMaxWorkingHeight = 20000;
 // Empties foundList, checkPoints, foundPoints and highList, in that order.
 void ClearResultLists();
 
+// Appends foundList's centres, truncated toward zero, to foundPoints and
+// checkPoints.
+void PublishCandidatePoints();
+
 // Search, candidate points, rectangle and its trace line, on a header that
 // shares the pixels of inputImage.
 void RunRepeatAnalysis(cv::Mat image);

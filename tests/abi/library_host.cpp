@@ -137,6 +137,13 @@ std::u16string LibraryHost::PathText() {
 
 std::vector<int> LibraryHost::Rectangle() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
 
+std::vector<std::string> LibraryHost::TraceOfGetters() {
+    return CaptureStdout([&] {
+        Rectangle();
+        ReturnPath();
+    });
+}
+
 PathBuffer::PathBuffer(const std::string& firstPiece) {
     std::memset(data, 0, sizeof data);
     if (firstPiece.size() >= sizeof data) throw std::length_error("first piece too long");

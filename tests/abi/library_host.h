@@ -42,6 +42,8 @@ public:
     std::u16string PathText();
     // The rectangle as the four getters report it.
     std::vector<int> Rectangle();
+    // The trace lines written while the five getters are called.
+    std::vector<std::string> TraceOfGetters();
 
 private:
     template <typename Call>

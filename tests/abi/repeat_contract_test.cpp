@@ -95,19 +95,13 @@ TEST_F(RepeatTest, ShapesThatCannotBeScaledTo600ColumnsAreRefused) {
     }
 }
 
-TEST_F(RepeatTest, TinyAndFeaturelessImagesNeverCrashTheHost) {
-    // A uniform image has no keypoints and no score above the threshold: the
-    // centre fallback. A 12 x 12 image gives a template too small to match.
-    const std::string uniform =
-        WriteImage(dir, "uniform.png", cv::Mat(300, 400, CV_8UC3, cv::Scalar(90, 90, 90)));
-    const Lines plain = host.Repeat(uniform.c_str());
-    ASSERT_EQ(plain.size(), 3u);
-    EXPECT_EQ(plain[2], ResultLine(host.Rectangle()));
-
-    const std::string tiny = WriteImage(dir, "tiny.png", TiledPattern({4, 4}, {12, 12}, CV_8UC1));
-    const Lines small = host.Repeat(tiny.c_str());
-    ASSERT_GE(small.size(), 3u);
-    EXPECT_EQ(small[0], "Show F5 Count = 2");
+TEST_F(RepeatTest, GettersWriteNoTraceLineAndKeepTheirValues) {
+    EXPECT_TRUE(host.TraceOfGetters().empty()) << "before any call";
+    const std::vector<int> found = Analyse(Pattern("grey.png", CV_8UC1));
+    EXPECT_TRUE(host.TraceOfGetters().empty()) << "after an analysis";
+    host.Repeat("/nonexistent/zentrel/missing.png");
+    EXPECT_TRUE(host.TraceOfGetters().empty()) << "after a refused analysis";
+    EXPECT_EQ(host.Rectangle(), found);
 }
 
 }  // namespace

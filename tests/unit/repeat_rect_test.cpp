@@ -55,6 +55,21 @@ TEST_F(RepeatRectTest, SecondCornerIsTheBestCandidateFarEnoughUpAndLeft) {
     EXPECT_EQ(Rectangle(), (std::vector<int>{100, 100, 200, 200}));
 }
 
+TEST_F(RepeatRectTest, TheSecondCornerMustBeAtLeast40PixelsUpAndLeftOnBothAxes) {
+    const auto secondCorner = [&](cv::Point nearer) {
+        SetUp();
+        // The nearer candidate scores higher than the one that always
+        // qualifies, so it is the corner whenever it qualifies itself.
+        Candidates({{1.0f, {300, 300}}, {0.9f, nearer}, {0.8f, {100, 100}}, {0.7f, {1, 1}},
+                    {0.6f, {2, 2}}, {0.5f, {3, 3}}});
+        EXPECT_TRUE(ResolveRepeatRect());
+        return cornerB;
+    };
+    EXPECT_EQ(secondCorner({260, 260}), cv::Point(260, 260));
+    EXPECT_EQ(secondCorner({261, 260}), cv::Point(100, 100));
+    EXPECT_EQ(secondCorner({260, 261}), cv::Point(100, 100));
+}
+
 TEST_F(RepeatRectTest, CandidatesBelowOrRightNeverQualifyAndTheSmallestIsNeverTried) {
     // Everything lies below-right of the best, and the smallest score sits
     // where it would qualify: the search ends on the second-smallest.
@@ -85,6 +100,11 @@ TEST_F(RepeatRectTest, ShortSidesTakeTheOtherSideInAFixedOrder) {
     EXPECT_EQ(resolve({103, 150}), (std::vector<int>{100, 100, 50, 50}));
     EXPECT_EQ(resolve({150, 103}), (std::vector<int>{100, 100, 50, 50}));
     EXPECT_EQ(resolve({102, 104}), (std::vector<int>{100, 100, 4, 4}));
+    // 5 is short, 6 is not.
+    EXPECT_EQ(resolve({105, 150}), (std::vector<int>{100, 100, 50, 50}));
+    EXPECT_EQ(resolve({106, 150}), (std::vector<int>{100, 100, 6, 50}));
+    EXPECT_EQ(resolve({150, 105}), (std::vector<int>{100, 100, 50, 50}));
+    EXPECT_EQ(resolve({150, 106}), (std::vector<int>{100, 100, 50, 6}));
 }
 
 TEST_F(RepeatRectTest, MismatchedListsLeaveCornersAndRectangleUnchanged) {

@@ -114,6 +114,40 @@ TEST(WorkingScale, TruncatesTheHeightAndMapsBackByTheRealSize) {
     EXPECT_NEAR(truncated.y, 210.844, 0.001);
 }
 
+TEST(SearchRegion, IsTheCentreHalfOfTheWorkingImage) {
+    const cv::Mat working(450, 600, CV_8UC1);
+    const cv::Mat region = SearchRegion(working);
+    cv::Size whole;
+    cv::Point offset;
+    region.locateROI(whole, offset);
+    EXPECT_EQ(cv::Rect(offset, region.size()), cv::Rect(150, 112, 300, 225));
+}
+
+TEST(ThresholdScores, ZeroesScoresUpToAndIncludingTheThreshold) {
+    cv::Mat scores = (cv::Mat_<float>(1, 4) << 0.3f, std::nextafter(0.3f, 1.0f), -0.9f, 0.95f);
+    ThresholdScores(scores);
+    EXPECT_EQ(scores.at<float>(0), 0.0f) << "exactly the threshold is not strong";
+    EXPECT_EQ(scores.at<float>(1), std::nextafter(0.3f, 1.0f));
+    EXPECT_EQ(scores.at<float>(2), 0.0f);
+    EXPECT_EQ(scores.at<float>(3), 0.95f);
+}
+
+TEST(PublishCandidates, CentresAddHalfTheLongerTemplateSideToBothAxes) {
+    foundList.clear();
+    const float span = MatchSpan({30, 22});
+    EXPECT_EQ(span, 30.0f);
+    // Working and input of one size: no scaling, so the centre shows as is.
+    PublishCandidates({{0.008, {120, 40}}, {0.004, {0.9f, 7.5f}}}, span, {600, 450}, {600, 450});
+    ASSERT_EQ(foundList.size(), 2u);
+    EXPECT_EQ(foundList[0].x, 135.0f);
+    EXPECT_EQ(foundList[0].y, 55.0f);
+    EXPECT_EQ(foundList[1].x, 15.0f) << "placements are whole cells";
+    EXPECT_EQ(foundList[1].y, 22.0f);
+    EXPECT_EQ(highList, (std::vector<float>{1.0f, 0.5f}));
+    foundList.clear();
+    highList.clear();
+}
+
 TEST(MakeWorkingImage, ScalesTo600ColumnsAndConvertsDepthsTheMatcherCannotTake) {
     const cv::Mat grey(750, 1000, CV_8UC1, cv::Scalar(200));
     const cv::Mat working = MakeWorkingImage(grey);
@@ -135,7 +169,13 @@ TEST(MakeWorkingImage, ScalesTo600ColumnsAndConvertsDepthsTheMatcherCannotTake) 
     EXPECT_FLOAT_EQ(doubles.at<float>(0, 0), 0.25f);
 }
 
-TEST(FindRepeatCandidates, ListsCentresBestFirstWithScoresRelativeToTheBest) {
+// How far `offset` lies from the nearest whole number of tiles.
+float OffTheTile(float offset, float tile) {
+    const float rest = std::fmod(std::abs(offset), tile);
+    return std::min(rest, tile - rest);
+}
+
+TEST(FindRepeatCandidates, ListsCentresOnTheTileBestFirstWithScoresRelativeToTheBest) {
     foundList.clear();
     const cv::Mat pattern = testing::TiledPattern({80, 60}, {800, 600}, CV_8UC3, 1);
     FindRepeatCandidates(pattern);
@@ -143,11 +183,16 @@ TEST(FindRepeatCandidates, ListsCentresBestFirstWithScoresRelativeToTheBest) {
     ASSERT_EQ(highList.size(), foundList.size());
     EXPECT_EQ(highList[0], 1.0f);
     for (float score : highList) EXPECT_LE(score, 1.0f);
+    // The working image repeats every 60 x 45 pixels, exactly 80 x 60 of the
+    // input, so every candidate is a whole number of tiles from the best.
+    const Vector2 best = foundList[0];
     for (const Vector2& centre : foundList) {
         EXPECT_GE(centre.x, 0.0f);
         EXPECT_LT(centre.x, 800.0f);
         EXPECT_GE(centre.y, 0.0f);
         EXPECT_LT(centre.y, 600.0f);
+        EXPECT_LT(OffTheTile(centre.x - best.x, 80.0f), 0.01f) << centre.x;
+        EXPECT_LT(OffTheTile(centre.y - best.y, 60.0f), 0.01f) << centre.y;
     }
     foundList.clear();
     highList.clear();
