@@ -29,8 +29,13 @@ def without_call_counts(trace: str) -> list:
     return [line for line in trace.splitlines() if not line.startswith("Show F5 Count = ")]
 
 
+# The matching finds wall.pgm's 64 x 48 tile itself; cloth and weave come out
+# as whole multiples of their tiles.
+WALL_TILE = (64, 48)
+
+
 def make_images(folder: Path) -> None:
-    write_pnm(folder / "wall.pgm", 600, 400, tiled_noise(600, 400, (50, 40), 1))
+    write_pnm(folder / "wall.pgm", 700, 500, tiled_noise(700, 500, WALL_TILE, 2))
     write_pnm(folder / "cloth.ppm", 300, 200, tiled_noise(300, 200, (30, 20), 3, 3), 3)
     write_pnm(folder / "weave.pgm", 240, 160, tiled_noise(240, 160, (24, 20), 5))
     write_pnm(folder / "banner.ppm", 1300, 260, tiled_noise(1300, 260, (65, 52), 7, 3), 3)
@@ -91,6 +96,11 @@ class RepeatOutput(ToolCase):
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertEqual(len(result.stdout.splitlines()), 2)
 
+    def test_repeat_finds_the_tile_by_matching(self) -> None:
+        self.assertEqual(self.rect_of("wall.pgm")[2:], WALL_TILE)
+        width, height = self.rect_of("cloth.ppm")[2:]
+        self.assertEqual((width % 30, height % 20), (0, 0))
+
     def test_trace_goes_to_stderr_only(self) -> None:
         plain = self.run_tool("repeat", "wall.pgm", "broken.png")
         traced = self.run_tool("repeat", "--trace", "wall.pgm", "broken.png")
@@ -138,7 +148,7 @@ class Preview(ToolCase):
         self.assertEqual(result.returncode, 1)
         pictures = self.folder / "pictures" / "repeat"
         # Overviews keep the image's size up to 1200 columns, then scale down.
-        self.assertEqual(png_size(pictures / "wall_repeat.png"), (600, 400))
+        self.assertEqual(png_size(pictures / "wall_repeat.png"), (700, 500))
         self.assertEqual(png_size(pictures / "banner_repeat.png"), (1200, 240))
         for line in result.stdout.splitlines():
             path, fields = line.split("  ")
