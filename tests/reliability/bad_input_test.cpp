@@ -1,6 +1,6 @@
 // Inputs a host may pass by mistake, each through the shared library as a
 // host loads it: what is traced, what the getters return, and which files
-// change. docs/bad_input.md has the same rows as a table; rows that
+// change. docs/reliability.md has the same rows as a table; rows that
 // tests/abi already covers are named there and not repeated here.
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
