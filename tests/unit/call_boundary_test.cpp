@@ -40,8 +40,7 @@ TEST(GuardedCall, ARefusalIsTracedAsItsOwnLineAndRecorded) {
 }
 
 TEST(GuardedCall, AnUntracedRefusalIsRecordedWithoutALine) {
-    const Result result =
-        Guard([] { throw Refusal("no rectangle", Refusal::Line::Untraced); });
+    const Result result = Guard([] { throw Refusal("no rectangle", Refusal::Line::Untraced); });
     EXPECT_FALSE(result.returned);
     EXPECT_TRUE(result.lines.empty());
     EXPECT_EQ(LastCallOutcome().error, "no rectangle");
@@ -50,8 +49,8 @@ TEST(GuardedCall, AnUntracedRefusalIsRecordedWithoutALine) {
 TEST(GuardedCall, OtherExceptionsNameTheCallAndTheirCause) {
     const Result imaging = Guard([] { CV_Error(cv::Error::StsBadArg, "bad size"); });
     ASSERT_EQ(imaging.lines.size(), 1u);
-    EXPECT_EQ(imaging.lines[0].rfind("Job of x.png stopped by an imaging library error: bad size (in ",
-                                     0),
+    EXPECT_EQ(imaging.lines[0].rfind(
+                  "Job of x.png stopped by an imaging library error: bad size (in ", 0),
               0u)
         << imaging.lines[0];
     EXPECT_EQ(LastCallOutcome().error, imaging.lines[0]);
