@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "call_status.h"
+#include "library_lock.h"
 #include "perspective.h"
 #include "repeat_driver.h"
 #include "result_state.h"
@@ -15,8 +16,6 @@
 #include "zentrel/zentrel.h"
 
 namespace {
-
-std::mutex callMutex;
 
 std::string Describe(const char* text) { return text != nullptr ? text : "(null)"; }
 
@@ -49,7 +48,7 @@ void RunGuarded(Work&& work, What&& what) noexcept {
 // A getter's read, under the same lock as the calls that write the field.
 template <typename Field>
 Field ReadLocked(const Field& field) {
-    const std::lock_guard<std::mutex> lock(callMutex);
+    const std::lock_guard<std::mutex> lock(zentrel::libraryMutex);
     return field;
 }
 
@@ -58,7 +57,7 @@ Field ReadLocked(const Field& field) {
 extern "C" {
 
 ZENTREL_API void ZENTREL_CALL ShowRepeatPoints(const char* path) {
-    const std::lock_guard<std::mutex> lock(callMutex);
+    const std::lock_guard<std::mutex> lock(zentrel::libraryMutex);
     RunGuarded([&] { zentrel::ShowRepeatPoints(path); },
                [&] { return "Repeat analysis of " + Describe(path); });
 }
@@ -66,7 +65,7 @@ ZENTREL_API void ZENTREL_CALL ShowRepeatPoints(const char* path) {
 ZENTREL_API void ZENTREL_CALL SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2,
                                                    int y3, int y4, char* savePath,
                                                    const char* imageName, const char* imageExt) {
-    const std::lock_guard<std::mutex> lock(callMutex);
+    const std::lock_guard<std::mutex> lock(zentrel::libraryMutex);
     RunGuarded(
         [&] {
             zentrel::SavePerspectiveImage(x1, x2, x3, x4, y1, y2, y3, y4, savePath, imageName,
@@ -84,7 +83,7 @@ ZENTREL_API int ZENTREL_CALL ReturnW(void) { return ReadLocked(zentrel::repeatW)
 ZENTREL_API int ZENTREL_CALL ReturnH(void) { return ReadLocked(zentrel::repeatH); }
 
 ZENTREL_API const ZentrelWideChar* ZENTREL_CALL ReturnPath(void) {
-    const std::lock_guard<std::mutex> lock(callMutex);
+    const std::lock_guard<std::mutex> lock(zentrel::libraryMutex);
     return zentrel::savedPath.get();
 }
 

@@ -7,12 +7,17 @@
 #include <sstream>
 #include <string>
 
+#include "zentrel/zentrel_ext.h"
+
 namespace zentrel {
 
 // Standard output unless redirected; null drops the trace.
 std::ostream* TraceStream();
 // For embedders such as the command-line tool, which keep stdout for results.
 void SetTraceStream(std::ostream* stream);
+// A host's callback, which takes the lines instead of the trace stream while
+// it is set; null hands them back to the stream.
+void SetTraceCallback(ZentrelTraceFn callback, void* user);
 
 void WriteTraceLine(const std::string& line);
 
