@@ -12,6 +12,7 @@
 #include "result_state.h"
 #include "trace.h"
 #include "zentrel/zentrel.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace zentrel::cli {
 
@@ -32,6 +33,30 @@ public:
 
 private:
     std::ostringstream buffer_;
+};
+
+// Collects the library's trace lines for one call through the public
+// callback, as a host of the shared library would.
+class CallbackCapture {
+public:
+    CallbackCapture() { zentrel_set_trace_callback(&CallbackCapture::Collect, this); }
+    ~CallbackCapture() { zentrel_set_trace_callback(nullptr, nullptr); }
+    CallbackCapture(const CallbackCapture&) = delete;
+    CallbackCapture& operator=(const CallbackCapture&) = delete;
+    const std::string& Text() const { return text_; }
+
+private:
+    static void Collect(const char* line, void* user) {
+        // Nothing may be thrown back into the library.
+        try {
+            std::string& text = static_cast<CallbackCapture*>(user)->text_;
+            text += line;
+            text += '\n';
+        } catch (...) {
+        }
+    }
+
+    std::string text_;
 };
 
 void PutInt(std::string& out, std::int64_t value) {
@@ -104,6 +129,21 @@ RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
     return outcome;
 }
 
+TileOutcome RunTile(const std::string& path, const JobSettings& settings) {
+    TileOutcome outcome;
+    outcome.tile.size = sizeof outcome.tile;
+    {
+        CallbackCapture capture;
+        outcome.ok = zentrel_estimate_tile(path.c_str(), &outcome.tile) == ZENTREL_OK;
+        if (!outcome.ok) outcome.error = zentrel_last_error();
+        if (settings.keepTrace) outcome.trace = capture.Text();
+    }
+    if (outcome.ok && outcome.tile.found != 0 && settings.previewFolder) {
+        outcome.previewError = WriteTilePreview(path, *settings.previewFolder, outcome.tile);
+    }
+    return outcome;
+}
+
 RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
                           const JobSettings& settings) {
     RectifyOutcome outcome;
@@ -157,6 +197,32 @@ std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes) {
         return std::nullopt;
     }
     outcome.ok = ok != 0;
+    return outcome;
+}
+
+std::string EncodeTileOutcome(const TileOutcome& outcome) {
+    std::string out;
+    PutInt(out, outcome.ok ? 1 : 0);
+    // Workers are forks of this very program, so the struct's bytes are its format.
+    PutString(out, std::string(reinterpret_cast<const char*>(&outcome.tile), sizeof outcome.tile));
+    PutString(out, outcome.error);
+    PutString(out, outcome.trace);
+    PutString(out, outcome.previewError);
+    return out;
+}
+
+std::optional<TileOutcome> DecodeTileOutcome(const std::string& bytes) {
+    Reader reader(bytes);
+    TileOutcome outcome;
+    std::int64_t ok = 0;
+    std::string tile;
+    if (!reader.Int(ok) || !reader.String(tile) || tile.size() != sizeof outcome.tile ||
+        !reader.String(outcome.error) || !reader.String(outcome.trace) ||
+        !reader.String(outcome.previewError) || !reader.AtEnd()) {
+        return std::nullopt;
+    }
+    outcome.ok = ok != 0;
+    std::memcpy(&outcome.tile, tile.data(), sizeof outcome.tile);
     return outcome;
 }
 
