@@ -204,7 +204,7 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             options.corners = *parsed;
             cornersGiven = true;
         } else if (!rectify && (argument == "-j" || argument.compare(0, 2, "-j") == 0 ||
-                              argument == "--jobs" || argument.compare(0, 7, "--jobs=") == 0)) {
+                                argument == "--jobs" || argument.compare(0, 7, "--jobs=") == 0)) {
             std::optional<std::string> value;
             if (argument.compare(0, 6, "--jobs") == 0) {
                 value = cursor.ValueFor(argument, "--jobs");

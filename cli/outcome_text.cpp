@@ -65,9 +65,7 @@ std::string TileJson(const std::string& path, const TileOutcome& outcome) {
     const ZentrelTile& tile = outcome.tile;
     const bool found = outcome.ok && tile.found != 0;
     const auto number = [&](double value) { return found ? JsonNumber(value) : "null"; };
-    const auto point = [&](const ZentrelPoint& value) {
-        return found ? JsonPoint(value) : "null";
-    };
+    const auto point = [&](const ZentrelPoint& value) { return found ? JsonPoint(value) : "null"; };
     const char* match = zentrel_match_name(tile.match);
     return "{\"path\": " + JsonString(path) +
            ", \"found\": " + (outcome.ok ? (found ? "true" : "false") : "null") +

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <stdexcept>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <stdexcept>
 
 #include "image_path.h"
 #include "perspective.h"
@@ -191,9 +191,9 @@ cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile) {
         // The lattice coordinates of the image's corners bound those of the
         // points inside it.
         double lowI = HUGE_VAL, highI = -HUGE_VAL, lowJ = HUGE_VAL, highJ = -HUGE_VAL;
-        for (const cv::Point2d corner : {cv::Point2d(0, 0), cv::Point2d(image.cols, 0),
-                                         cv::Point2d(0, image.rows),
-                                         cv::Point2d(image.cols, image.rows)}) {
+        for (const cv::Point2d corner :
+             {cv::Point2d(0, 0), cv::Point2d(image.cols, 0), cv::Point2d(0, image.rows),
+              cv::Point2d(image.cols, image.rows)}) {
             const cv::Point2d d = corner - origin;
             const double i = (d.x * b.y - d.y * b.x) / det;
             const double j = (a.x * d.y - a.y * d.x) / det;

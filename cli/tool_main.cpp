@@ -33,7 +33,6 @@ void ReportFailure(const std::string& path, const std::string& reason) {
     std::cerr << "zentrel: " << path << ": " << reason << '\n';
 }
 
-
 bool PreparePreviewFolder(const Options& options) {
     if (!options.previewFolder) return true;
     std::error_code error;
@@ -54,7 +53,10 @@ public:
     using Formatter = std::string (*)(const std::string&, const Outcome&);
 
     OutcomePrinter(const Options& options, ProgressBar& bar, Formatter json, Formatter text)
-        : options_(options), bar_(bar), json_(json), text_(text),
+        : options_(options),
+          bar_(bar),
+          json_(json),
+          text_(text),
           outcomes_(options.images.size()) {}
 
     void Accept(std::size_t index, Outcome outcome) {
@@ -108,8 +110,7 @@ private:
 // Runs `run` on every image, in worker processes with -j, and prints the
 // outcomes; `encode` and `decode` carry them out of the workers.
 template <typename Outcome>
-int RunImagesCommand(const Options& options,
-                     Outcome (*run)(const std::string&, const JobSettings&),
+int RunImagesCommand(const Options& options, Outcome (*run)(const std::string&, const JobSettings&),
                      std::string (*encode)(const Outcome&),
                      std::optional<Outcome> (*decode)(const std::string&),
                      typename OutcomePrinter<Outcome>::Formatter json,
@@ -190,8 +191,8 @@ int Run(const std::vector<std::string>& arguments) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     if (options.command == Command::Rectify) return RunRectifyCommand(options);
     if (options.command == Command::Tile) {
-        return RunImagesCommand<TileOutcome>(options, RunTile, EncodeTileOutcome,
-                                             DecodeTileOutcome, TileJson, TileText);
+        return RunImagesCommand<TileOutcome>(options, RunTile, EncodeTileOutcome, DecodeTileOutcome,
+                                             TileJson, TileText);
     }
     return RunImagesCommand<RepeatOutcome>(options, RunRepeat, EncodeRepeatOutcome,
                                            DecodeRepeatOutcome, RepeatJson, RepeatText);

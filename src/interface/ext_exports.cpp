@@ -3,11 +3,10 @@
 // unlike theirs, it also hands the host a status code.
 #include <exception>
 #include <mutex>
-#include <stdexcept>
-#include <string>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <stdexcept>
+#include <string>
 
 #include "call_status.h"
 #include "lattice.h"
@@ -108,9 +107,9 @@ void EstimateTile(const char* path, ZentrelTile* result) {
         image = cv::imread(path, cv::IMREAD_UNCHANGED);
     } catch (const cv::Exception& error) {
         // A header beyond the decoder's limits: unreadable, not a fault of ours.
-        throw CallRefusal(ZENTREL_ERROR_UNREADABLE, std::string("Could not read image file: ") +
-                                                        path + " (the decoder stopped: " +
-                                                        error.err + ")");
+        throw CallRefusal(ZENTREL_ERROR_UNREADABLE,
+                          std::string("Could not read image file: ") + path +
+                              " (the decoder stopped: " + error.err + ")");
     }
     if (image.empty()) {
         throw CallRefusal(ZENTREL_ERROR_UNREADABLE,
@@ -137,11 +136,9 @@ extern "C" {
 
 ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile* result) {
     const std::lock_guard<std::mutex> lock(zentrel::libraryMutex);
-    return GuardedStatus([&] { EstimateTile(path, result); },
-                         [&] {
-                             return "Tile estimation of " +
-                                    std::string(path != nullptr ? path : "(null)");
-                         });
+    return GuardedStatus(
+        [&] { EstimateTile(path, result); },
+        [&] { return "Tile estimation of " + std::string(path != nullptr ? path : "(null)"); });
 }
 
 ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void) {

@@ -2,18 +2,16 @@
 // dlsym as a host binds it: status codes and error text for bad input, the
 // size-prefixed result, the last error across all working calls, and trace
 // lines sent to a callback instead of standard output.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <opencv2/core.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <opencv2/core.hpp>
 
 #include "library_host.h"
 #include "test_images.h"
@@ -64,9 +62,9 @@ ZentrelTile StaleTile() {
 }
 
 ::testing::AssertionResult IsNoRepeat(const ZentrelTile& tile) {
-    const double fields[] = {tile.width,      tile.height,      tile.vector_a.x, tile.vector_a.y,
-                             tile.vector_b.x, tile.vector_b.y, tile.origin.x,   tile.origin.y,
-                             tile.confidence};
+    const double fields[] = {tile.width,      tile.height,     tile.vector_a.x,
+                             tile.vector_a.y, tile.vector_b.x, tile.vector_b.y,
+                             tile.origin.x,   tile.origin.y,   tile.confidence};
     if (tile.found != 0 || tile.match != ZENTREL_MATCH_NONE) {
         return ::testing::AssertionFailure() << "found " << tile.found << ", match " << tile.match;
     }
@@ -118,8 +116,7 @@ TEST_F(ExtendedApiTest, BadArgumentsGiveAStatusAndAnErrorLineWithoutCrashing) {
     EXPECT_EQ(Estimate(nullptr, nullptr), ZENTREL_ERROR_ARGUMENT);
 
     // Too small for this library: refused, and not a byte is written.
-    for (const std::uint32_t size :
-         {0u, 4u, static_cast<std::uint32_t>(sizeof(ZentrelTile) - 1)}) {
+    for (const std::uint32_t size : {0u, 4u, static_cast<std::uint32_t>(sizeof(ZentrelTile) - 1)}) {
         SCOPED_TRACE(size);
         ZentrelTile small = StaleTile();
         small.size = size;
@@ -149,8 +146,8 @@ TEST_F(ExtendedApiTest, UnreadableFilesAreRefusedWithTheirPath) {
 TEST_F(ExtendedApiTest, AnAnalysedImageFillsEveryFieldConsistently) {
     // Holds for any estimate: either no repeat with every field 0, or a
     // lattice the fields describe.
-    for (const auto& [name, type] : {std::pair{"grey.png", CV_8UC1}, {"alpha.png", CV_8UC4},
-                                     {"deep.png", CV_16UC1}}) {
+    for (const auto& [name, type] :
+         {std::pair{"grey.png", CV_8UC1}, {"alpha.png", CV_8UC4}, {"deep.png", CV_16UC1}}) {
         SCOPED_TRACE(name);
         const std::string path = WriteImage(dir, name, TiledPattern({40, 30}, {320, 240}, type));
         ZentrelTile tile = StaleTile();
@@ -224,7 +221,7 @@ TEST_F(ExtendedApiTest, TheCallbackGetsExactlyTheLinesStandardOutputWouldGet) {
     api.setTraceCallback(CollectLine, &received);
     EXPECT_EQ(host.Repeat(good.c_str()), Lines{}) << "nothing reaches standard output";
     EXPECT_EQ(host.Repeat(missing.c_str()), Lines{});
-    Lines expected = {"Show F5 Count = 3", plainGood[1], plainGood[2],
+    Lines expected = {"Show F5 Count = 3", plainGood[1],    plainGood[2],
                       "Show F5 Count = 4", plainMissing[1], plainMissing[2]};
     EXPECT_EQ(received, expected);
 

@@ -139,7 +139,9 @@ TEST(PreviewTest, LatticePointsAndTheTileAreDrawnWhereTheLatticeSays) {
     tile.vector_a = {20, 0};
     tile.vector_b = {0, 20};
     tile.origin = {10, 10};
-    const auto at = [](const cv::Mat& picture, int x, int y) { return picture.at<cv::Vec3b>(y, x); };
+    const auto at = [](const cv::Mat& picture, int x, int y) {
+        return picture.at<cv::Vec3b>(y, x);
+    };
     const cv::Mat picture = DrawLatticeOverview(image, tile);
     EXPECT_EQ(at(picture, 70, 50), cv::Vec3b(0, 0, 255)) << "origin + 3a + 2b";
     EXPECT_EQ(at(picture, 190, 90), cv::Vec3b(0, 0, 255)) << "the last point inside";
