@@ -228,19 +228,25 @@ cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile) {
                           std::max(1, static_cast<int>(std::lround(tile.height))));
     const cv::Rect cut = wanted & cv::Rect(0, 0, image.cols, image.rows);
     if (cut.empty()) return {};
-    cv::Mat mapX(3 * cut.height, 3 * cut.width, CV_32FC1);
-    cv::Mat mapY(mapX.size(), CV_32FC1);
-    for (int y = 0; y < mapX.rows; ++y) {
-        for (int x = 0; x < mapX.cols; ++x) {
-            const cv::Point2d source =
-                cv::Point2d(cut.tl()) + PlaceInTile(tile, cv::Point2d(x, y), cut.size());
-            mapX.at<float>(y, x) = static_cast<float>(source.x);
-            mapY.at<float>(y, x) = static_cast<float>(source.y);
+    cv::Mat unit(3 * cut.height, 3 * cut.width, image.type());
+    // A band of rows at a time keeps the maps small beside a large unit.
+    constexpr int kBandRows = 64;
+    for (int top = 0; top < unit.rows; top += kBandRows) {
+        const int rows = std::min(kBandRows, unit.rows - top);
+        cv::Mat mapX(rows, unit.cols, CV_32FC1);
+        cv::Mat mapY(rows, unit.cols, CV_32FC1);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < unit.cols; ++x) {
+                const cv::Point2d source =
+                    cv::Point2d(cut.tl()) + PlaceInTile(tile, cv::Point2d(x, top + y), cut.size());
+                mapX.at<float>(y, x) = static_cast<float>(source.x);
+                mapY.at<float>(y, x) = static_cast<float>(source.y);
+            }
         }
+        // Other lattices' cells may reach past the image's edge.
+        cv::Mat band = unit.rowRange(top, top + rows);
+        cv::remap(image, band, mapX, mapY, cv::INTER_NEAREST, cv::BORDER_REPLICATE);
     }
-    // Other lattices' cells may reach past the image's edge.
-    cv::Mat unit;
-    cv::remap(image, unit, mapX, mapY, cv::INTER_NEAREST, cv::BORDER_REPLICATE);
     return unit;
 }
 

@@ -218,6 +218,13 @@ TEST(PreviewTest, TheUnitIsCutFromTheOriginAndClippedToTheImage) {
               0);
     tile.origin = {45, 36};
     EXPECT_EQ(RepeatUnitThreeByThree(image, tile).size(), cv::Size(15, 12));
+    // Tall enough to be drawn in more than one band of rows.
+    tile.origin = {0, 0};
+    tile.height = 30;
+    const cv::Mat tall = RepeatUnitThreeByThree(image, tile);
+    ASSERT_EQ(tall.size(), cv::Size(30, 90));
+    EXPECT_EQ(cv::norm(tall(cv::Rect(20, 60, 10, 30)), image(cv::Rect(0, 0, 10, 30)), cv::NORM_INF),
+              0);
     tile.origin = {60, 0};
     EXPECT_TRUE(RepeatUnitThreeByThree(image, tile).empty());
 }
