@@ -113,7 +113,9 @@ ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile
  * or before any working call. Working calls are ShowRepeatPoints,
  * SavePerspectiveImage and zentrel_estimate_tile; the getters and the
  * functions of this header other than zentrel_estimate_tile leave it as it
- * is.
+ * is. (One failure traces no error line: a repeat analysis that traced its
+ * result line but could not resolve a rectangle; the text is then the
+ * reason.)
  *
  * Never null. The string belongs to the library and to the calling thread:
  * it stays valid until this thread calls the library again.
