@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
 
 #include "command_line.h"
@@ -227,6 +229,33 @@ TEST(PreviewTest, TheUnitIsCutFromTheOriginAndClippedToTheImage) {
               0);
     tile.origin = {60, 0};
     EXPECT_TRUE(RepeatUnitThreeByThree(image, tile).empty());
+}
+
+TEST(PreviewTest, TilePicturesAreWrittenBesideEachOtherOrRefused) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("zentrel-cli-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const std::string image = (folder / "cloth.v2.png").string();
+    ASSERT_TRUE(cv::imwrite(image, cv::Mat(60, 80, CV_8UC3, cv::Scalar(10, 20, 30))));
+    ZentrelTile tile{};
+    tile.found = 1;
+    tile.match = ZENTREL_MATCH_HALF_BRICK;
+    tile.width = 20;
+    tile.height = 15;
+    tile.vector_a = {10, 15};
+    tile.vector_b = {20, 0};
+    tile.origin = {5, 5};
+    const std::string pictures = (folder / "pictures").string();
+    fs::create_directories(pictures);
+    EXPECT_EQ(WriteTilePreview(image, pictures, tile), "");
+    EXPECT_EQ(cv::imread(pictures + "/cloth.v2_lattice.png").size(), cv::Size(80, 60));
+    EXPECT_EQ(cv::imread(pictures + "/cloth.v2_unit.png").size(), cv::Size(60, 45));
+
+    tile.origin = {100, 5};
+    EXPECT_EQ(WriteTilePreview(image, pictures, tile), "the tile lies outside the image");
+    EXPECT_EQ(WriteTilePreview((folder / "missing.png").string(), pictures, tile),
+              "cannot read " + (folder / "missing.png").string() + " for the preview");
+    fs::remove_all(folder);
 }
 
 TileOutcome FoundTile() {
