@@ -14,10 +14,13 @@ constexpr int kMaxJobs = 256;
 
 const char* const kToolHelp =
     "Usage: zentrel COMMAND [OPTION]... IMAGE...\n"
-    "Finds the repeat rectangle of patterned images and rectifies perspective.\n"
+    "Finds the repeat rectangle and the repeat unit of patterned images, and\n"
+    "rectifies perspective.\n"
     "\n"
     "Commands:\n"
     "  repeat IMAGE...                 print the repeat rectangle of each image\n"
+    "  tile IMAGE...                   print the repeat unit (tile size and match)\n"
+    "                                  of each image\n"
     "  rectify IMAGE --corners LIST    warp a quadrilateral of IMAGE to an upright\n"
     "                                  rectangle saved as NAME_pers.EXT beside it\n"
     "\n"
@@ -65,6 +68,30 @@ const char* const kRectifyHelp =
     "  -h, --help       show this help\n"
     "\n"
     "Exit status: 0 when the image was written, 1 when not, 2 for a usage error.\n";
+
+const char* const kTileHelp =
+    "Usage: zentrel tile [OPTION]... IMAGE...\n"
+    "Prints the repeat unit of each image, one line per image in the order given:\n"
+    "  PATH  WIDTH HEIGHT MATCH CONFIDENCE\n"
+    "or 'PATH  no repeat'. WIDTH and HEIGHT are the tile's size in pixels (up to\n"
+    "two decimals), MATCH is straight, half-drop, half-brick or other, and\n"
+    "CONFIDENCE runs from 0 to 1. An image that fails is named on standard error\n"
+    "with the reason, and has no result line.\n"
+    "\n"
+    "Options:\n"
+    "  --json           print one JSON array of objects with path, found, width,\n"
+    "                   height, match, vector_a, vector_b, origin, confidence, ok\n"
+    "                   and error instead of text lines\n"
+    "  --preview DIR    write NAME_lattice.png (the image, at most 1200 pixels wide,\n"
+    "                   with the lattice points and one tile drawn) and\n"
+    "                   NAME_unit.png (the tile repeated 3 x 3 with its match\n"
+    "                   offset) into DIR, for each image that repeats\n"
+    "  -j, --jobs N     analyse with N worker processes (default 1)\n"
+    "  --trace          copy the library's trace lines to standard error\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "Exit status: 0 when every image was analysed (whether or not it repeats), 1\n"
+    "when any failed, 2 for a usage error.\n";
 
 std::optional<int> ParseInt(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -135,12 +162,14 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         options.command = Command::Repeat;
     } else if (first == "rectify") {
         options.command = Command::Rectify;
+    } else if (first == "tile") {
+        options.command = Command::Tile;
     } else if (!first.empty() && first[0] == '-') {
         throw UsageError("unknown option '" + first + "'", "");
     } else {
         throw UsageError("unknown command '" + first + "'", "");
     }
-    const bool repeat = options.command == Command::Repeat;
+    const bool rectify = options.command == Command::Rectify;
 
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     ArgumentCursor cursor(rest, first);
@@ -165,7 +194,7 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (auto folder = cursor.ValueFor(argument, "--preview")) {
             if (folder->empty()) throw UsageError("--preview needs a folder name", first);
             options.previewFolder = *folder;
-        } else if (auto corners = cursor.ValueFor(argument, "--corners"); corners && !repeat) {
+        } else if (auto corners = cursor.ValueFor(argument, "--corners"); corners && rectify) {
             const auto parsed = ParseCorners(*corners);
             if (!parsed) {
                 throw UsageError(
@@ -174,8 +203,8 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.corners = *parsed;
             cornersGiven = true;
-        } else if (repeat && (argument == "-j" || argument.compare(0, 2, "-j") == 0 ||
-                              argument == "--jobs" || argument.compare(0, 7, "--jobs=") == 0)) {
+        } else if (!rectify && (argument == "-j" || argument.compare(0, 2, "-j") == 0 ||
+                                argument == "--jobs" || argument.compare(0, 7, "--jobs=") == 0)) {
             std::optional<std::string> value;
             if (argument.compare(0, 6, "--jobs") == 0) {
                 value = cursor.ValueFor(argument, "--jobs");
@@ -197,7 +226,7 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
     }
 
     if (options.images.empty()) throw UsageError("no image given", first);
-    if (!repeat) {
+    if (rectify) {
         if (options.images.size() > 1) throw UsageError("rectify takes one image", first);
         if (!cornersGiven) throw UsageError("rectify needs --corners", first);
     }
@@ -207,6 +236,7 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
 std::string HelpText(const std::string& topic) {
     if (topic == "repeat") return kRepeatHelp;
     if (topic == "rectify") return kRectifyHelp;
+    if (topic == "tile") return kTileHelp;
     return kToolHelp;
 }
 

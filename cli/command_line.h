@@ -9,7 +9,7 @@
 
 namespace zentrel::cli {
 
-enum class Command { Help, Version, Repeat, Rectify };
+enum class Command { Help, Version, Repeat, Rectify, Tile };
 
 struct Options {
     Command command = Command::Help;

@@ -9,6 +9,7 @@
 #include "preview_pictures.h"
 #include "tool_access.h"
 #include "zentrel/zentrel.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace zentrel::cli {
 
@@ -17,6 +18,30 @@ namespace {
 // The library's input path limit is 199 characters; the buffer must also hold
 // the "_pers" output path, and 205 bytes is what the library asks for.
 constexpr std::size_t kMinimumPathBuffer = 205;
+
+// Collects the library's trace lines for one call through the public
+// callback, as a host of the shared library would.
+class CallbackCapture {
+public:
+    CallbackCapture() { zentrel_set_trace_callback(&CallbackCapture::Collect, this); }
+    ~CallbackCapture() { zentrel_set_trace_callback(nullptr, nullptr); }
+    CallbackCapture(const CallbackCapture&) = delete;
+    CallbackCapture& operator=(const CallbackCapture&) = delete;
+    const std::string& Text() const { return text_; }
+
+private:
+    static void Collect(const char* line, void* user) {
+        // Nothing may be thrown back into the library.
+        try {
+            std::string& text = static_cast<CallbackCapture*>(user)->text_;
+            text += line;
+            text += '\n';
+        } catch (...) {
+        }
+    }
+
+    std::string text_;
+};
 
 void PutInt(std::string& out, std::int64_t value) {
     char bytes[sizeof value];
@@ -88,6 +113,21 @@ RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
     return outcome;
 }
 
+TileOutcome RunTile(const std::string& path, const JobSettings& settings) {
+    TileOutcome outcome;
+    outcome.tile.size = sizeof outcome.tile;
+    {
+        CallbackCapture capture;
+        outcome.ok = zentrel_estimate_tile(path.c_str(), &outcome.tile) == ZENTREL_OK;
+        if (!outcome.ok) outcome.error = zentrel_last_error();
+        if (settings.keepTrace) outcome.trace = capture.Text();
+    }
+    if (outcome.ok && outcome.tile.found != 0 && settings.previewFolder) {
+        outcome.previewError = WriteTilePreview(path, *settings.previewFolder, outcome.tile);
+    }
+    return outcome;
+}
+
 RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
                           const JobSettings& settings) {
     RectifyOutcome outcome;
@@ -141,6 +181,32 @@ std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes) {
         return std::nullopt;
     }
     outcome.ok = ok != 0;
+    return outcome;
+}
+
+std::string EncodeTileOutcome(const TileOutcome& outcome) {
+    std::string out;
+    PutInt(out, outcome.ok ? 1 : 0);
+    // Workers are forks of this very program, so the struct's bytes are its format.
+    PutString(out, std::string(reinterpret_cast<const char*>(&outcome.tile), sizeof outcome.tile));
+    PutString(out, outcome.error);
+    PutString(out, outcome.trace);
+    PutString(out, outcome.previewError);
+    return out;
+}
+
+std::optional<TileOutcome> DecodeTileOutcome(const std::string& bytes) {
+    Reader reader(bytes);
+    TileOutcome outcome;
+    std::int64_t ok = 0;
+    std::string tile;
+    if (!reader.Int(ok) || !reader.String(tile) || tile.size() != sizeof outcome.tile ||
+        !reader.String(outcome.error) || !reader.String(outcome.trace) ||
+        !reader.String(outcome.previewError) || !reader.AtEnd()) {
+        return std::nullopt;
+    }
+    outcome.ok = ok != 0;
+    std::memcpy(&outcome.tile, tile.data(), sizeof outcome.tile);
     return outcome;
 }
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "zentrel/zentrel_ext.h"
+
 namespace zentrel::cli {
 
 struct JobSettings {
@@ -31,7 +33,18 @@ struct RectifyOutcome {
     std::string previewError;
 };
 
+struct TileOutcome {
+    bool ok = false;
+    ZentrelTile tile{};  // as the library filled it, when ok
+    std::string error;
+    std::string trace;
+    std::string previewError;
+};
+
 RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings);
+
+// Through the extended API only, as any host would call it.
+TileOutcome RunTile(const std::string& path, const JobSettings& settings);
 
 // `corners` are x1,y1,...,x4,y4.
 RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
@@ -40,5 +53,7 @@ RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& cor
 // Worker processes hand outcomes to the parent as bytes.
 std::string EncodeRepeatOutcome(const RepeatOutcome& outcome);
 std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes);
+std::string EncodeTileOutcome(const TileOutcome& outcome);
+std::optional<TileOutcome> DecodeTileOutcome(const std::string& bytes);
 
 }  // namespace zentrel::cli

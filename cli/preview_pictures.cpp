@@ -5,6 +5,7 @@
 #include <exception>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <stdexcept>
 
 #include "image_path.h"
 #include "tool_access.h"
@@ -16,6 +17,9 @@ namespace {
 const cv::Scalar kRectColour(0, 200, 0);
 const cv::Scalar kMarkColour(0, 0, 255);
 const cv::Scalar kShadow(0, 0, 0);
+// Lattice points closer than this in an overview would only blur together.
+constexpr double kMinPointSpacing = 6.0;
+constexpr double kMaxLatticePoints = 100000;
 
 double OverviewScale(const cv::Mat& image) {
     return image.cols > kPreviewMaxWidth ? static_cast<double>(kPreviewMaxWidth) / image.cols : 1.0;
@@ -75,6 +79,83 @@ std::string PreviewPath(const std::string& folder, const std::string& imagePath,
     return path + ImageStem(imagePath) + suffix;
 }
 
+struct Picture {
+    const char* suffix;  // after the image's stem
+    cv::Mat image;
+};
+
+// A result the pictures cannot show; its text is the preview's error.
+class PreviewRefusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the image, makes the pictures from it and writes each into `folder`.
+// Returns an empty string, or why the pictures could not be written.
+template <typename Make>
+std::string WritePictures(const std::string& imagePath, const std::string& folder, Make&& make) {
+    try {
+        cv::Mat image;
+        if (std::string error = ReadForPreview(imagePath, image); !error.empty()) return error;
+        for (const Picture& picture : make(image)) {
+            if (std::string error =
+                    WritePicture(PreviewPath(folder, imagePath, picture.suffix), picture.image);
+                !error.empty()) {
+                return error;
+            }
+        }
+        return "";
+    } catch (const PreviewRefusal& refusal) {
+        return refusal.what();
+    } catch (const std::exception& error) {
+        return std::string("preview failed: ") + error.what();
+    }
+}
+
+cv::Point2d PointOf(const ZentrelPoint& point) { return {point.x, point.y}; }
+
+cv::Point ScaledRounded(cv::Point2d point, double scale) {
+    return {static_cast<int>(std::lround(point.x * scale)),
+            static_cast<int>(std::lround(point.y * scale))};
+}
+
+double Modulo(double value, double period) {
+    const double rest = std::fmod(value, period);
+    return rest < 0 ? rest + period : rest;
+}
+
+// Where in the tile the lattice of `tile` takes the pixel at `at` of a
+// pattern laid from the tile's corner; `size` is the cut tile's.
+cv::Point2d PlaceInTile(const ZentrelTile& tile, cv::Point2d at, cv::Size2d size) {
+    const cv::Point2d a = PointOf(tile.vector_a);
+    const cv::Point2d b = PointOf(tile.vector_b);
+    const double det = a.x * b.y - a.y * b.x;
+    switch (tile.match) {
+        case ZENTREL_MATCH_HALF_DROP: {
+            const double column = std::floor(at.x / size.width);
+            return {at.x - column * size.width,
+                    Modulo(at.y - column * size.height / 2, size.height)};
+        }
+        case ZENTREL_MATCH_HALF_BRICK: {
+            const double row = std::floor(at.y / size.height);
+            return {Modulo(at.x - row * size.width / 2, size.width), at.y - row * size.height};
+        }
+        case ZENTREL_MATCH_OTHER:
+            if (det != 0.0) {
+                // The lattice cell at the origin, spanned by the two vectors.
+                double s = (at.x * b.y - at.y * b.x) / det;
+                double t = (a.x * at.y - a.y * at.x) / det;
+                s -= std::floor(s);
+                t -= std::floor(t);
+                return s * a + t * b;
+            }
+            break;
+        default:
+            break;
+    }
+    return {Modulo(at.x, size.width), Modulo(at.y, size.height)};
+}
+
 }  // namespace
 
 cv::Mat DrawRepeatOverview(const cv::Mat& image, cv::Rect rect,
@@ -96,6 +177,77 @@ cv::Mat TileThreeByThree(const cv::Mat& image, cv::Rect rect) {
     cv::Mat tiled;
     cv::repeat(image(inside), 3, 3, tiled);
     return tiled;
+}
+
+cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile) {
+    const double scale = OverviewScale(image);
+    cv::Mat picture = ScaledCopy(image, scale);
+    const cv::Point2d origin = PointOf(tile.origin);
+    const cv::Point2d a = PointOf(tile.vector_a);
+    const cv::Point2d b = PointOf(tile.vector_b);
+    const double det = a.x * b.y - a.y * b.x;
+    const double spacing = std::min(cv::norm(a), cv::norm(b)) * scale;
+    if (det != 0.0 && spacing >= kMinPointSpacing) {
+        // The lattice coordinates of the image's corners bound those of the
+        // points inside it.
+        double lowI = HUGE_VAL, highI = -HUGE_VAL, lowJ = HUGE_VAL, highJ = -HUGE_VAL;
+        for (const cv::Point2d corner :
+             {cv::Point2d(0, 0), cv::Point2d(image.cols, 0), cv::Point2d(0, image.rows),
+              cv::Point2d(image.cols, image.rows)}) {
+            const cv::Point2d d = corner - origin;
+            const double i = (d.x * b.y - d.y * b.x) / det;
+            const double j = (a.x * d.y - a.y * d.x) / det;
+            lowI = std::min(lowI, std::floor(i));
+            highI = std::max(highI, std::ceil(i));
+            lowJ = std::min(lowJ, std::floor(j));
+            highJ = std::max(highJ, std::ceil(j));
+        }
+        if ((highI - lowI + 1) * (highJ - lowJ + 1) <= kMaxLatticePoints) {
+            const cv::Rect2d inside(0, 0, image.cols, image.rows);
+            for (double i = lowI; i <= highI; ++i) {
+                for (double j = lowJ; j <= highJ; ++j) {
+                    const cv::Point2d point = origin + i * a + j * b;
+                    if (!inside.contains(point)) continue;
+                    const cv::Point at = ScaledRounded(point, scale);
+                    cv::circle(picture, at, 4, kShadow, cv::FILLED, cv::LINE_AA);
+                    cv::circle(picture, at, 3, kMarkColour, cv::FILLED, cv::LINE_AA);
+                }
+            }
+        }
+    }
+    DrawOutlinedRect(picture, ScaledRounded(origin, scale),
+                     ScaledRounded(origin + cv::Point2d(tile.width, tile.height), scale),
+                     kRectColour);
+    return picture;
+}
+
+cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile) {
+    const cv::Rect wanted(static_cast<int>(std::lround(tile.origin.x)),
+                          static_cast<int>(std::lround(tile.origin.y)),
+                          std::max(1, static_cast<int>(std::lround(tile.width))),
+                          std::max(1, static_cast<int>(std::lround(tile.height))));
+    const cv::Rect cut = wanted & cv::Rect(0, 0, image.cols, image.rows);
+    if (cut.empty()) return {};
+    cv::Mat unit(3 * cut.height, 3 * cut.width, image.type());
+    // A band of rows at a time keeps the maps small beside a large unit.
+    constexpr int kBandRows = 64;
+    for (int top = 0; top < unit.rows; top += kBandRows) {
+        const int rows = std::min(kBandRows, unit.rows - top);
+        cv::Mat mapX(rows, unit.cols, CV_32FC1);
+        cv::Mat mapY(rows, unit.cols, CV_32FC1);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < unit.cols; ++x) {
+                const cv::Point2d source =
+                    cv::Point2d(cut.tl()) + PlaceInTile(tile, cv::Point2d(x, top + y), cut.size());
+                mapX.at<float>(y, x) = static_cast<float>(source.x);
+                mapY.at<float>(y, x) = static_cast<float>(source.y);
+            }
+        }
+        // Other lattices' cells may reach past the image's edge.
+        cv::Mat band = unit.rowRange(top, top + rows);
+        cv::remap(image, band, mapX, mapY, cv::INTER_NEAREST, cv::BORDER_REPLICATE);
+    }
+    return unit;
 }
 
 cv::Mat DrawQuadrilateral(const cv::Mat& image, const std::array<int, 8>& corners) {
@@ -127,32 +279,29 @@ cv::Mat DrawQuadrilateral(const cv::Mat& image, const std::array<int, 8>& corner
 
 std::string WriteRepeatPreview(const std::string& imagePath, const std::string& folder,
                                cv::Rect rect, const std::vector<cv::Point>& centres) {
-    try {
-        cv::Mat image;
-        if (std::string error = ReadForPreview(imagePath, image); !error.empty()) return error;
-        const cv::Mat tile = TileThreeByThree(image, rect);
-        if (tile.empty()) return "the repeat rectangle lies outside the image";
-        if (std::string error = WritePicture(PreviewPath(folder, imagePath, "_repeat.png"),
-                                             DrawRepeatOverview(image, rect, centres));
-            !error.empty()) {
-            return error;
-        }
-        return WritePicture(PreviewPath(folder, imagePath, "_tile.png"), tile);
-    } catch (const std::exception& error) {
-        return std::string("preview failed: ") + error.what();
-    }
+    return WritePictures(imagePath, folder, [&](const cv::Mat& image) {
+        cv::Mat tile = TileThreeByThree(image, rect);
+        if (tile.empty()) throw PreviewRefusal("the repeat rectangle lies outside the image");
+        return std::vector<Picture>{{"_repeat.png", DrawRepeatOverview(image, rect, centres)},
+                                    {"_tile.png", std::move(tile)}};
+    });
+}
+
+std::string WriteTilePreview(const std::string& imagePath, const std::string& folder,
+                             const ZentrelTile& tile) {
+    return WritePictures(imagePath, folder, [&](const cv::Mat& image) {
+        cv::Mat unit = RepeatUnitThreeByThree(image, tile);
+        if (unit.empty()) throw PreviewRefusal("the tile lies outside the image");
+        return std::vector<Picture>{{"_lattice.png", DrawLatticeOverview(image, tile)},
+                                    {"_unit.png", std::move(unit)}};
+    });
 }
 
 std::string WriteQuadPreview(const std::string& imagePath, const std::string& folder,
                              const std::array<int, 8>& corners) {
-    try {
-        cv::Mat image;
-        if (std::string error = ReadForPreview(imagePath, image); !error.empty()) return error;
-        return WritePicture(PreviewPath(folder, imagePath, "_quad.png"),
-                            DrawQuadrilateral(image, corners));
-    } catch (const std::exception& error) {
-        return std::string("preview failed: ") + error.what();
-    }
+    return WritePictures(imagePath, folder, [&](const cv::Mat& image) {
+        return std::vector<Picture>{{"_quad.png", DrawQuadrilateral(image, corners)}};
+    });
 }
 
 }  // namespace zentrel::cli

@@ -1,4 +1,4 @@
-// zentrel: the library's two jobs from the command line. Standard output
+// zentrel: the library's jobs from the command line. Standard output
 // carries only results; messages, the progress bar and (with --trace) the
 // library's trace go to standard error.
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include "command_line.h"
 #include "image_job.h"
 #include "json_text.h"
+#include "outcome_text.h"
 #include "progress_bar.h"
 #include "tool_access.h"
 #include "worker_pool.h"
@@ -32,10 +33,6 @@ void ReportFailure(const std::string& path, const std::string& reason) {
     std::cerr << "zentrel: " << path << ": " << reason << '\n';
 }
 
-std::string JsonInt(bool present, int value) { return present ? std::to_string(value) : "null"; }
-
-std::string JsonError(bool ok, const std::string& error) { return ok ? "null" : JsonString(error); }
-
 bool PreparePreviewFolder(const Options& options) {
     if (!options.previewFolder) return true;
     std::error_code error;
@@ -48,13 +45,21 @@ bool PreparePreviewFolder(const Options& options) {
     return true;
 }
 
-// Prints outcomes in argument order as they become available.
-class RepeatPrinter {
+// Prints outcomes in argument order as they become available: `json` gives
+// an image's object, `text` its result line when it succeeded.
+template <typename Outcome>
+class OutcomePrinter {
 public:
-    RepeatPrinter(const Options& options, ProgressBar& bar)
-        : options_(options), bar_(bar), outcomes_(options.images.size()) {}
+    using Formatter = std::string (*)(const std::string&, const Outcome&);
 
-    void Accept(std::size_t index, RepeatOutcome outcome) {
+    OutcomePrinter(const Options& options, ProgressBar& bar, Formatter json, Formatter text)
+        : options_(options),
+          bar_(bar),
+          json_(json),
+          text_(text),
+          outcomes_(options.images.size()) {}
+
+    void Accept(std::size_t index, Outcome outcome) {
         outcomes_[index] = std::move(outcome);
         bar_.Advance();
         while (next_ < outcomes_.size() && outcomes_[next_]) {
@@ -72,7 +77,7 @@ public:
     bool AllSucceeded() const { return allSucceeded_; }
 
 private:
-    void Print(std::size_t index, const RepeatOutcome& outcome) {
+    void Print(std::size_t index, const Outcome& outcome) {
         const std::string& path = options_.images[index];
         bar_.Hide();
         std::cerr << outcome.trace;
@@ -82,16 +87,9 @@ private:
         allSucceeded_ = allSucceeded_ && outcome.ok && outcome.previewError.empty();
 
         if (options_.json) {
-            std::cout << (index == 0 ? "[\n" : ",\n") << "  {\"path\": " << JsonString(path)
-                      << ", \"x\": " << JsonInt(outcome.ok, outcome.x)
-                      << ", \"y\": " << JsonInt(outcome.ok, outcome.y)
-                      << ", \"width\": " << JsonInt(outcome.ok, outcome.width)
-                      << ", \"height\": " << JsonInt(outcome.ok, outcome.height)
-                      << ", \"ok\": " << (outcome.ok ? "true" : "false")
-                      << ", \"error\": " << JsonError(outcome.ok, outcome.error) << "}";
+            std::cout << (index == 0 ? "[\n  " : ",\n  ") << json_(path, outcome);
         } else if (outcome.ok) {
-            std::cout << path << "  " << outcome.x << ' ' << outcome.y << ' ' << outcome.width
-                      << ' ' << outcome.height << '\n';
+            std::cout << text_(path, outcome);
         }
         std::cout.flush();
         // Worker mode ignores SIGPIPE, so a reader that went away (| head)
@@ -102,24 +100,31 @@ private:
 
     const Options& options_;
     ProgressBar& bar_;
-    std::vector<std::optional<RepeatOutcome>> outcomes_;
+    Formatter json_;
+    Formatter text_;
+    std::vector<std::optional<Outcome>> outcomes_;
     std::size_t next_ = 0;
     bool allSucceeded_ = true;
 };
 
-int RunRepeatCommand(const Options& options) {
+// Runs `run` on every image, in worker processes with -j, and prints the
+// outcomes; `encode` and `decode` carry them out of the workers.
+template <typename Outcome>
+int RunImagesCommand(const Options& options, Outcome (*run)(const std::string&, const JobSettings&),
+                     std::string (*encode)(const Outcome&),
+                     std::optional<Outcome> (*decode)(const std::string&),
+                     typename OutcomePrinter<Outcome>::Formatter json,
+                     typename OutcomePrinter<Outcome>::Formatter text) {
     if (!PreparePreviewFolder(options)) return kExitFailed;
     const JobSettings settings{options.trace, options.previewFolder};
     ProgressBar bar(options.images.size(), options.images.size() > 1 && isatty(STDERR_FILENO));
-    RepeatPrinter printer(options, bar);
+    OutcomePrinter<Outcome> printer(options, bar, json, text);
     RunJobs(
         options.images.size(), options.jobs,
-        [&](std::size_t index) {
-            return EncodeRepeatOutcome(RunRepeat(options.images[index], settings));
-        },
+        [&](std::size_t index) { return encode(run(options.images[index], settings)); },
         [&](JobReport report) {
-            std::optional<RepeatOutcome> outcome;
-            if (report.delivered) outcome = DecodeRepeatOutcome(report.payload);
+            std::optional<Outcome> outcome;
+            if (report.delivered) outcome = decode(report.payload);
             if (!outcome) {
                 outcome.emplace();
                 outcome->error = report.delivered ? "the worker process sent a garbled result"
@@ -173,6 +178,7 @@ int Run(const std::vector<std::string>& arguments) {
             return kExitOk;
         case Command::Repeat:
         case Command::Rectify:
+        case Command::Tile:
             break;
     }
 
@@ -183,8 +189,13 @@ int Run(const std::vector<std::string>& arguments) {
     // reports in one line of its own; from workers such warnings would also
     // arrive out of order.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    return options.command == Command::Repeat ? RunRepeatCommand(options)
-                                              : RunRectifyCommand(options);
+    if (options.command == Command::Rectify) return RunRectifyCommand(options);
+    if (options.command == Command::Tile) {
+        return RunImagesCommand<TileOutcome>(options, RunTile, EncodeTileOutcome, DecodeTileOutcome,
+                                             TileJson, TileText);
+    }
+    return RunImagesCommand<RepeatOutcome>(options, RunRepeat, EncodeRepeatOutcome,
+                                           DecodeRepeatOutcome, RepeatJson, RepeatText);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 # Install rules: the shared library with its SONAME links, the public
-# header, a CMake package (Zentrel::zentrel), a pkg-config file and the tool.
+# headers, a CMake package (Zentrel::zentrel), a pkg-config file and the tool.
 include(CMakePackageConfigHelpers)
 
 set(ZENTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Zentrel)
@@ -10,6 +10,11 @@ install(TARGETS zentrel EXPORT ZentrelTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/zentrel/zentrel.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zentrel)
+if(NOT WIN32)
+    # The DLL does not export the extended API (yet), so its header stays out.
+    install(FILES ${PROJECT_SOURCE_DIR}/include/zentrel/zentrel_ext.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zentrel)
+endif()
 
 install(EXPORT ZentrelTargets
     NAMESPACE Zentrel::

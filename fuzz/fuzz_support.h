@@ -1,4 +1,4 @@
-// What both fuzz targets share: a private scratch folder, the trace kept in
+// What the fuzz targets share: a private scratch folder, the trace kept in
 // memory, and invariant checks that abort so that libFuzzer (or the replayer)
 // reports the input.
 #pragma once

@@ -1,6 +1,6 @@
 // Writes the seed corpora: one small repeating pattern in every format and
-// depth the imaging library decodes here, as it is for the repeat target and
-// wrapped in a rectification case for the perspective target.
+// depth the imaging library decodes here, as it is for the repeat and tile
+// targets and wrapped in a rectification case for the perspective target.
 //
 //   zentrel_make_seeds OUTPUT_FOLDER
 #include <cstdio>
@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
     const fs::path root(argv[1]);
     fs::create_directories(root / "repeat");
     fs::create_directories(root / "perspective");
+    fs::create_directories(root / "tile");
 
     const Seed seeds[] = {
         {"png", CV_8UC1},  {"png", CV_8UC3},  {"png", CV_8UC4},  {"png", CV_16UC1},
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
         rectify.ext = seed.ext;
         rectify.image = bytes;
         if (!Write(root / "repeat" / (stem + "." + seed.ext), bytes) ||
+            !Write(root / "tile" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "perspective" / stem, zentrel::fuzz::EncodeRectifyCase(rectify))) {
             std::fprintf(stderr, "cannot write into %s\n", root.c_str());
             return 1;

@@ -5,18 +5,20 @@ The library is looked for, in this order, at the path in the
 ``ZENTREL_LIBRARY`` environment variable, next to this package, and on the
 system loader's path.
 
-The library reports only through trace lines on the process's standard
-output, so each call captures file descriptor 1 while it runs, decides from
-those lines whether it succeeded, and raises :class:`ZentrelError` with the
-library's own error line when it did not. Calls are serialized within the
-process: the library keeps one result state, and standard output is
-redirected for the duration of each call.
+The binding uses the library's extended API: each call's trace lines arrive
+through a callback instead of standard output, which is never touched, and a
+failed call raises :class:`ZentrelError` with the library's own error line,
+read back with ``zentrel_last_error``. Calls are serialized within the
+process, since the library keeps one result state.
 
 >>> import zentrel
 >>> zentrel.repeat("wall.png")
 Rect(x=240, y=160, width=120, height=80)
 >>> zentrel.rectify("photos/page.jpg", [(10, 12), (580, 8), (590, 790), (4, 800)])
 'photos/page_pers.jpg'
+>>> zentrel.tile("wall.png")
+Tile(width=120.0, height=80.0, match='straight', vectors=((120.0, 0.0), (0.0, 80.0)), \
+origin=(0.0, 0.0), confidence=0.98)
 """
 
 from __future__ import annotations
@@ -24,13 +26,11 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
-import sys
-import tempfile
 import threading
 from pathlib import Path
-from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
 
-__all__ = ["Rect", "ZentrelError", "repeat", "rectify"]
+__all__ = ["Rect", "Tile", "ZentrelError", "repeat", "rectify", "tile"]
 __version__ = "1.0.0"
 
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -42,13 +42,6 @@ _INT_MAX = 2**31 - 1
 _MIN_SAVE_PATH_BUFFER = 205
 _SEPARATORS = b"/\\" if os.name == "nt" else b"/"
 
-# Every line a repeat analysis traces besides its one error line. The path
-# lines are followed by as many extra lines as the path has newlines.
-_REPEAT_LINES = ("Show F5 Count = ", "Repeat_x = ", "Input mat is not proper!", "return zero matrix")
-_REPEAT_PATH_LINES = ("C++ ImgURL = ",)
-_RECTIFY_LINES = ("Pers F5 Count = ", "maxW = ", "maxH = ", "Complete SaveImage")
-_RECTIFY_PATH_LINES = ("tmpSavePath = Original Image Path", "persImageSavePath = ", "FinalSavePath = ")
-
 
 class Rect(NamedTuple):
     """A repeat rectangle in the image's own pixels."""
@@ -59,21 +52,65 @@ class Rect(NamedTuple):
     height: int
 
 
+_XY = Tuple[float, float]
+
+
+class Tile(NamedTuple):
+    """The repeat unit of a pattern, in the image's own pixels.
+
+    ``match`` is ``"straight"``, ``"half-drop"``, ``"half-brick"`` or
+    ``"other"``; ``vectors`` are the two shortest lattice vectors (x, y) that
+    span the pattern; ``origin`` is the top-left corner of one whole tile
+    inside the image; ``confidence`` runs from 0 to 1.
+    """
+
+    width: float
+    height: float
+    match: str
+    vectors: Tuple[_XY, _XY]
+    origin: _XY
+    confidence: float
+
+
 class ZentrelError(Exception):
     """A call that the library could not complete.
 
     ``message`` is the library's own error line; ``trace`` holds every line
-    the call traced, that one included.
+    the call traced, that one included; ``status`` is the status code of a
+    call that returns one (:func:`tile`), otherwise None.
     """
 
-    def __init__(self, message: str, trace: Sequence[str]) -> None:
+    def __init__(self, message: str, trace: Sequence[str], status: Optional[int] = None) -> None:
         super().__init__(message)
         self.message = message
         self.trace: List[str] = list(trace)
+        self.status = status
 
+
+class _Point(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_double), ("y", ctypes.c_double)]
+
+
+# ZentrelTile of zentrel_ext.h.
+class _TileResult(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("found", ctypes.c_int32), ("match", ctypes.c_int32),
+                ("width", ctypes.c_double), ("height", ctypes.c_double),
+                ("vector_a", _Point), ("vector_b", _Point), ("origin", _Point),
+                ("confidence", ctypes.c_double)]
+
+
+_TraceFunction = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_void_p)
 
 _call_lock = threading.RLock()
 _library: Optional[ctypes.CDLL] = None
+# The lines of the call in progress; the library calls back on the calling
+# thread while that thread holds _call_lock.
+_call_trace: List[bytes] = []
+
+
+@_TraceFunction
+def _collect_trace_line(line: bytes, _user: Optional[int]) -> None:
+    _call_trace.append(line)
 
 
 def _library_candidates() -> Iterator[str]:
@@ -107,6 +144,18 @@ def _load() -> ctypes.CDLL:
         raise OSError("cannot load the Zentrel library (set ZENTREL_LIBRARY to its path): "
                       + "; ".join(failures))
 
+    try:
+        library.zentrel_set_trace_callback.argtypes = [_TraceFunction, ctypes.c_void_p]
+    except AttributeError:
+        raise OSError(f"{library._name} has no extended API (zentrel_set_trace_callback), "
+                      "which the binding needs; the Windows DLL does not export it yet") from None
+    library.zentrel_set_trace_callback.restype = None
+    library.zentrel_last_error.argtypes = []
+    library.zentrel_last_error.restype = ctypes.c_char_p
+    library.zentrel_estimate_tile.argtypes = [ctypes.c_char_p, ctypes.POINTER(_TileResult)]
+    library.zentrel_estimate_tile.restype = ctypes.c_int
+    library.zentrel_match_name.argtypes = [ctypes.c_int]
+    library.zentrel_match_name.restype = ctypes.c_char_p
     library.ShowRepeatPoints.argtypes = [ctypes.c_char_p]
     library.ShowRepeatPoints.restype = None
     library.SavePerspectiveImage.argtypes = [ctypes.c_int] * 8 + [
@@ -115,71 +164,35 @@ def _load() -> ctypes.CDLL:
     for getter in ("ReturnX", "ReturnY", "ReturnW", "ReturnH"):
         getattr(library, getter).argtypes = []
         getattr(library, getter).restype = ctypes.c_int
+    # The module-level callback object lives as long as the library.
+    library.zentrel_set_trace_callback(_collect_trace_line, None)
     _library = library
     return library
 
 
-_libc: Optional[ctypes.CDLL] = None
+_Result = TypeVar("_Result")
 
 
-def _flush_c_stdout() -> None:
-    """Empties the C runtime's stdout buffer, which the library writes
-    through, so that no line lands on the wrong side of a redirection."""
-    global _libc
-    if os.name == "nt":
-        return
-    if _libc is None:
-        _libc = ctypes.CDLL(None)
-    _libc.fflush(None)
+def _call(work: Callable[[ctypes.CDLL], _Result]) -> Tuple[_Result, List[str], str]:
+    """Runs ``work`` on the library; returns its result, the trace lines of the
+    call and the library's error line ("" when the call succeeded)."""
+    with _call_lock:
+        library = _load()
+        del _call_trace[:]
+        try:
+            result = work(library)
+            error = library.zentrel_last_error()
+            lines = [line.decode("utf-8", errors="replace") for line in _call_trace]
+        finally:
+            del _call_trace[:]
+    return result, lines, error.decode("utf-8", errors="replace")
 
 
-def _captured_call(call: Callable[[], None]) -> bytes:
-    """Runs ``call`` with file descriptor 1 sent to a temporary file, and
-    returns what was written there. The caller holds ``_call_lock``."""
-    for stream in (sys.stdout, sys.__stdout__):
-        if stream is not None:
-            stream.flush()
-    _flush_c_stdout()
-    try:
-        saved: Optional[int] = os.dup(1)
-    except OSError:
-        saved = None  # a host without stdout; it stays without one
-    try:
-        with tempfile.TemporaryFile() as sink:
-            if sink.fileno() != 1:
-                os.dup2(sink.fileno(), 1)
-            try:
-                call()
-            finally:
-                _flush_c_stdout()
-                if saved is not None:
-                    os.dup2(saved, 1)
-                elif sink.fileno() != 1:
-                    os.close(1)
-            sink.seek(0)
-            return sink.read()
-    finally:
-        if saved is not None:
-            os.close(saved)
-
-
-def _trace_lines(captured: bytes) -> List[str]:
-    text = captured.decode("utf-8", errors="replace")
-    return text.splitlines()
-
-
-def _error_lines(lines: Sequence[str], known: Tuple[str, ...], path_lines: Tuple[str, ...],
-                 path_newlines: int) -> List[str]:
-    unknown = []
-    skip = 0
-    for line in lines:
-        if skip:
-            skip -= 1
-        elif line.startswith(path_lines):
-            skip = path_newlines
-        elif not line.startswith(known):
-            unknown.append(line)
-    return unknown
+def _encode(path: StrPath) -> bytes:
+    encoded = os.fsencode(path)
+    if b"\0" in encoded:
+        raise ValueError("path contains a NUL byte")
+    return encoded
 
 
 def _report(lines: Sequence[str], trace: Optional[TraceCallback]) -> None:
@@ -205,18 +218,16 @@ def repeat(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Rect:
     ``trace``, if given, receives each trace line of the call.
     Raises :class:`ZentrelError` when the image cannot be read or analysed.
     """
-    encoded = os.fsencode(path)
-    if b"\0" in encoded:
-        raise ValueError("path contains a NUL byte")
-    with _call_lock:
-        library = _load()
-        lines = _trace_lines(_captured_call(lambda: library.ShowRepeatPoints(encoded)))
-        result = Rect(library.ReturnX(), library.ReturnY(), library.ReturnW(), library.ReturnH())
+    encoded = _encode(path)
+
+    def analyse(library: ctypes.CDLL) -> Rect:
+        library.ShowRepeatPoints(encoded)
+        return Rect(library.ReturnX(), library.ReturnY(), library.ReturnW(), library.ReturnH())
+
+    result, lines, error = _call(analyse)
     _report(lines, trace)
-    if not any(line.startswith("Repeat_x = ") for line in lines):
-        errors = _error_lines(lines, _REPEAT_LINES, _REPEAT_PATH_LINES, encoded.count(b"\n"))
-        message = "\n".join(errors) or "the repeat analysis traced no result"
-        raise ZentrelError(message, lines)
+    if error:
+        raise ZentrelError(error, lines)
     return result
 
 
@@ -231,9 +242,7 @@ def rectify(path: StrPath, corners: Sequence[Tuple[int, int]], *,
     ``ValueError`` for a file name without an extension or a malformed corner
     list, and ``TypeError`` for corners that are not integers.
     """
-    encoded = os.fsencode(path)
-    if b"\0" in encoded:
-        raise ValueError("path contains a NUL byte")
+    encoded = _encode(path)
     name_start = max(encoded.rfind(bytes([sep])) for sep in _SEPARATORS) + 1
     dot = encoded.rfind(b".")
     if dot < name_start:
@@ -249,13 +258,36 @@ def rectify(path: StrPath, corners: Sequence[Tuple[int, int]], *,
 
     save_path = ctypes.create_string_buffer(
         folder, max(_MIN_SAVE_PATH_BUFFER, len(encoded) + len(b"_pers") + 1))
-    with _call_lock:
-        library = _load()
-        lines = _trace_lines(_captured_call(
-            lambda: library.SavePerspectiveImage(*xs, *ys, save_path, name, extension)))
+    _, lines, error = _call(
+        lambda library: library.SavePerspectiveImage(*xs, *ys, save_path, name, extension))
     _report(lines, trace)
-    if "Complete SaveImage" not in lines:
-        errors = _error_lines(lines, _RECTIFY_LINES, _RECTIFY_PATH_LINES, encoded.count(b"\n"))
-        message = "\n".join(errors) or "the rectification traced no completion"
-        raise ZentrelError(message, lines)
+    if error:
+        raise ZentrelError(error, lines)
     return os.fsdecode(save_path.value)
+
+
+def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Optional[Tile]:
+    """Estimates the repeat unit of the image at ``path``: the smallest tile
+    that reproduces the pattern and how neighbouring tiles are offset.
+
+    Returns None when the image does not repeat. ``trace``, if given,
+    receives each trace line of the call. Raises :class:`ZentrelError` (with
+    the library's status code) when the image cannot be read or analysed.
+    """
+    encoded = _encode(path)
+    result = _TileResult()
+    result.size = ctypes.sizeof(result)
+
+    def estimate(library: ctypes.CDLL) -> Tuple[int, Optional[bytes]]:
+        status = library.zentrel_estimate_tile(encoded, ctypes.byref(result))
+        return status, library.zentrel_match_name(result.match)
+
+    (status, match), lines, error = _call(estimate)
+    _report(lines, trace)
+    if status != 0:
+        raise ZentrelError(error or f"the tile estimate failed with status {status}", lines, status)
+    if not result.found:
+        return None
+    return Tile(result.width, result.height, (match or b"unknown").decode("ascii"),
+                ((result.vector_a.x, result.vector_a.y), (result.vector_b.x, result.vector_b.y)),
+                (result.origin.x, result.origin.y), result.confidence)

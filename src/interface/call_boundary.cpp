@@ -11,6 +11,7 @@ namespace zentrel {
 namespace {
 
 CallOutcome lastOutcome;
+Refusal::Cause lastCause = Refusal::Cause::Other;
 
 }  // namespace
 
@@ -22,6 +23,8 @@ std::mutex& CallMutex() {
 std::string Describe(const char* text) { return text != nullptr ? text : "(null)"; }
 
 const CallOutcome& LastCallOutcome() { return lastOutcome; }
+
+Refusal::Cause LastRefusalCause() { return lastCause; }
 
 namespace detail {
 
@@ -37,11 +40,13 @@ void MarkSucceeded() {
 
 void RecordCurrentException(const std::string& what) noexcept {
     lastOutcome.succeeded = false;
+    lastCause = Refusal::Cause::Other;
     try {
         bool traced = true;
         try {
             throw;
         } catch (const Refusal& refusal) {
+            lastCause = refusal.GetCause();
             lastOutcome.error = refusal.what();
             traced = refusal.Traced();
         } catch (const cv::Exception& error) {

@@ -27,6 +27,10 @@ std::mutex& CallMutex();
 // "(null)" for a null string, so that error lines can name any argument.
 std::string Describe(const char* text);
 
+// Why the last call that failed was refused: Other also for failures that
+// were not refusals.
+Refusal::Cause LastRefusalCause();
+
 namespace detail {
 void BeginCall();
 void MarkSucceeded();

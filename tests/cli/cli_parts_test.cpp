@@ -1,17 +1,20 @@
 // The tool's pieces that its end-to-end tests reach only awkwardly: byte-level
 // JSON escaping, path splitting, corner parsing, the worker pool when a worker
-// dies, and the preview geometry.
+// dies, the preview geometry, and tile results the estimator may never give.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
 
 #include "command_line.h"
 #include "image_job.h"
 #include "image_path.h"
 #include "json_text.h"
+#include "outcome_text.h"
 #include "preview_pictures.h"
 #include "worker_pool.h"
 
@@ -127,6 +130,196 @@ TEST(PreviewTest, TileIsClippedToTheImage) {
     EXPECT_EQ(TileThreeByThree(image, {10, 20, 30, 40}).size(), cv::Size(90, 120));
     EXPECT_EQ(TileThreeByThree(image, {190, 90, 30, 40}).size(), cv::Size(30, 30));
     EXPECT_TRUE(TileThreeByThree(image, {300, 0, 10, 10}).empty());
+}
+
+TEST(PreviewTest, LatticePointsAndTheTileAreDrawnWhereTheLatticeSays) {
+    const cv::Mat image(100, 200, CV_8UC3, cv::Scalar::all(128));
+    ZentrelTile tile{};
+    tile.found = 1;
+    tile.match = ZENTREL_MATCH_STRAIGHT;
+    tile.width = tile.height = 20;
+    tile.vector_a = {20, 0};
+    tile.vector_b = {0, 20};
+    tile.origin = {10, 10};
+    const auto at = [](const cv::Mat& picture, int x, int y) {
+        return picture.at<cv::Vec3b>(y, x);
+    };
+    const cv::Mat picture = DrawLatticeOverview(image, tile);
+    EXPECT_EQ(at(picture, 70, 50), cv::Vec3b(0, 0, 255)) << "origin + 3a + 2b";
+    EXPECT_EQ(at(picture, 190, 90), cv::Vec3b(0, 0, 255)) << "the last point inside";
+    EXPECT_EQ(at(picture, 80, 45), cv::Vec3b(128, 128, 128)) << "between points";
+    EXPECT_EQ(at(picture, 10, 20), cv::Vec3b(0, 200, 0)) << "the tile's left side";
+
+    // Points a few pixels apart would only hide the picture.
+    tile.vector_a = {2, 0};
+    tile.vector_b = {0, 2};
+    const cv::Mat dense = DrawLatticeOverview(image, tile);
+    EXPECT_EQ(at(dense, 70, 50), cv::Vec3b(128, 128, 128));
+}
+
+// `tile` laid at every point i * a + j * b, as a pattern of that lattice is.
+cv::Mat LatticePattern(const cv::Mat& tile, cv::Point a, cv::Point b, cv::Size size) {
+    cv::Mat image(size, tile.type(), cv::Scalar::all(0));
+    for (int i = -8; i <= 8; ++i) {
+        for (int j = -8; j <= 8; ++j) {
+            const cv::Point at = i * a + j * b;
+            const cv::Rect cell = cv::Rect(at, tile.size()) & cv::Rect({}, size);
+            if (cell.empty()) continue;
+            tile(cv::Rect(cell.tl() - at, cell.size())).copyTo(image(cell));
+        }
+    }
+    return image;
+}
+
+TEST(PreviewTest, TheUnitFollowsTheMatchOffsetSoOnlyTheRightLatticeIsSeamless) {
+    cv::Mat tileContent(16, 20, CV_8UC3);
+    cv::RNG(5).fill(tileContent, cv::RNG::UNIFORM, 0, 256);
+    struct Case {
+        const char* name;
+        cv::Point a;
+        cv::Point b;
+        int match;
+    };
+    const Case cases[] = {{"straight", {20, 0}, {0, 16}, ZENTREL_MATCH_STRAIGHT},
+                          {"half-drop", {20, 8}, {0, 16}, ZENTREL_MATCH_HALF_DROP},
+                          {"half-brick", {10, 16}, {20, 0}, ZENTREL_MATCH_HALF_BRICK},
+                          {"other", {20, 8}, {0, 16}, ZENTREL_MATCH_OTHER},
+                          {"other, skewed", {20, 5}, {3, 16}, ZENTREL_MATCH_OTHER}};
+    for (const Case& laid : cases) {
+        SCOPED_TRACE(laid.name);
+        const cv::Mat image = LatticePattern(tileContent, laid.a, laid.b, {60, 48});
+        for (const Case& claimed : cases) {
+            ZentrelTile tile{};
+            tile.found = 1;
+            tile.match = claimed.match;
+            tile.width = 20;
+            tile.height = 16;
+            tile.vector_a = {static_cast<double>(claimed.a.x), static_cast<double>(claimed.a.y)};
+            tile.vector_b = {static_cast<double>(claimed.b.x), static_cast<double>(claimed.b.y)};
+            const cv::Mat unit = RepeatUnitThreeByThree(image, tile);
+            ASSERT_EQ(unit.size(), cv::Size(60, 48));
+            const bool same = cv::norm(unit, image, cv::NORM_INF) == 0;
+            const bool sameLattice = claimed.a == laid.a && claimed.b == laid.b;
+            EXPECT_EQ(same, sameLattice) << "claimed " << claimed.name;
+        }
+    }
+}
+
+TEST(PreviewTest, TheUnitIsCutFromTheOriginAndClippedToTheImage) {
+    cv::Mat image(40, 50, CV_8UC1);
+    cv::RNG(9).fill(image, cv::RNG::UNIFORM, 0, 256);
+    ZentrelTile tile{};
+    tile.found = 1;
+    tile.match = ZENTREL_MATCH_STRAIGHT;
+    tile.width = 10.4;
+    tile.height = 7.6;
+    tile.origin = {4.6, 3};
+    const cv::Mat unit = RepeatUnitThreeByThree(image, tile);
+    ASSERT_EQ(unit.size(), cv::Size(30, 24));
+    EXPECT_EQ(cv::norm(unit(cv::Rect(20, 16, 10, 8)), image(cv::Rect(5, 3, 10, 8)), cv::NORM_INF),
+              0);
+    tile.origin = {45, 36};
+    EXPECT_EQ(RepeatUnitThreeByThree(image, tile).size(), cv::Size(15, 12));
+    // Tall enough to be drawn in more than one band of rows.
+    tile.origin = {0, 0};
+    tile.height = 30;
+    const cv::Mat tall = RepeatUnitThreeByThree(image, tile);
+    ASSERT_EQ(tall.size(), cv::Size(30, 90));
+    EXPECT_EQ(cv::norm(tall(cv::Rect(20, 60, 10, 30)), image(cv::Rect(0, 0, 10, 30)), cv::NORM_INF),
+              0);
+    tile.origin = {60, 0};
+    EXPECT_TRUE(RepeatUnitThreeByThree(image, tile).empty());
+}
+
+TEST(PreviewTest, TilePicturesAreWrittenBesideEachOtherOrRefused) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("zentrel-cli-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const std::string image = (folder / "cloth.v2.png").string();
+    ASSERT_TRUE(cv::imwrite(image, cv::Mat(60, 80, CV_8UC3, cv::Scalar(10, 20, 30))));
+    ZentrelTile tile{};
+    tile.found = 1;
+    tile.match = ZENTREL_MATCH_HALF_BRICK;
+    tile.width = 20;
+    tile.height = 15;
+    tile.vector_a = {10, 15};
+    tile.vector_b = {20, 0};
+    tile.origin = {5, 5};
+    const std::string pictures = (folder / "pictures").string();
+    fs::create_directories(pictures);
+    EXPECT_EQ(WriteTilePreview(image, pictures, tile), "");
+    EXPECT_EQ(cv::imread(pictures + "/cloth.v2_lattice.png").size(), cv::Size(80, 60));
+    EXPECT_EQ(cv::imread(pictures + "/cloth.v2_unit.png").size(), cv::Size(60, 45));
+
+    tile.origin = {100, 5};
+    EXPECT_EQ(WriteTilePreview(image, pictures, tile), "the tile lies outside the image");
+    EXPECT_EQ(WriteTilePreview((folder / "missing.png").string(), pictures, tile),
+              "cannot read " + (folder / "missing.png").string() + " for the preview");
+    fs::remove_all(folder);
+}
+
+TileOutcome FoundTile() {
+    TileOutcome outcome;
+    outcome.ok = true;
+    outcome.tile.size = sizeof outcome.tile;
+    outcome.tile.found = 1;
+    outcome.tile.match = ZENTREL_MATCH_HALF_DROP;
+    outcome.tile.width = 40.333;
+    outcome.tile.height = 29.5;
+    outcome.tile.vector_a = {40.333, 14.75};
+    outcome.tile.vector_b = {0, 29.5};
+    outcome.tile.origin = {0.1, 3};
+    outcome.tile.confidence = 0.987;
+    return outcome;
+}
+
+TEST(TileOutcomeTest, TextLinesShowSizeMatchAndConfidenceOrNoRepeat) {
+    EXPECT_EQ(TileText("a b.png", FoundTile()), "a b.png  40.33 29.5 half-drop 0.99\n");
+    TileOutcome whole = FoundTile();
+    whole.tile.match = ZENTREL_MATCH_STRAIGHT;
+    whole.tile.width = 40;
+    whole.tile.height = 30.004;
+    whole.tile.confidence = 1;
+    EXPECT_EQ(TileText("a.png", whole), "a.png  40 30 straight 1.00\n");
+    TileOutcome none;
+    none.ok = true;
+    EXPECT_EQ(TileText("a.png", none), "a.png  no repeat\n");
+}
+
+TEST(TileOutcomeTest, JsonHasEveryFieldAndNullsWhereThereIsNothing) {
+    EXPECT_EQ(TileJson("a.png", FoundTile()),
+              "{\"path\": \"a.png\", \"found\": true, \"width\": 40.333, \"height\": 29.5, "
+              "\"match\": \"half-drop\", \"vector_a\": [40.333, 14.75], \"vector_b\": [0, 29.5], "
+              "\"origin\": [0.1, 3], \"confidence\": 0.987, \"ok\": true, "
+              "\"error\": null}");
+    TileOutcome none;
+    none.ok = true;
+    EXPECT_EQ(TileJson("a.png", none),
+              "{\"path\": \"a.png\", \"found\": false, \"width\": null, \"height\": null, "
+              "\"match\": null, \"vector_a\": null, \"vector_b\": null, \"origin\": null, "
+              "\"confidence\": null, \"ok\": true, \"error\": null}");
+    TileOutcome failed = FoundTile();
+    failed.ok = false;
+    failed.error = "Could not read image file: a.png";
+    EXPECT_EQ(TileJson("a.png", failed),
+              "{\"path\": \"a.png\", \"found\": null, \"width\": null, \"height\": null, "
+              "\"match\": null, \"vector_a\": null, \"vector_b\": null, \"origin\": null, "
+              "\"confidence\": null, \"ok\": false, "
+              "\"error\": \"Could not read image file: a.png\"}");
+}
+
+TEST(TileOutcomeTest, CodecRoundTripsAndRejectsDamage) {
+    TileOutcome outcome = FoundTile();
+    outcome.trace = "line\n";
+    outcome.previewError = "cannot write x";
+    const std::string bytes = EncodeTileOutcome(outcome);
+    const auto decoded = DecodeTileOutcome(bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(EncodeTileOutcome(*decoded), bytes);
+    EXPECT_EQ(decoded->tile.vector_a.y, 14.75);
+    EXPECT_FALSE(DecodeTileOutcome(bytes.substr(0, bytes.size() - 1)));
+    EXPECT_FALSE(DecodeTileOutcome(bytes + "x"));
+    EXPECT_FALSE(DecodeRepeatOutcome(bytes)) << "the two kinds are not confused";
 }
 
 }  // namespace

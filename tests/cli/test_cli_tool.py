@@ -13,7 +13,7 @@ import unittest
 from pathlib import Path
 from typing import Tuple
 
-from synthetic_images import gradient, png_size, pnm_size, tiled_noise, write_pnm
+from synthetic_images import gradient, noise, png_size, pnm_size, tiled_noise, write_pnm
 
 TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
 GOLDEN = Path(__file__).resolve().parent / "golden"
@@ -23,6 +23,11 @@ UPDATE_GOLDEN = os.environ.get("ZENTREL_UPDATE_GOLDEN") == "1"
 # analysis refuses (1 x 40 works out at 24000 rows), and a missing file.
 MIXED = ["wall.pgm", "cloth.ppm", "broken.png", "weave.pgm", "tall.pgm", "missing.pgm"]
 CARD_CORNERS = "8,4,55,4,55,39,8,39"
+# For tile: a picture with no repeat at all, then the failures.
+TILE_MIXED = ["noise.pgm", "broken.png", "missing.pgm"]
+TILE_KEYS = ["path", "found", "width", "height", "match", "vector_a", "vector_b", "origin",
+             "confidence", "ok", "error"]
+LATTICE_KEYS = ["width", "height", "match", "vector_a", "vector_b", "origin", "confidence"]
 
 
 def without_call_counts(trace: str) -> list:
@@ -41,6 +46,7 @@ def make_images(folder: Path) -> None:
     write_pnm(folder / "banner.ppm", 1300, 260, tiled_noise(1300, 260, (65, 52), 7, 3), 3)
     write_pnm(folder / "card.pgm", 64, 48, gradient(64, 48))
     write_pnm(folder / "tall.pgm", 1, 40, bytes(40))
+    write_pnm(folder / "noise.pgm", 320, 240, noise(320 * 240, 11))
     (folder / "broken.png").write_bytes(b"not an image")
 
 
@@ -213,6 +219,87 @@ class Rectify(ToolCase):
                                  (1, "", message))
 
 
+class Tile(ToolCase):
+    def test_text_golden(self) -> None:
+        result = self.run_tool("tile", *TILE_MIXED)
+        self.assertEqual(result.returncode, 1)
+        self.assert_golden("tile_mixed.stdout", result.stdout)
+        self.assert_golden("tile_mixed.stderr", result.stderr)
+
+    def test_json_golden(self) -> None:
+        result = self.run_tool("tile", "--json", *TILE_MIXED)
+        self.assertEqual(result.returncode, 1)
+        self.assert_golden("tile_mixed.json", result.stdout)
+
+    def test_json_has_every_field_whatever_the_outcome(self) -> None:
+        images = ["wall.pgm", "cloth.ppm", *TILE_MIXED, "tall.pgm"]
+        text = self.run_tool("tile", *images)
+        result = self.run_tool("tile", "--json", *images)
+        self.assertEqual(result.returncode, 1)
+        entries = json.loads(result.stdout)
+        self.assertEqual([entry["path"] for entry in entries], images)
+        lines = iter(text.stdout.splitlines())
+        for entry in entries:
+            with self.subTest(path=entry["path"]):
+                self.assertEqual(list(entry), TILE_KEYS)
+                self.assertEqual(entry["ok"], entry["error"] is None)
+                if not entry["ok"]:
+                    self.assertIsNone(entry["found"])
+                    self.assertIn(f"zentrel: {entry['path']}: {entry['error']}\n", text.stderr)
+                    continue
+                line = next(lines)
+                if not entry["found"]:
+                    self.assertEqual([entry[key] for key in LATTICE_KEYS], [None] * 7)
+                    self.assertEqual(line, f"{entry['path']}  no repeat")
+                    continue
+                self.assertIn(entry["match"], ["straight", "half-drop", "half-brick", "other"])
+                self.assertTrue(0 <= entry["confidence"] <= 1)
+                self.assertEqual(line.split("  ")[1].split()[2], entry["match"])
+        self.assertIsNone(next(lines, None), "a result line for each image that was analysed")
+
+    def test_trace_and_workers(self) -> None:
+        images = [*MIXED, *TILE_MIXED]
+        sequential = self.run_tool("tile", "--trace", *images)
+        parallel = self.run_tool("tile", "--trace", "-j", "3", *images)
+        self.assertEqual((parallel.returncode, parallel.stdout, parallel.stderr),
+                         (sequential.returncode, sequential.stdout, sequential.stderr))
+        lines = sequential.stderr.splitlines()
+        broken = lines.index("Could not read image file: broken.png")
+        self.assertEqual(lines[broken + 1],
+                         "zentrel: broken.png: Could not read image file: broken.png")
+        self.assertNotIn("Could not read image file: broken.png",
+                         self.run_tool("tile", "broken.png").stderr.splitlines())
+
+    def test_preview_pictures_for_each_image_that_repeats(self) -> None:
+        images = ["wall.pgm", "banner.ppm", "noise.pgm", "broken.png"]
+        result = self.run_tool("tile", "--json", "--preview", "pictures/tile", *images)
+        self.assertEqual(result.returncode, 1)
+        pictures = self.folder / "pictures" / "tile"
+        expected = []
+        for entry in json.loads(result.stdout):
+            if not entry["found"]:
+                continue
+            stem = entry["path"].rsplit(".", 1)[0]
+            expected += [f"{stem}_lattice.png", f"{stem}_unit.png"]
+            width, height = pnm_size(self.folder / entry["path"])
+            self.assertEqual(png_size(pictures / f"{stem}_lattice.png"),
+                             (min(width, 1200), round(height * min(width, 1200) / width)))
+            self.assertEqual(png_size(pictures / f"{stem}_unit.png"),
+                             (3 * round(entry["width"]), 3 * round(entry["height"])))
+        self.assertEqual(sorted(picture.name for picture in pictures.iterdir()), sorted(expected))
+
+    @unittest.expectedFailure  # until the lattice estimator is in
+    def test_a_clean_straight_tiling_is_found(self) -> None:
+        result = self.run_tool("tile", "--json", "wall.pgm", "cloth.ppm")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for entry, size in zip(json.loads(result.stdout), [(50, 40), (30, 20)]):
+            with self.subTest(path=entry["path"]):
+                self.assertTrue(entry["found"])
+                self.assertEqual(entry["match"], "straight")
+                self.assertAlmostEqual(entry["width"], size[0], delta=0.5)
+                self.assertAlmostEqual(entry["height"], size[1], delta=0.5)
+
+
 class CommandLine(ToolCase):
     def test_usage_errors_exit_two(self) -> None:
         cases = [
@@ -222,6 +309,7 @@ class CommandLine(ToolCase):
             ["rectify", "card.pgm"], ["rectify", "card.pgm", "--corners", "1,2,3,4,5,6,7"],
             ["rectify", "card.pgm", "wall.pgm", "--corners", CARD_CORNERS],
             ["rectify", "-j", "2", "card.pgm", "--corners", CARD_CORNERS],
+            ["tile"], ["tile", "--corners", CARD_CORNERS, "wall.pgm"], ["tile", "-j", "0", "a.png"],
         ]
         for arguments in cases:
             with self.subTest(arguments=arguments):
@@ -232,7 +320,8 @@ class CommandLine(ToolCase):
     def test_help_and_version(self) -> None:
         for arguments, first_line in ((["--help"], "Usage: zentrel COMMAND"),
                                       (["repeat", "--help"], "Usage: zentrel repeat"),
-                                      (["rectify", "card.pgm", "-h"], "Usage: zentrel rectify")):
+                                      (["rectify", "card.pgm", "-h"], "Usage: zentrel rectify"),
+                                      (["tile", "--help"], "Usage: zentrel tile")):
             with self.subTest(arguments=arguments):
                 result = self.run_tool(*arguments)
                 self.assertEqual(result.returncode, 0)

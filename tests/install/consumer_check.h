@@ -2,7 +2,8 @@
  * What both installed-package consumers do: write a small grey PGM (written
  * by hand, so that the consumers need no imaging library), rectify a
  * quadrilateral of it through the installed library, and check the returned
- * paths and the written image's size. Compiles as C and as C++.
+ * paths and the written image's size; then reach the extended API through its
+ * installed header. Compiles as C and as C++.
  */
 #ifndef ZENTREL_CONSUMER_CHECK_H
 #define ZENTREL_CONSUMER_CHECK_H
@@ -11,6 +12,7 @@
 #include <string.h>
 
 #include <zentrel/zentrel.h>
+#include <zentrel/zentrel_ext.h>
 
 enum { kCardWidth = 64, kCardHeight = 48, kPathCapacity = 256 };
 
@@ -68,6 +70,21 @@ static int RunConsumerCheck(const char* folder) {
     if (width != 47 || height != 35) {
         fprintf(stderr, "consumer: output is %d x %d, not 47 x 35\n", width, height);
         return 1;
+    }
+    if (strcmp(zentrel_version(), ZENTREL_VERSION_STRING) != 0) {
+        return ConsumerFail("zentrel_version is", zentrel_version());
+    }
+    if (strcmp(zentrel_last_error(), "") != 0) return ConsumerFail("last error", zentrel_last_error());
+    ZentrelTile tile;
+    memset(&tile, 0, sizeof tile);
+    tile.size = sizeof tile;
+    snprintf(input, sizeof input, "%smissing.pgm", folder);
+    if (zentrel_estimate_tile(input, &tile) != ZENTREL_ERROR_UNREADABLE) {
+        return ConsumerFail("zentrel_estimate_tile did not refuse", input);
+    }
+    fflush(stdout);
+    if (strstr(zentrel_last_error(), input) == NULL) {
+        return ConsumerFail("last error does not name the file", zentrel_last_error());
     }
     printf("consumer ok: %s (%d x %d), library %s\n", expected, width, height,
            ZENTREL_VERSION_STRING);

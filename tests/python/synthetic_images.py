@@ -27,6 +27,12 @@ def tiled_noise(width: int, height: int, tile: Tuple[int, int], seed: int,
     return b"".join(rows[y % tile_height] for y in range(height))
 
 
+def noise(count: int, seed: int) -> bytes:
+    """``count`` random bytes: a picture without any repeat."""
+    generator = random.Random(seed)
+    return bytes(generator.getrandbits(8) for _ in range(count))
+
+
 def gradient(width: int, height: int) -> bytes:
     return bytes((x * 4 + y * 2) & 0xFF for y in range(height) for x in range(width))
 

@@ -11,7 +11,11 @@ import unittest
 from pathlib import Path
 
 import zentrel
-from synthetic_images import gradient, pnm_size, tiled_noise, write_pnm
+from synthetic_images import gradient, noise, pnm_size, tiled_noise, write_pnm
+
+# zentrel_ext.h's status codes.
+ERROR_UNREADABLE = -2
+MATCHES = ("straight", "half-drop", "half-brick", "other")
 
 
 class BindingTest(unittest.TestCase):
@@ -28,6 +32,7 @@ class BindingTest(unittest.TestCase):
         cls.broken.write_bytes(b"not an image")
         # 1 x 40 scales to 24000 rows at the 600-column working width.
         cls.too_tall = write_pnm(cls.folder / "tall.pgm", 1, 40, bytes(40))
+        cls.noise = write_pnm(cls.folder / "noise.pgm", 320, 240, noise(320 * 240, 11))
         cls.unicode_folder = cls.folder / "motifs-éü"
         cls.unicode_folder.mkdir()
 
@@ -117,13 +122,63 @@ class BindingTest(unittest.TestCase):
         with self.assertRaises(TypeError):
             zentrel.rectify(self.card, [(0.5, 0)] + square[1:])
 
+    def test_rectify_failure_carries_the_whole_trace(self) -> None:
+        with self.assertRaises(zentrel.ZentrelError) as caught:
+            zentrel.rectify(self.broken, [(0, 0), (20, 0), (20, 20), (0, 20)])
+        trace = caught.exception.trace
+        self.assertTrue(trace[0].startswith("Pers F5 Count = "), trace)
+        self.assertEqual(trace[-1], caught.exception.message)
+        self.assertIsNone(caught.exception.status)
+
+    def test_tile_failures_carry_the_status_and_the_library_line(self) -> None:
+        for image in (self.broken, self.folder / "missing.pgm", self.folder):
+            with self.subTest(image=image.name):
+                lines = []
+                with self.assertRaises(zentrel.ZentrelError) as caught:
+                    zentrel.tile(image, trace=lines.append)
+                error = caught.exception
+                self.assertEqual(error.status, ERROR_UNREADABLE)
+                self.assertEqual(error.message, f"Could not read image file: {image}")
+                self.assertEqual(error.trace, [error.message])
+                self.assertEqual(lines, error.trace)
+
+    def test_tile_gives_none_or_a_consistent_tile(self) -> None:
+        self.assertIsNone(zentrel.tile(self.noise), "noise does not repeat")
+        # Paths of every kind; whatever the estimate, its fields fit together.
+        for path in (self.wall, str(self.cloth), os.fsencode(self.wall)):
+            with self.subTest(path=path):
+                found = zentrel.tile(path)
+                if found is None:
+                    continue
+                self.assertIsInstance(found, zentrel.Tile)
+                self.assertIn(found.match, MATCHES)
+                self.assertGreater(found.width, 0)
+                self.assertGreater(found.height, 0)
+                self.assertTrue(0 <= found.confidence <= 1)
+                self.assertEqual(len(found.vectors), 2)
+        with self.assertRaises(ValueError):
+            zentrel.tile("nul\0.png")
+
+    @unittest.expectedFailure  # until the lattice estimator is in
+    def test_tile_of_a_clean_straight_tiling(self) -> None:
+        found = zentrel.tile(self.wall)
+        self.assertIsNotNone(found)
+        self.assertEqual(found.match, "straight")
+        self.assertAlmostEqual(found.width, 50, delta=0.5)
+        self.assertAlmostEqual(found.height, 40, delta=0.5)
+        self.assertEqual(sorted(round(abs(x) + abs(y)) for x, y in found.vectors), [40, 50])
+
     def test_threads_get_their_own_results(self) -> None:
         expected = {self.wall: zentrel.repeat(self.wall), self.cloth: zentrel.repeat(self.cloth)}
         results = []
 
         def analyse(image: Path) -> None:
             for _ in range(3):
-                results.append((image, zentrel.repeat(image)))
+                lines = []
+                results.append((image, zentrel.repeat(image, trace=lines.append)))
+                # Only this call's lines, though the other thread's run in between.
+                self.assertEqual(lines[1:], [f"C++ ImgURL = {image}", lines[2]])
+                self.assertTrue(lines[2].startswith("Repeat_x = "), lines)
 
         threads = [threading.Thread(target=analyse, args=(image,)) for image in expected]
         for thread in threads:
@@ -163,6 +218,44 @@ class StdoutTest(unittest.TestCase):
             self.assertEqual(lines[0], "before")
             self.assertRegex(lines[1], r"^after \(\d+, \d+, \d+, \d+\)$")
             self.assertEqual(lines[2:], ["error Could not read image file: missing.pgm"])
+
+    def test_a_print_from_another_thread_during_a_call_is_kept(self) -> None:
+        with tempfile.TemporaryDirectory() as folder:
+            image = write_pnm(Path(folder) / "wall.pgm", 600, 400,
+                              tiled_noise(600, 400, (50, 40), 1))
+            code = (
+                "import threading, time, zentrel\n"
+                "stop = threading.Event()\n"
+                "printed = 0\n"
+                "def chatter():\n"
+                "    global printed\n"
+                "    while not stop.is_set():\n"
+                "        print('chatter', printed, flush=True)\n"
+                "        printed += 1\n"
+                "        time.sleep(0.001)\n"
+                "thread = threading.Thread(target=chatter, daemon=True)\n"
+                "thread.start()\n"
+                "for _ in range(5):\n"
+                f"    zentrel.repeat({str(image)!r})\n"
+                "    try:\n"
+                "        zentrel.tile('missing.pgm')\n"
+                "    except zentrel.ZentrelError:\n"
+                "        pass\n"
+                "stop.set()\n"
+                "thread.join()\n"
+                "print('printed', printed)\n")
+            result = self.run_python(code)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            lines = result.stdout.splitlines()
+            printed = int(lines[-1].split()[1])
+            self.assertGreater(printed, 0)
+            self.assertEqual(lines[:-1], [f"chatter {n}" for n in range(printed)])
+
+    def test_a_library_without_the_extended_api_is_refused_by_name(self) -> None:
+        result = self.run_python("import zentrel\nzentrel.repeat('x.png')",
+                                 ZENTREL_LIBRARY="libc.so.6")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("libc.so.6 has no extended API", result.stderr)
 
     def test_unloadable_library_is_named(self) -> None:
         result = self.run_python("import zentrel\nzentrel.repeat('x.png')",

@@ -23,6 +23,7 @@
 #include "test_images.h"
 #include "trace_text.h"
 #include "zentrel/zentrel.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace zentrel::testing {
 namespace {
@@ -210,6 +211,57 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
     }
     EXPECT_EQ(ResultLine(Getters()), lastResult) << "the getters hold the last traced result";
     EXPECT_EQ(std::u16string(ReturnPath()), Utf16(lastOutput));
+}
+
+// The extended calls, with the trace going to a callback: each thread's error
+// text stays its own until that thread calls again, whatever the others do.
+TEST(ConcurrentCallers, ExtendedCallsKeepEachThreadsErrorTextAndEveryTraceLine) {
+    TempDir dir;
+    const std::string image =
+        WriteImage(dir, "a.png", TiledPattern({40, 30}, {320, 240}, CV_8UC1));
+    std::vector<std::string> traced;  // written only under the library's lock
+    zentrel_set_trace_callback(
+        [](const char* line, void* user) {
+            static_cast<std::vector<std::string>*>(user)->push_back(line);
+        },
+        &traced);
+    std::vector<std::vector<std::string>> mismatches(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string missing = dir.File("missing" + std::to_string(t) + ".png");
+            for (int round = 0; round < kRounds; ++round) {
+                ZentrelTile tile{};
+                tile.size = sizeof tile;
+                const bool fails = (t + round) % 2 == 0;
+                const int status =
+                    zentrel_estimate_tile(fails ? missing.c_str() : image.c_str(), &tile);
+                if (status != (fails ? ZENTREL_ERROR_UNREADABLE : ZENTREL_OK)) {
+                    mismatches[t].push_back("status " + std::to_string(status));
+                }
+                const char* error = zentrel_last_error();
+                const std::string first = error;
+                // Other threads' calls land here; this thread's copy must not change.
+                for (int wait = 0; wait < 20; ++wait) std::this_thread::yield();
+                if (first != error) mismatches[t].push_back(first + " became " + error);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    zentrel_set_trace_callback(nullptr, nullptr);
+
+    for (const auto& perThread : mismatches) EXPECT_EQ(perThread, std::vector<std::string>{});
+    std::multiset<std::string> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int round = 0; round < kRounds; ++round) {
+            if ((t + round) % 2 == 0) {
+                expected.insert("Could not read image file: " +
+                                dir.File("missing" + std::to_string(t) + ".png"));
+            }
+        }
+    }
+    EXPECT_EQ(std::multiset<std::string>(traced.begin(), traced.end()), expected)
+        << "one error line per failed call, and nothing for the others";
 }
 
 }  // namespace

@@ -14,13 +14,20 @@ public:
     // trace already shows in its own way is recorded without a line.
     enum class Line { Traced, Untraced };
 
+    // What the caller got wrong, for the exports that answer with a status.
+    enum class Cause { Other, BadArgument, Unreadable };
+
     explicit Refusal(const std::string& message, Line line = Line::Traced)
         : std::runtime_error(message), traced_(line == Line::Traced) {}
+    Refusal(Cause cause, const std::string& message)
+        : std::runtime_error(message), traced_(true), cause_(cause) {}
 
     bool Traced() const { return traced_; }
+    Cause GetCause() const { return cause_; }
 
 private:
     bool traced_;
+    Cause cause_ = Cause::Other;
 };
 
 }  // namespace zentrel

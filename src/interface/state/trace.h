@@ -13,6 +13,11 @@
 
 namespace zentrel {
 
+// A host's callback, which takes the lines instead of the trace stream while
+// it is set; null hands them back to the stream.
+using TraceCallback = void (*)(const char* line, void* user);
+void SetTraceCallback(TraceCallback callback, void* user);
+
 void WriteTraceLine(const std::string& line);
 
 // Joins the parts as a fresh stream in the classic locale would print them.

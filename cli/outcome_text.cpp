@@ -1,0 +1,88 @@
+#include "outcome_text.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "json_text.h"
+#include "zentrel/zentrel_ext.h"
+
+namespace zentrel::cli {
+
+namespace {
+
+std::string JsonInt(bool present, int value) { return present ? std::to_string(value) : "null"; }
+
+std::string Fixed(double value, int places) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", places, value);
+    return text;
+}
+
+// Up to two decimals, without trailing zeros: a size as a designer states it.
+std::string Size(double value) {
+    std::string number = Fixed(value, 2);
+    number.erase(number.find_last_not_of('0') + 1);
+    if (number.back() == '.') number.pop_back();
+    return number == "-0" ? "0" : number;
+}
+
+// The shortest text that reads back as the same double; JSON has no words
+// for infinities or NaN.
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char text[32];
+    for (int precision = 15; precision <= 17; ++precision) {
+        std::snprintf(text, sizeof text, "%.*g", precision, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+std::string JsonPoint(const ZentrelPoint& point) {
+    return "[" + JsonNumber(point.x) + ", " + JsonNumber(point.y) + "]";
+}
+
+}  // namespace
+
+std::string JsonError(bool ok, const std::string& error) { return ok ? "null" : JsonString(error); }
+
+std::string RepeatJson(const std::string& path, const RepeatOutcome& outcome) {
+    return "{\"path\": " + JsonString(path) + ", \"x\": " + JsonInt(outcome.ok, outcome.x) +
+           ", \"y\": " + JsonInt(outcome.ok, outcome.y) +
+           ", \"width\": " + JsonInt(outcome.ok, outcome.width) +
+           ", \"height\": " + JsonInt(outcome.ok, outcome.height) +
+           ", \"ok\": " + (outcome.ok ? "true" : "false") +
+           ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
+}
+
+std::string RepeatText(const std::string& path, const RepeatOutcome& outcome) {
+    return path + "  " + std::to_string(outcome.x) + ' ' + std::to_string(outcome.y) + ' ' +
+           std::to_string(outcome.width) + ' ' + std::to_string(outcome.height) + '\n';
+}
+
+std::string TileJson(const std::string& path, const TileOutcome& outcome) {
+    const ZentrelTile& tile = outcome.tile;
+    const bool found = outcome.ok && tile.found != 0;
+    const auto number = [&](double value) { return found ? JsonNumber(value) : "null"; };
+    const auto point = [&](const ZentrelPoint& value) { return found ? JsonPoint(value) : "null"; };
+    const char* match = zentrel_match_name(tile.match);
+    return "{\"path\": " + JsonString(path) +
+           ", \"found\": " + (outcome.ok ? (found ? "true" : "false") : "null") +
+           ", \"width\": " + number(tile.width) + ", \"height\": " + number(tile.height) +
+           ", \"match\": " + (found && match != nullptr ? JsonString(match) : "null") +
+           ", \"vector_a\": " + point(tile.vector_a) + ", \"vector_b\": " + point(tile.vector_b) +
+           ", \"origin\": " + point(tile.origin) + ", \"confidence\": " + number(tile.confidence) +
+           ", \"ok\": " + (outcome.ok ? "true" : "false") +
+           ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
+}
+
+std::string TileText(const std::string& path, const TileOutcome& outcome) {
+    const ZentrelTile& tile = outcome.tile;
+    if (tile.found == 0) return path + "  no repeat\n";
+    const char* match = zentrel_match_name(tile.match);
+    return path + "  " + Size(tile.width) + ' ' + Size(tile.height) + ' ' +
+           (match != nullptr ? match : "unknown") + ' ' + Fixed(tile.confidence, 2) + '\n';
+}
+
+}  // namespace zentrel::cli

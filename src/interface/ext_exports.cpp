@@ -1,0 +1,142 @@
+// The extended exports of zentrel_ext.h. They hold the same lock as the seven,
+// and each working call is, like theirs, the one place where its errors stop;
+// unlike theirs, it also hands the host a status code.
+#include <exception>
+#include <mutex>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+
+#include "call_boundary.h"
+#include "lattice.h"
+#include "trace.h"
+#include "zentrel/zentrel_ext.h"
+
+static_assert(std::is_same_v<ZentrelTraceFn, zentrel::TraceCallback>,
+              "the host's callback is called as the trace's own");
+
+namespace {
+
+using zentrel::lattice::MatchType;
+
+using Cause = zentrel::Refusal::Cause;
+
+int StatusOf(Cause cause) {
+    switch (cause) {
+        case Cause::BadArgument: return ZENTREL_ERROR_ARGUMENT;
+        case Cause::Unreadable: return ZENTREL_ERROR_UNREADABLE;
+        case Cause::Other: break;
+    }
+    return ZENTREL_ERROR_INTERNAL;
+}
+
+struct MatchCode {
+    int code;
+    MatchType type;
+};
+constexpr MatchCode kMatchCodes[] = {{ZENTREL_MATCH_STRAIGHT, MatchType::Straight},
+                                     {ZENTREL_MATCH_HALF_DROP, MatchType::HalfDrop},
+                                     {ZENTREL_MATCH_HALF_BRICK, MatchType::HalfBrick},
+                                     {ZENTREL_MATCH_OTHER, MatchType::Other}};
+
+int CodeOf(MatchType type) {
+    for (const MatchCode& match : kMatchCodes) {
+        if (match.type == type) return match.code;
+    }
+    return ZENTREL_MATCH_OTHER;
+}
+
+ZentrelPoint PointOf(const cv::Point2d& point) { return {point.x, point.y}; }
+
+// Only the fields this version knows: a newer caller's struct may be longer.
+void ClearKnownFields(ZentrelTile& result) {
+    const std::uint32_t size = result.size;
+    result = ZentrelTile{};
+    result.size = size;
+}
+
+void EstimateTile(const char* path, ZentrelTile* result) {
+    if (result == nullptr) {
+        throw zentrel::Refusal(Cause::BadArgument,
+                          "zentrel_estimate_tile was given a null result; nothing was read");
+    }
+    if (result->size < sizeof(ZentrelTile)) {
+        throw zentrel::Refusal(Cause::BadArgument,
+                          zentrel::Format("zentrel_estimate_tile was given a result of size ",
+                                          result->size, "; this library needs at least ",
+                                          sizeof(ZentrelTile), " (sizeof(ZentrelTile))"));
+    }
+    ClearKnownFields(*result);
+    if (path == nullptr) {
+        throw zentrel::Refusal(Cause::BadArgument,
+                          "zentrel_estimate_tile was given a null path; nothing was read");
+    }
+    cv::Mat image;
+    try {
+        image = cv::imread(path, cv::IMREAD_UNCHANGED);
+    } catch (const cv::Exception& error) {
+        // A header beyond the decoder's limits: unreadable, not a fault of ours.
+        throw zentrel::Refusal(Cause::Unreadable,
+                          std::string("Could not read image file: ") + path +
+                              " (the decoder stopped: " + error.err + ")");
+    }
+    if (image.empty()) {
+        throw zentrel::Refusal(Cause::Unreadable,
+                          std::string("Could not read image file: ") + path);
+    }
+
+    const zentrel::lattice::Lattice lattice = zentrel::lattice::EstimateLattice(image);
+    if (lattice.found) {
+        result->found = 1;
+        result->match = CodeOf(lattice.match);
+        result->width = lattice.width;
+        result->height = lattice.height;
+        result->vector_a = PointOf(lattice.vectorA);
+        result->vector_b = PointOf(lattice.vectorB);
+        result->origin = PointOf(lattice.origin);
+        result->confidence = lattice.confidence;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile* result) {
+    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
+    const bool ok = zentrel::GuardedCall([&] { EstimateTile(path, result); },
+                                         [&] { return "Tile estimation of " + zentrel::Describe(path); });
+    return ok ? ZENTREL_OK : StatusOf(zentrel::LastRefusalCause());
+}
+
+ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void) {
+    // This thread's own copy: another thread's call may replace the
+    // library's text while the host still reads it.
+    thread_local std::string copy;
+    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
+    try {
+        copy = zentrel::LastCallOutcome().error;
+    } catch (...) {
+        return "the last error text could not be copied: out of memory";
+    }
+    return copy.c_str();
+}
+
+ZENTREL_API void ZENTREL_CALL zentrel_set_trace_callback(ZentrelTraceFn fn, void* user) {
+    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
+    zentrel::SetTraceCallback(fn, user);
+}
+
+ZENTREL_API const char* ZENTREL_CALL zentrel_match_name(int match) {
+    if (match == ZENTREL_MATCH_NONE) return "none";
+    for (const MatchCode& known : kMatchCodes) {
+        if (known.code == match) return zentrel::lattice::MatchTypeName(known.type);
+    }
+    return nullptr;
+}
+
+ZENTREL_API const char* ZENTREL_CALL zentrel_version(void) { return ZENTREL_VERSION_STRING; }
+
+}  // extern "C"
