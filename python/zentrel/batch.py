@@ -89,7 +89,7 @@ def local_client(workers: Optional[int] = None) -> Iterator["distributed.Client"
     # The scheduler reads these when it starts.
     with dask.config.set(SCHEDULER_CONFIG):
         with LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                          processes=True, dashboard_address=None,
+                          processes=True, dashboard_address=":0",
                           silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
             yield client
 

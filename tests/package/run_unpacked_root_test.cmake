@@ -124,7 +124,7 @@ endif()
 
 # The Python package, loading the packaged library through the system loader.
 run(${PYTHON} -c [=[
-import os, sys, zentrel
+import os, sys, zentrel, zentrel.__main__, zentrel.batch
 root = sys.argv[1]
 os.chdir(sys.argv[2])
 assert zentrel.__file__.startswith(root), zentrel.__file__
