@@ -25,8 +25,8 @@ import itertools
 import logging
 import os
 import uuid
-from typing import (TYPE_CHECKING, Callable, Dict, Iterable, Iterator, Optional, Sequence, TextIO,
-                    Tuple, Union)
+from typing import (TYPE_CHECKING, Callable, Dict, Iterable, Iterator, Optional, Sequence, Sized,
+                    TextIO, Tuple, Union)
 
 from zentrel import records
 from zentrel.records import Record, StrPath
@@ -114,8 +114,9 @@ def _stream(client: "distributed.Client", function: Callable[[str], Record], nam
 
     if window is None:
         window = 16 * max(1, sum(client.nthreads().values()))
-    bar = _ProgressBar(progress, len(paths)) if progress is not None and hasattr(paths, "__len__") \
-        else None
+    bar = None
+    if progress is not None and isinstance(paths, Sized):
+        bar = _ProgressBar(progress, len(paths))
     token = uuid.uuid4().hex
     pending = iter(enumerate(paths))
     submitted: Dict[str, Tuple[int, str]] = {}
@@ -132,19 +133,21 @@ def _stream(client: "distributed.Client", function: Callable[[str], Record], nam
             submitted[future.key] = (index, path)
             running.add(future)
 
-    submit_more()
-    for future in running:
-        index, path = submitted.pop(future.key)
-        finished[index] = _record_of(future, name, path)
-        future.release()
-        while next_index in finished:
-            if bar is not None:
-                bar.advance()
-            yield finished.pop(next_index)
-            next_index += 1
+    try:
         submit_more()
-    if bar is not None:
-        bar.close()
+        for future in running:
+            index, path = submitted.pop(future.key)
+            finished[index] = _record_of(future, name, path)
+            future.release()
+            while next_index in finished:
+                if bar is not None:
+                    bar.advance()
+                yield finished.pop(next_index)
+                next_index += 1
+            submit_more()
+    finally:
+        if bar is not None:
+            bar.close()
 
 
 def _record_of(future: "distributed.Future", name: str, path: str) -> Record:
