@@ -1,24 +1,40 @@
 # Install rules: the shared library with its SONAME links, the public
-# headers, a CMake package (Zentrel::zentrel), a pkg-config file and the tool.
+# headers, a CMake package (Zentrel::zentrel), a pkg-config file, the tool and
+# the Python package. Each file belongs to one component, and each component
+# becomes one Debian package (cmake/ZentrelPackage.cmake):
+#   Runtime      the shared library and its SONAME link
+#   Development  headers, the .so link, the CMake package, the .pc file
+#   Tools        the tool and its man page
+#   Python       the Python package
 include(CMakePackageConfigHelpers)
 
 set(ZENTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Zentrel)
+# man reads gzip'd pages and Debian asks for them and for a gzip'd changelog
+# (-n: no name or time stamp in the header, so rebuilds give the same bytes).
+find_program(ZENTREL_GZIP gzip)
+# Debian's interpreters share one folder for pure-Python packages.
+set(ZENTREL_PYTHON_INSTALL_DIR "lib/python3/dist-packages" CACHE STRING
+    "Where the Python package is installed, relative to the prefix or absolute")
 
 install(TARGETS zentrel EXPORT ZentrelTargets
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/zentrel/zentrel.h
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zentrel)
-if(NOT WIN32)
-    # The DLL does not export the extended API (yet), so its header stays out.
-    install(FILES ${PROJECT_SOURCE_DIR}/include/zentrel/zentrel_ext.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zentrel)
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
+        NAMELINK_COMPONENT Development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+# Every public header, so that one added later needs no new rule; the DLL does
+# not export the extended API (yet), so its header stays out there.
+if(WIN32)
+    set(zentrel_header_exclude PATTERN "zentrel_ext.h" EXCLUDE)
 endif()
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zentrel
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT Development
+    FILES_MATCHING PATTERN "*.h" ${zentrel_header_exclude})
 
 install(EXPORT ZentrelTargets
     NAMESPACE Zentrel::
-    DESTINATION ${ZENTREL_CMAKE_DIR})
+    DESTINATION ${ZENTREL_CMAKE_DIR}
+    COMPONENT Development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZentrelConfig.cmake.in
     ${PROJECT_BINARY_DIR}/ZentrelConfig.cmake
     INSTALL_DESTINATION ${ZENTREL_CMAKE_DIR})
@@ -29,7 +45,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZentrelConfigVersion.cmak
 install(FILES
     ${PROJECT_BINARY_DIR}/ZentrelConfig.cmake
     ${PROJECT_BINARY_DIR}/ZentrelConfigVersion.cmake
-    DESTINATION ${ZENTREL_CMAKE_DIR})
+    DESTINATION ${ZENTREL_CMAKE_DIR}
+    COMPONENT Development)
 
 # `cmake --install --prefix` may choose the prefix after configuring, so the
 # .pc file finds the prefix from its own location instead of naming it.
@@ -51,9 +68,28 @@ else()
     set(ZENTREL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/zentrel.pc.in ${PROJECT_BINARY_DIR}/zentrel.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/zentrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/zentrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT Development)
 
 if(TARGET zentrel_cli)
-    install(TARGETS zentrel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/zentrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(TARGETS zentrel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+    if(ZENTREL_GZIP)
+        set(man_page ${PROJECT_BINARY_DIR}/man/zentrel.1.gz)
+        add_custom_command(OUTPUT ${man_page}
+            COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/zentrel.1
+                ${PROJECT_BINARY_DIR}/man/zentrel.1
+            COMMAND ${ZENTREL_GZIP} -9nf ${PROJECT_BINARY_DIR}/man/zentrel.1
+            DEPENDS ${PROJECT_SOURCE_DIR}/docs/zentrel.1
+            VERBATIM)
+        add_custom_target(zentrel_man_page ALL DEPENDS ${man_page})
+    else()
+        set(man_page ${PROJECT_SOURCE_DIR}/docs/zentrel.1)
+    endif()
+    install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 endif()
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/zentrel
+    DESTINATION ${ZENTREL_PYTHON_INSTALL_DIR}
+    COMPONENT Python
+    FILES_MATCHING PATTERN "*.py" PATTERN "py.typed"
+    PATTERN "__pycache__" EXCLUDE)

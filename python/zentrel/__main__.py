@@ -1,0 +1,194 @@
+"""python3 -m zentrel: the tool's repeat, rectify and tile for people who live
+in Python, and batch for catalogues on a Dask cluster.
+
+Output and exit status are the tool's: results on standard output (text
+lines, or with --json the tool's JSON), messages on standard error; 0 when
+every image succeeded, 1 when any failed, 2 for a usage error.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import re
+import sys
+from typing import Callable, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple
+
+import zentrel
+from zentrel import records
+from zentrel.records import Record
+
+EXIT_OK, EXIT_FAILED = 0, 1  # and 2, argparse's, for a usage error
+_INT = re.compile(r"[+-]?[0-9]+")
+
+
+def _corners(text: str) -> List[Tuple[int, int]]:
+    fields = text.split(",")
+    if len(fields) != 8 or not all(_INT.fullmatch(field) for field in fields) or \
+            not all(-2**31 <= int(field) < 2**31 for field in fields):
+        raise argparse.ArgumentTypeError(
+            f"--corners needs eight integers separated by commas, not '{text}'")
+    values = [int(field) for field in fields]
+    return list(zip(values[0::2], values[1::2]))
+
+
+def _json(record: Record) -> str:
+    # The tool writes bytes of a path that are not UTF-8 as the escape.
+    return json.dumps(record, ensure_ascii=False).replace("\ufffd", "\\ufffd")
+
+
+def _trace_to_stderr(line: str) -> None:
+    print(line, file=sys.stderr)
+
+
+# The fields of a text line; the tool prints the path, two spaces, then these.
+_TEXT_FIELDS = {"repeat": ("x", "y", "width", "height"), "tile": ("width", "height", "match")}
+
+
+def _text_line(job: str, image: str, record: Record) -> str:
+    """The tool's text line for a record that is ok."""
+    if job == "rectify":
+        return record["output"]
+    values = [record[name] for name in _TEXT_FIELDS[job]]
+    if values[0] is None:
+        return f"{image}  no repeat"
+    return f"{image}  " + " ".join(
+        f"{value:g}" if isinstance(value, float) else str(value) for value in values)
+
+
+def _report(results: Iterable[Tuple[str, Record]], job: str, as_json: bool, out: TextIO) -> int:
+    """Prints each image's record as the tool does, in order, and returns the
+    exit status. The tool's JSON is an array, or for rectify one object; its
+    text names each image as given."""
+    status = EXIT_OK
+    first = True
+    for image, record in results:
+        if not record["ok"]:
+            print(f"zentrel: {image}: {record['error']}", file=sys.stderr)
+            status = EXIT_FAILED
+        if as_json and job == "rectify":
+            out.write(_json(record) + "\n")
+        elif as_json:
+            out.write(("[\n" if first else ",\n") + "  " + _json(record))
+        elif record["ok"]:
+            out.write(_text_line(job, image, record) + "\n")
+        first = False
+        out.flush()
+    if as_json and job != "rectify":
+        out.write("[\n]\n" if first else "\n]\n")
+    return status
+
+
+def _each(images: Sequence[str], job: Callable[..., Record], trace: bool,
+          **options: object) -> Iterator[Tuple[str, Record]]:
+    for image in images:
+        yield image, job(image, trace=_trace_to_stderr if trace else None, **options)
+
+
+def _batch(arguments: argparse.Namespace, out: TextIO) -> int:
+    try:
+        from distributed import Client
+    except ImportError:
+        print("zentrel: batch needs Dask's distributed scheduler "
+              "(Debian: python3-distributed)", file=sys.stderr)
+        return EXIT_FAILED
+    from zentrel import batch
+
+    paths = list(arguments.images)
+    if arguments.paths_from:
+        with (sys.stdin if arguments.paths_from == "-" else
+              open(arguments.paths_from, encoding="utf-8", errors="surrogateescape")) as listing:
+            paths += [line.rstrip("\n") for line in listing if line.strip()]
+    progress = sys.stderr if sys.stderr.isatty() else None
+    client = Client(arguments.scheduler) if arguments.scheduler else None
+    failed = 0
+    try:
+        target = open(arguments.output, "w", encoding="utf-8") if arguments.output else out
+        with target:
+            for record in batch.run(paths, arguments.job, client, corners=arguments.corners,
+                                    workers=arguments.workers, progress=progress):
+                target.write(_json(record) + "\n")
+                target.flush()
+                failed += not record["ok"]
+    finally:
+        if client is not None:
+            client.close()
+    if failed:
+        print(f"zentrel: {failed} of {len(paths)} images failed", file=sys.stderr)
+    return EXIT_FAILED if failed else EXIT_OK
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="python3 -m zentrel",
+        description="Finds the repeat rectangle and the repeat unit of patterned images and "
+                    "rectifies perspective.",
+        epilog="Exit status: 0 when every image succeeded, 1 when any failed, 2 for a usage "
+               "error. Results go to standard output, messages to standard error.")
+    parser.add_argument("--version", action="version", version=f"zentrel {zentrel.__version__}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    def command(name: str, help: str) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, help=help, description=help)
+        sub.add_argument("--json", action="store_true",
+                         help="print the tool's JSON instead of text lines")
+        sub.add_argument("--trace", action="store_true",
+                         help="copy the library's trace lines to standard error")
+        return sub
+
+    repeat = command("repeat", "print the repeat rectangle of each image: PATH  X Y WIDTH HEIGHT")
+    repeat.add_argument("images", nargs="+", metavar="IMAGE")
+    rectify = command("rectify", "warp a quadrilateral of IMAGE to an upright rectangle saved "
+                                 "as NAME_pers.EXT beside it, and print the path written")
+    rectify.add_argument("image", metavar="IMAGE")
+    rectify.add_argument("--corners", type=_corners, required=True, metavar="LIST",
+                         help="the four corners as eight integers, x before y")
+    tile = command("tile", "print the repeat unit of each image: PATH  WIDTH HEIGHT MATCH")
+    tile.add_argument("images", nargs="+", metavar="IMAGE")
+
+    batch = commands.add_parser(
+        "batch", help="run a job over many images on a Dask cluster; JSON Lines out",
+        description="Runs a job over many images on a Dask cluster and prints one JSON object "
+                    "per image, in the order given, as the tool's --json does.")
+    batch.add_argument("images", nargs="*", metavar="IMAGE")
+    batch.add_argument("--job", choices=("repeat", "rectify", "tile"), default="repeat")
+    batch.add_argument("--corners", type=_corners, metavar="LIST",
+                       help="for the rectify job: the same corners for every image")
+    batch.add_argument("--paths-from", metavar="FILE",
+                       help="read more image paths from FILE, one a line ('-': standard input)")
+    batch.add_argument("--scheduler", metavar="tcp://HOST:PORT",
+                       help="join this cluster's scheduler instead of starting local workers")
+    batch.add_argument("--workers", type=int, metavar="N",
+                       help="local worker processes (default: one per core)")
+    batch.add_argument("--output", metavar="FILE", help="write the records to FILE")
+    return parser
+
+
+def main(argv: Optional[Sequence[str]] = None, out: TextIO = sys.stdout) -> int:
+    """Runs the command line ``argv`` (without the program name)."""
+    parser = _parser()
+    arguments = parser.parse_args(argv)
+    # As in the tool: OpenCV's own warnings about unreadable files would
+    # repeat the one line printed for each failed image. Read when the
+    # library is loaded, at the first call.
+    os.environ.setdefault("OPENCV_LOG_LEVEL", "ERROR")
+    # Paths from the command line are printed back as the bytes they were.
+    for stream in (out, sys.stderr):
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="surrogateescape")
+    if arguments.command == "batch":
+        if arguments.job == "rectify" and arguments.corners is None:
+            parser.error("the rectify job needs --corners")
+        return _batch(arguments, out)
+    if arguments.command == "rectify":
+        results = _each([arguments.image], records.rectify, arguments.trace,
+                        corners=arguments.corners)
+    else:
+        job = records.repeat if arguments.command == "repeat" else records.tile
+        results = _each(arguments.images, job, arguments.trace)
+    return _report(results, arguments.command, arguments.json, out)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,190 @@
+"""Catalogues of images on a Dask cluster (Debian's ``python3-distributed``).
+
+:func:`run` maps one job over many paths and yields one record per path (see
+:mod:`zentrel.records`), in the order of the paths, as soon as the records
+before it are in. The images are read where the workers find them: only paths
+and records cross the network.
+
+Each worker process holds one library instance and runs one image at a time
+(``threads_per_worker=1``: the library serializes its calls anyway). An image
+whose job raises is retried (``retries``); an image whose worker process dies
+is given to another worker once, and if that one dies too it is reported as
+failed. Either way the batch goes on: a failure is a record, never a lost
+batch.
+
+>>> from zentrel import batch
+>>> for record in batch.run(["a.png", "b.png"], job="repeat"):
+...     print(record)
+"""
+
+from __future__ import annotations
+
+import contextlib
+import functools
+import itertools
+import logging
+import os
+import uuid
+from typing import (TYPE_CHECKING, Callable, Dict, Iterable, Iterator, Optional, Sequence, Sized,
+                    TextIO, Tuple, Union)
+
+from zentrel import records
+from zentrel.records import Record, StrPath
+
+if TYPE_CHECKING:
+    import distributed
+
+__all__ = ["JOBS", "local_client", "run"]
+
+JOBS: Dict[str, Callable[..., Record]] = {
+    "repeat": records.repeat,
+    "rectify": records.rectify,
+    "tile": records.tile,
+}
+
+# The scheduler settings a run relies on; a cluster of one's own is started
+# with them (docs/cluster.md). A task may take part in one worker's death and
+# be run again, the second death marks it failed (Dask's KilledWorker); and a
+# worker holds only the task it runs, so that its death costs no queued task
+# a try.
+SCHEDULER_CONFIG = {
+    "distributed.scheduler.allowed-failures": 1,
+    "distributed.scheduler.worker-saturation": 1.0,
+}
+
+
+def run(paths: Iterable[StrPath], job: Union[str, Callable[[str], Record]] = "repeat",
+        client: Optional["distributed.Client"] = None, *,
+        corners: Optional[Sequence[Tuple[int, int]]] = None, workers: Optional[int] = None,
+        retries: int = 1, window: Optional[int] = None,
+        progress: Optional[TextIO] = None) -> Iterator[Record]:
+    """Runs ``job`` on each of ``paths`` on a Dask cluster and yields the
+    records in the order of ``paths``.
+
+    ``job`` is ``"repeat"``, ``"rectify"`` (with the same ``corners`` for
+    every image) or ``"tile"``, or a function of one path that returns a
+    record and can be imported on the workers. ``client`` is a
+    ``distributed.Client``; without one, a ``LocalCluster`` of ``workers``
+    process workers (default: one per core) is started and stopped around
+    the run. At most ``window`` images (default: 16 per worker thread) are
+    submitted or waiting to be yielded at a time, so that a catalogue of any
+    length needs bounded memory. ``progress``, if given, is a terminal
+    stream that shows a progress bar (needs ``len(paths)``).
+    """
+    function, name = _job_function(job, corners)
+    if client is not None:
+        yield from _stream(client, function, name, paths, retries, window, progress)
+        return
+    with local_client(workers) as own:
+        yield from _stream(own, function, name, paths, retries, window, progress)
+
+
+@contextlib.contextmanager
+def local_client(workers: Optional[int] = None) -> Iterator["distributed.Client"]:
+    """A client of a new ``LocalCluster`` of ``workers`` process workers
+    (default: one per core) with one thread each, stopped on exit."""
+    import dask
+    from distributed import Client, LocalCluster
+
+    # The scheduler reads these when it starts.
+    with dask.config.set(SCHEDULER_CONFIG):
+        with LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
+                          processes=True, dashboard_address=":0",
+                          silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+            yield client
+
+
+def _job_function(job: Union[str, Callable[[str], Record]],
+                  corners: Optional[Sequence[Tuple[int, int]]]) -> Tuple[Callable[[str], Record], str]:
+    if callable(job):
+        return job, getattr(job, "__name__", "job")
+    if job not in JOBS:
+        raise ValueError(f"job must be one of {', '.join(JOBS)} or a function, not {job!r}")
+    if job == "rectify":
+        if corners is None:
+            raise ValueError("the rectify job needs corners")
+        return functools.partial(records.rectify, corners=[tuple(point) for point in corners]), job
+    return JOBS[job], job
+
+
+def _stream(client: "distributed.Client", function: Callable[[str], Record], name: str,
+            paths: Iterable[StrPath], retries: int, window: Optional[int],
+            progress: Optional[TextIO]) -> Iterator[Record]:
+    from distributed import as_completed
+
+    if window is None:
+        window = 16 * max(1, sum(client.nthreads().values()))
+    bar = None
+    if progress is not None and isinstance(paths, Sized):
+        bar = _ProgressBar(progress, len(paths))
+    token = uuid.uuid4().hex
+    pending = iter(enumerate(paths))
+    submitted: Dict[str, Tuple[int, str]] = {}
+    finished: Dict[int, Record] = {}
+    next_index = 0
+    running = as_completed()
+
+    def submit_more() -> None:
+        for index, path in itertools.islice(pending, max(0, window - len(submitted) -
+                                                         len(finished))):
+            path = os.fsdecode(path)
+            future = client.submit(function, path, key=f"zentrel-{name}-{token}-{index}",
+                                   retries=retries)
+            submitted[future.key] = (index, path)
+            running.add(future)
+
+    try:
+        submit_more()
+        for future in running:
+            index, path = submitted.pop(future.key)
+            finished[index] = _record_of(future, name, path)
+            future.release()
+            while next_index in finished:
+                if bar is not None:
+                    bar.advance()
+                yield finished.pop(next_index)
+                next_index += 1
+            submit_more()
+    finally:
+        if bar is not None:
+            bar.close()
+
+
+def _record_of(future: "distributed.Future", name: str, path: str) -> Record:
+    from distributed import KilledWorker
+
+    try:
+        error = future.exception()
+        if error is None:
+            return future.result()
+    except Exception as lost:  # cancelled: the scheduler forgot the task
+        error = lost
+    if isinstance(error, KilledWorker):
+        reason = "the worker process died while working on this image, twice"
+    else:
+        reason = f"{type(error).__name__}: {error}"
+    return records.failure(name, path, reason)
+
+
+class _ProgressBar:
+    """One line on a terminal: [####......] done/total."""
+
+    WIDTH = 30
+
+    def __init__(self, stream: TextIO, total: int) -> None:
+        self.stream, self.total, self.done = stream, total, 0
+        self._draw()
+
+    def advance(self) -> None:
+        self.done += 1
+        self._draw()
+
+    def close(self) -> None:
+        self.stream.write("\r\033[K")
+        self.stream.flush()
+
+    def _draw(self) -> None:
+        filled = self.WIDTH if self.total == 0 else self.done * self.WIDTH // self.total
+        self.stream.write(f"\r\033[K[{'#' * filled}{'.' * (self.WIDTH - filled)}] "
+                          f"{self.done}/{self.total}")
+        self.stream.flush()
