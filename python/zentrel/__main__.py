@@ -9,7 +9,6 @@ every image succeeded, 1 when any failed, 2 for a usage error.
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import re
 import sys
@@ -33,28 +32,33 @@ def _corners(text: str) -> List[Tuple[int, int]]:
     return list(zip(values[0::2], values[1::2]))
 
 
-def _json(record: Record) -> str:
-    # The tool writes bytes of a path that are not UTF-8 as the escape.
-    return json.dumps(record, ensure_ascii=False).replace("\ufffd", "\\ufffd")
-
-
 def _trace_to_stderr(line: str) -> None:
     print(line, file=sys.stderr)
 
 
-# The fields of a text line; the tool prints the path, two spaces, then these.
-_TEXT_FIELDS = {"repeat": ("x", "y", "width", "height"), "tile": ("width", "height", "match")}
+def _size(value: Optional[float]) -> str:
+    """A tile size as the tool prints it: up to two decimals, without
+    trailing zeros, as a designer states it."""
+    # A record keeps no infinity or NaN (JSON has no words for them); the
+    # library gives finite sizes for a tile it found.
+    number = "nan" if value is None else "%.2f" % value
+    if "." in number:
+        number = number.rstrip("0").rstrip(".")
+    return "0" if number == "-0" else number
 
 
 def _text_line(job: str, image: str, record: Record) -> str:
-    """The tool's text line for a record that is ok."""
+    """The tool's text line for a record that is ok: the path as given, two
+    spaces, then the job's fields."""
     if job == "rectify":
         return record["output"]
-    values = [record[name] for name in _TEXT_FIELDS[job]]
-    if values[0] is None:
+    if job == "repeat":
+        return f"{image}  {record['x']} {record['y']} {record['width']} {record['height']}"
+    if not record["found"]:
         return f"{image}  no repeat"
-    return f"{image}  " + " ".join(
-        f"{value:g}" if isinstance(value, float) else str(value) for value in values)
+    confidence = "nan" if record["confidence"] is None else "%.2f" % record["confidence"]
+    return (f"{image}  {_size(record['width'])} {_size(record['height'])} "
+            f"{record['match'] or 'unknown'} {confidence}")
 
 
 def _report(results: Iterable[Tuple[str, Record]], job: str, as_json: bool, out: TextIO) -> int:
@@ -68,9 +72,9 @@ def _report(results: Iterable[Tuple[str, Record]], job: str, as_json: bool, out:
             print(f"zentrel: {image}: {record['error']}", file=sys.stderr)
             status = EXIT_FAILED
         if as_json and job == "rectify":
-            out.write(_json(record) + "\n")
+            out.write(records.to_json(record) + "\n")
         elif as_json:
-            out.write(("[\n" if first else ",\n") + "  " + _json(record))
+            out.write(("[\n" if first else ",\n") + "  " + records.to_json(record))
         elif record["ok"]:
             out.write(_text_line(job, image, record) + "\n")
         first = False
@@ -108,7 +112,7 @@ def _batch(arguments: argparse.Namespace, out: TextIO) -> int:
         with target:
             for record in batch.run(paths, arguments.job, client, corners=arguments.corners,
                                     workers=arguments.workers, progress=progress):
-                target.write(_json(record) + "\n")
+                target.write(records.to_json(record) + "\n")
                 target.flush()
                 failed += not record["ok"]
     finally:
@@ -144,7 +148,8 @@ def _parser() -> argparse.ArgumentParser:
     rectify.add_argument("image", metavar="IMAGE")
     rectify.add_argument("--corners", type=_corners, required=True, metavar="LIST",
                          help="the four corners as eight integers, x before y")
-    tile = command("tile", "print the repeat unit of each image: PATH  WIDTH HEIGHT MATCH")
+    tile = command("tile", "print the repeat unit of each image: "
+                           "PATH  WIDTH HEIGHT MATCH CONFIDENCE, or PATH  no repeat")
     tile.add_argument("images", nargs="+", metavar="IMAGE")
 
     batch = commands.add_parser(

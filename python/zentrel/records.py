@@ -4,7 +4,8 @@ built from the binding's calls. ``python3 -m zentrel`` prints them and
 
 A record is a plain ``dict`` in the tool's key order: ``path``, the job's
 fields, ``ok`` and ``error``. A failed image has ``ok`` false, the library's
-reason in ``error`` and every field ``None``.
+reason in ``error`` and every field ``None``. :func:`to_json` writes a record
+as the tool writes the object, numbers included.
 
 >>> from zentrel import records
 >>> records.repeat("wall.png")
@@ -13,25 +14,28 @@ reason in ``error`` and every field ``None``.
 
 from __future__ import annotations
 
-import dataclasses
-import enum
+import json
+import math
 import os
 from typing import Any, Callable, Dict, Optional, Sequence, Tuple, Union
 
 import zentrel
 
-__all__ = ["FIELDS", "Record", "display_path", "failure", "rectify", "repeat", "tile"]
+__all__ = ["FIELDS", "Record", "display_path", "failure", "rectify", "repeat", "tile",
+           "to_json"]
 
 Record = Dict[str, Any]
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 TraceCallback = Callable[[str], None]
 
 # Each job's fields, in the order the tool prints them. A tile record of an
-# image without a repeat has ok true and these fields None.
+# image without a repeat has ok true, found false and the other fields None;
+# a failed one has found None too.
 FIELDS: Dict[str, Tuple[str, ...]] = {
     "repeat": ("x", "y", "width", "height"),
     "rectify": ("output",),
-    "tile": ("width", "height", "match", "vectors", "origin", "confidence"),
+    "tile": ("found", "width", "height", "match", "vector_a", "vector_b", "origin",
+             "confidence"),
 }
 
 
@@ -55,17 +59,6 @@ def _reason(error: Exception) -> str:
     return getattr(error, "message", None) or str(error)
 
 
-def _plain(value: Any) -> Any:
-    """A tile field in JSON's types: points and pairs become lists."""
-    if isinstance(value, enum.Enum):
-        return value.value
-    if dataclasses.is_dataclass(value) and not isinstance(value, type):
-        return [_plain(item) for item in dataclasses.astuple(value)]
-    if isinstance(value, (tuple, list)):
-        return [_plain(item) for item in value]
-    return value
-
-
 def repeat(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Record:
     """The repeat rectangle of the image at ``path`` as a record."""
     try:
@@ -86,14 +79,65 @@ def rectify(path: StrPath, *, corners: Sequence[Tuple[int, int]],
     return _success(path, {"output": display_path(output)})
 
 
+def _number(value: float) -> Optional[float]:
+    # JSON has no words for infinities or NaN; the tool writes null.
+    return value if math.isfinite(value) else None
+
+
 def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Record:
     """The repeat unit of the image at ``path`` as a record."""
-    # Only a caller that wants the trace passes it on.
-    options = {} if trace is None else {"trace": trace}
     try:
-        found = zentrel.tile(path, **options)  # type: ignore[attr-defined]
+        found = zentrel.tile(path, trace=trace)
     except (zentrel.ZentrelError, ValueError) as error:
         return failure("tile", path, _reason(error))
     if found is None:
-        return _success(path, dict.fromkeys(FIELDS["tile"]))
-    return _success(path, {name: _plain(getattr(found, name)) for name in FIELDS["tile"]})
+        return _success(path, {"found": False, **dict.fromkeys(FIELDS["tile"][1:])})
+    (ax, ay), (bx, by) = found.vectors
+    return _success(path, {
+        "found": True,
+        "width": _number(found.width),
+        "height": _number(found.height),
+        # The binding names a match code it does not know "unknown"; the
+        # tool's JSON has null for it.
+        "match": None if found.match == "unknown" else found.match,
+        "vector_a": [_number(ax), _number(ay)],
+        "vector_b": [_number(bx), _number(by)],
+        "origin": [_number(found.origin[0]), _number(found.origin[1])],
+        "confidence": _number(found.confidence),
+    })
+
+
+def json_number(value: float) -> str:
+    """A number as the tool writes it in JSON: the shortest of 15, 16 or 17
+    significant digits (printf's %g) that reads back as the same double, so
+    50.0 is ``50`` and 1e15 is ``1e+15``; null for infinities and NaN."""
+    if not math.isfinite(value):
+        return "null"
+    for precision in (15, 16, 17):
+        text = "%.*g" % (precision, value)
+        if float(text) == value:
+            break
+    return text
+
+
+def to_json(value: Any) -> str:
+    """A record (or any of its values) as the tool writes it: keys in order,
+    ", " and ": " between items, text not escaped to ASCII, numbers as
+    :func:`json_number` writes them."""
+    if value is None:
+        return "null"
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, int):
+        return str(value)
+    if isinstance(value, float):
+        return json_number(value)
+    if isinstance(value, str):
+        # The tool writes bytes of a path that are not UTF-8 as the escape.
+        return json.dumps(value, ensure_ascii=False).replace("\ufffd", "\\ufffd")
+    if isinstance(value, dict):
+        return "{" + ", ".join(f"{to_json(str(key))}: {to_json(item)}"
+                               for key, item in value.items()) + "}"
+    if isinstance(value, (list, tuple)):
+        return "[" + ", ".join(to_json(item) for item in value) + "]"
+    raise TypeError(f"a record holds no {type(value).__name__}")

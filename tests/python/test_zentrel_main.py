@@ -3,6 +3,8 @@ images: the same standard output, messages and exit status."""
 
 from __future__ import annotations
 
+import contextlib
+import io
 import json
 import os
 import subprocess
@@ -11,9 +13,11 @@ import tempfile
 import unittest
 from pathlib import Path
 from typing import Sequence
+from unittest import mock
 
 import zentrel
 from synthetic_images import gradient, tiled_noise, write_pnm
+from zentrel.__main__ import main
 
 TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
 CARD_CORNERS = "8,4,55,4,55,39,8,39"
@@ -88,35 +92,84 @@ class LikeTheTool(ModuleCase):
         self.assertEqual(self.module("--version").stdout, f"zentrel {zentrel.__version__}\n")
 
 
-@unittest.skipUnless(hasattr(zentrel, "tile"), "zentrel.tile not available")
 class Tile(ModuleCase):
-    def test_records(self) -> None:
-        result = self.module("tile", "--json", "wall.pgm", "noise.pgm", "broken.png")
-        self.assertEqual(result.returncode, 1, result.stderr)
-        wall, noise, broken = json.loads(result.stdout)
-        self.assertEqual(list(wall), ["path", "width", "height", "match", "vectors", "origin",
-                                      "confidence", "ok", "error"])
-        self.assertTrue(wall["ok"])
+    IMAGES = ["wall.pgm", "cloth.ppm", "noise.pgm", "broken.png", "tall.pgm", "missing.pgm"]
+
+    def test_like_the_tool(self) -> None:
+        # Whatever the estimator answers for each image, the module answers
+        # the same, in the same bytes.
+        for mode, raw in (([], [b"raw\xff.pgm"]), (["--json"], [b"raw\xff.pgm"]),
+                          (["--trace"], [])):
+            with self.subTest(mode=mode):
+                result = self.assert_like_the_tool("tile", *mode, *self.IMAGES, *raw)
+                self.assertEqual(result.returncode, 1)
+        for arguments in (["wall.pgm", "noise.pgm"], ["--json", "cloth.ppm", "wall.pgm"]):
+            with self.subTest(arguments=arguments):
+                self.assertEqual(self.assert_like_the_tool("tile", *arguments).returncode, 0)
+
+    @unittest.expectedFailure  # until the estimator lands
+    def test_a_repeating_image_has_its_tile(self) -> None:
+        result = self.module("tile", "--json", "wall.pgm")
+        wall = json.loads(result.stdout)[0]
+        self.assertEqual((wall["ok"], wall["found"], wall["match"]), (True, True, "straight"))
         self.assertAlmostEqual(wall["width"], 50, delta=1)
         self.assertAlmostEqual(wall["height"], 40, delta=1)
-        self.assertEqual(wall["match"], "straight")
-        self.assertEqual(len(wall["vectors"]), 2)
-        self.assertEqual(len(wall["origin"]), 2)
-        # No repeat: ok, with no tile.
-        self.assertEqual(noise, {"path": "noise.pgm", "width": None, "height": None, "match": None,
-                                "vectors": None, "origin": None, "confidence": None, "ok": True,
-                                "error": None})
-        self.assertEqual((broken["ok"], broken["error"]),
-                         (False, "Could not read image file: broken.png"))
-        self.assertEqual(result.stderr, "zentrel: broken.png: Could not read image file: "
-                                        "broken.png\n")
+        self.assertTrue(0 <= wall["confidence"] <= 1)
+        self.assertRegex(self.module("tile", "wall.pgm").stdout,
+                         r"^wall\.pgm  \d+(\.\d\d?)? \d+(\.\d\d?)? straight [01]\.\d\d\n$")
 
-    def test_text(self) -> None:
-        result = self.module("tile", "wall.pgm", "noise.pgm")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        wall, noise = result.stdout.splitlines()
-        self.assertRegex(wall, r"^wall\.pgm  \S+ \S+ straight$")
-        self.assertEqual(noise, "noise.pgm  no repeat")
+
+def found(width: float, height: float, match: str, confidence: float) -> zentrel.Tile:
+    return zentrel.Tile(width, height, match, ((width, height / 2), (0.0, height)), (0.1, 3.0),
+                        confidence)
+
+
+class FoundTileFormat(unittest.TestCase):
+    """A tile that was found, printed as the tool prints it. The estimator is
+    replaced, so that these hold whatever it answers for real images; the
+    expected lines are those of the tool's own unit test (TileOutcomeTest)
+    and what printf gives for the numbers where Python's repr differs."""
+
+    def run_main(self, tile: zentrel.Tile | None, *arguments: str) -> str:
+        out = io.StringIO()
+        with mock.patch.object(zentrel, "tile", return_value=tile), \
+                contextlib.redirect_stderr(io.StringIO()):
+            self.assertEqual(main(["tile", *arguments], out=out), 0)
+        return out.getvalue()
+
+    def test_text_lines(self) -> None:
+        self.assertEqual(self.run_main(found(40.333, 29.5, "half-drop", 0.987), "a b.png"),
+                         "a b.png  40.33 29.5 half-drop 0.99\n")
+        self.assertEqual(self.run_main(found(40.0, 30.004, "straight", 1.0), "a.png"),
+                         "a.png  40 30 straight 1.00\n")
+        self.assertEqual(self.run_main(found(-0.001, 100.0, "other", 0.005), "a.png"),
+                         "a.png  0 100 other 0.01\n")
+        # A match code the binding does not know: the tool's word for it.
+        self.assertEqual(self.run_main(found(8.0, 8.0, "unknown", 0.5), "a.png"),
+                         "a.png  8 8 unknown 0.50\n")
+        self.assertEqual(self.run_main(None, "a.png"), "a.png  no repeat\n")
+
+    def test_json(self) -> None:
+        tile = zentrel.Tile(40.333, 29.5, "half-drop", ((40.333, 14.75), (0.0, 29.5)), (0.1, 3.0),
+                            0.987)
+        self.assertEqual(
+            self.run_main(tile, "--json", "a.png"),
+            '[\n  {"path": "a.png", "found": true, "width": 40.333, "height": 29.5, '
+            '"match": "half-drop", "vector_a": [40.333, 14.75], "vector_b": [0, 29.5], '
+            '"origin": [0.1, 3], "confidence": 0.987, "ok": true, "error": null}\n]\n')
+        odd = zentrel.Tile(1e15, 1 / 3, "unknown", ((-0.0, 1.2345678901234568e+17), (5e-324, 1e16)),
+                           (float("nan"), float("-inf")), 1.0)
+        self.assertEqual(
+            self.run_main(odd, "--json", "a.png"),
+            '[\n  {"path": "a.png", "found": true, "width": 1e+15, "height": 0.3333333333333333, '
+            '"match": null, "vector_a": [-0, 1.2345678901234568e+17], '
+            '"vector_b": [4.94065645841247e-324, 1e+16], "origin": [null, null], '
+            '"confidence": 1, "ok": true, "error": null}\n]\n')
+        self.assertEqual(
+            self.run_main(None, "--json", "a.png"),
+            '[\n  {"path": "a.png", "found": false, "width": null, "height": null, '
+            '"match": null, "vector_a": null, "vector_b": null, "origin": null, '
+            '"confidence": null, "ok": true, "error": null}\n]\n')
 
 
 if __name__ == "__main__":
