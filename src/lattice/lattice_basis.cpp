@@ -37,7 +37,7 @@ std::optional<cv::Point2d> ShortestOnAxis(const Basis& basis, bool horizontal) {
 // x axis, down otherwise.
 cv::Point2d Canonical(cv::Point2d v) {
     const bool flip = std::abs(v.x) >= std::abs(v.y) ? v.x < 0.0 : v.y < 0.0;
-    return flip ? -v : v;
+    return (flip ? -v : v) + cv::Point2d(0.0, 0.0);  // no negative zeros
 }
 
 }  // namespace

@@ -15,8 +15,11 @@ constexpr double kMinPeakScore = 0.25;
 // Noise, blur and JPEG lower every period's score by the same factor, so the
 // share holds where a fixed margin would not.
 constexpr double kShareOfBest = 0.85;
-constexpr std::size_t kPeakCount = 64;
 constexpr int kMaxSubdivisions = 8;
+// The peaks this close to the best are periods whatever else is; the lattice
+// must contain them.
+constexpr double kShareOfTop = 0.95;
+constexpr std::size_t kTopCount = 8;
 
 double Cross(cv::Point2d u, cv::Point2d v) { return u.x * v.y - u.y * v.x; }
 
@@ -24,12 +27,13 @@ double Cross(cv::Point2d u, cv::Point2d v) { return u.x * v.y - u.y * v.x; }
 // same period measured twice.
 bool Parallel(cv::Point2d u, cv::Point2d v) { return std::abs(Cross(u, v)) < 1.5 * cv::norm(u); }
 
-// Shifts that would make a lattice of half or a third of the cell, each with
-// the vector that completes its basis.
+// Shifts that make every lattice with a half or a third of the cell, each
+// with the vector that completes its basis.
 std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis) {
     const cv::Point2d a = basis.a;
     const cv::Point2d b = basis.b;
-    return {{a / 2, b}, {b / 2, a}, {(a + b) / 2, a}, {(a - b) / 2, a}, {a / 3, b}, {b / 3, a}};
+    return {{a / 2, b},       {b / 2, a},       {(a + b) / 2, a}, {a / 3, b},
+            {b / 3, a},       {(a + b) / 3, a}, {(a - b) / 3, a}};
 }
 
 // A map that agrees with half a vector and with one and a half of it agrees
@@ -38,26 +42,19 @@ bool OnRidge(const SelfSimilarityMap& map, cv::Point2d v, double accept) {
     return map.At(v / 2) >= accept && map.At(v * 1.5) >= accept;
 }
 
-}  // namespace
+// A shift within a pixel, or 3 % of its length, of a point of the lattice.
+bool OnLattice(cv::Point2d v, const Basis& basis) {
+    const double area = Cross(basis.a, basis.b);
+    const double i = std::round(Cross(v, basis.b) / area);
+    const double j = std::round(Cross(basis.a, v) / area);
+    return cv::norm(v - i * basis.a - j * basis.b) <= std::max(1.0, 0.03 * cv::norm(v));
+}
 
-std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLength) {
-    const std::vector<SelfSimilarityMap::Peak> peaks =
-        map.Peaks(kMinPeakScore, minLength, kPeakCount);
-    if (peaks.empty()) return std::nullopt;
-    const double accept = peaks.front().score * kShareOfBest;
-
-    std::vector<cv::Point2d> strong;
-    for (const auto& peak : peaks) {
-        if (peak.score >= accept) strong.push_back(peak.shift);
-    }
-    std::sort(strong.begin(), strong.end(),
-              [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
-    const cv::Point2d a = strong.front();
-    const auto b = std::find_if(strong.begin(), strong.end(),
-                                [&](cv::Point2d v) { return !Parallel(a, v); });
-    if (b == strong.end()) return std::nullopt;
-
-    Basis basis = ReduceBasis(a, *b);
+// `basis` with every half or third of its cell that the map agrees with
+// added; none when that leaves a vector shorter than `minLength` or the map
+// agrees with the whole line of a vector.
+std::optional<Basis> Finest(const SelfSimilarityMap& map, Basis basis, double accept,
+                            double minLength) {
     // Each step divides the cell, so a few steps reach any fine lattice.
     bool refined = true;
     for (int step = 0; refined && step < kMaxSubdivisions; ++step) {
@@ -73,6 +70,38 @@ std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLengt
     if (cv::norm(basis.a) < minLength) return std::nullopt;
     if (OnRidge(map, basis.a, accept) || OnRidge(map, basis.b, accept)) return std::nullopt;
     return basis;
+}
+
+}  // namespace
+
+std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLength) {
+    const std::vector<SelfSimilarityMap::Peak> peaks = map.Peaks(kMinPeakScore, minLength);
+    if (peaks.empty()) return std::nullopt;
+    const double accept = peaks.front().score * kShareOfBest;
+
+    std::vector<cv::Point2d> strong;
+    std::vector<cv::Point2d> best;
+    for (const auto& peak : peaks) {
+        if (peak.score >= accept) strong.push_back(peak.shift);
+        if (peak.score >= peaks.front().score * kShareOfTop && best.size() < kTopCount) {
+            best.push_back(peak.shift);
+        }
+    }
+    std::sort(strong.begin(), strong.end(),
+              [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
+    // The shortest strong shift first; one that leaves the best peaks off its
+    // lattice is a motif's own near-repeat, and the next one is tried.
+    for (const cv::Point2d a : strong) {
+        const auto b = std::find_if(strong.begin(), strong.end(),
+                                    [&](cv::Point2d v) { return !Parallel(a, v); });
+        if (b == strong.end()) continue;
+        const std::optional<Basis> basis = Finest(map, ReduceBasis(a, *b), accept, minLength);
+        if (basis && std::all_of(best.begin(), best.end(),
+                                 [&](cv::Point2d v) { return OnLattice(v, *basis); })) {
+            return basis;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace zentrel::lattice

@@ -79,9 +79,14 @@ cv::Mat EdgeAutocorrelation(const cv::Mat& padded) {
     return correlation;
 }
 
+// Half the side and a little more: a tile of exactly half the image, two
+// repeats, is then a peak inside the map rather than on its edge.
+int ReachOf(int side) { return std::min(side - 1, side / 2 + 2); }
+
 }  // namespace
 
-SelfSimilarityMap::SelfSimilarityMap(const cv::Mat& grey) : reach_(grey.cols / 2, grey.rows / 2) {
+SelfSimilarityMap::SelfSimilarityMap(const cv::Mat& grey)
+    : reach_(ReachOf(grey.cols), ReachOf(grey.rows)) {
     CV_Assert(grey.type() == CV_32FC1);
     const std::vector<float> taperX = EdgeTaper(grey.cols);
     const std::vector<float> taperY = EdgeTaper(grey.rows);
@@ -125,8 +130,8 @@ double SelfSimilarityMap::At(cv::Point2d shift) const {
     return std::max({Whole(x, y), Whole(x + 1, y), Whole(x, y + 1), Whole(x + 1, y + 1)});
 }
 
-std::vector<SelfSimilarityMap::Peak> SelfSimilarityMap::Peaks(double minScore, double minLength,
-                                                              std::size_t count) const {
+std::vector<SelfSimilarityMap::Peak> SelfSimilarityMap::Peaks(double minScore,
+                                                              double minLength) const {
     cv::Mat neighbourhoodMax;
     cv::dilate(scores_, neighbourhoodMax, cv::Mat());
     std::vector<Peak> peaks;
@@ -138,15 +143,17 @@ std::vector<SelfSimilarityMap::Peak> SelfSimilarityMap::Peaks(double minScore, d
                 std::hypot(dx, dy) < minLength) {
                 continue;
             }
-            const cv::Point2d offset(
-                ParabolaOffset(Whole(dx - 1, dy), score, Whole(dx + 1, dy)),
-                ParabolaOffset(Whole(dx, dy - 1), score, Whole(dx, dy + 1)));
-            peaks.push_back({cv::Point2d(dx, dy) + offset, score});
+            const double left = Whole(dx - 1, dy), right = Whole(dx + 1, dy);
+            const double up = Whole(dx, dy - 1), down = Whole(dx, dy + 1);
+            // A period between whole pixels shows as a lower sample; its
+            // score is the interpolated top, so it competes fairly.
+            peaks.push_back({cv::Point2d(dx + ParabolaOffset(left, score, right),
+                                         dy + ParabolaOffset(up, score, down)),
+                             score + ParabolaRise(left, score, right) + ParabolaRise(up, score, down)});
         }
     }
     std::sort(peaks.begin(), peaks.end(),
               [](const Peak& a, const Peak& b) { return a.score > b.score; });
-    if (peaks.size() > count) peaks.resize(count);
     return peaks;
 }
 

@@ -1,5 +1,5 @@
 // How well a working image agrees with itself shifted, for every shift up to
-// half its size, from one autocorrelation through the DFT.
+// about half its size, from one autocorrelation through the DFT.
 #pragma once
 
 #include <vector>
@@ -22,11 +22,11 @@ public:
 
     struct Peak {
         cv::Point2d shift;  // sub-pixel, in the half-plane y > 0 or y == 0, x > 0
-        double score;
+        double score;  // interpolated between whole shifts
     };
     // Local maxima of at least `minScore` and `minLength` pixels from the
-    // origin, best first, at most `count`.
-    std::vector<Peak> Peaks(double minScore, double minLength, std::size_t count) const;
+    // origin, best first.
+    std::vector<Peak> Peaks(double minScore, double minLength) const;
 
 private:
     double Whole(int dx, int dy) const;
