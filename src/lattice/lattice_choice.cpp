@@ -20,6 +20,8 @@ constexpr int kMaxSubdivisions = 8;
 // must contain them.
 constexpr double kShareOfTop = 0.95;
 constexpr std::size_t kTopCount = 8;
+// Across the first vector, a peak this far below the best is chance.
+constexpr double kLeastPartnerShare = 0.5;
 
 double Cross(cv::Point2d u, cv::Point2d v) { return u.x * v.y - u.y * v.x; }
 
@@ -36,10 +38,12 @@ std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis
             {b / 3, a},       {(a + b) / 3, a}, {(a - b) / 3, a}};
 }
 
-// A map that agrees with half a vector and with one and a half of it agrees
-// with the whole line: stripes, periodic across only.
-bool OnRidge(const SelfSimilarityMap& map, cv::Point2d v, double accept) {
-    return map.At(v / 2) >= accept && map.At(v * 1.5) >= accept;
+// A map that agrees with half a vector and with one and a half of it about as
+// well as with the vector agrees with the whole line: stripes, periodic
+// across only.
+bool OnRidge(const SelfSimilarityMap& map, cv::Point2d v) {
+    const double level = kShareOfBest * map.At(v);
+    return map.At(v / 2) >= level && map.At(v * 1.5) >= level;
 }
 
 // A shift within a pixel, or 3 % of its length, of a point of the lattice.
@@ -50,7 +54,7 @@ bool OnLattice(cv::Point2d v, const Basis& basis) {
     return cv::norm(v - i * basis.a - j * basis.b) <= std::max(1.0, 0.03 * cv::norm(v));
 }
 
-// `basis` with every half or third of its cell that the map agrees with
+// `basis` with every half or third of its cell that scores at least `accept`
 // added; none when that leaves a vector shorter than `minLength` or the map
 // agrees with the whole line of a vector.
 std::optional<Basis> Finest(const SelfSimilarityMap& map, Basis basis, double accept,
@@ -68,8 +72,26 @@ std::optional<Basis> Finest(const SelfSimilarityMap& map, Basis basis, double ac
         }
     }
     if (cv::norm(basis.a) < minLength) return std::nullopt;
-    if (OnRidge(map, basis.a, accept) || OnRidge(map, basis.b, accept)) return std::nullopt;
+    if (OnRidge(map, basis.a) || OnRidge(map, basis.b)) return std::nullopt;
     return basis;
+}
+
+// The shortest peak across `a` that scores nearly as well as the best peak
+// across it. Compression and blur may blur one direction more than the
+// other, so the second vector is measured against its own direction.
+std::optional<cv::Point2d> Partner(const std::vector<SelfSimilarityMap::Peak>& peaks,
+                                   cv::Point2d a) {
+    double bestAcross = 0.0;
+    for (const auto& peak : peaks) {
+        if (!Parallel(a, peak.shift)) bestAcross = std::max(bestAcross, peak.score);
+    }
+    if (bestAcross < kLeastPartnerShare * peaks.front().score) return std::nullopt;
+    std::optional<cv::Point2d> partner;
+    for (const auto& peak : peaks) {
+        if (Parallel(a, peak.shift) || peak.score < kShareOfBest * bestAcross) continue;
+        if (!partner || cv::norm(peak.shift) < cv::norm(*partner)) partner = peak.shift;
+    }
+    return partner;
 }
 
 }  // namespace
@@ -77,26 +99,24 @@ std::optional<Basis> Finest(const SelfSimilarityMap& map, Basis basis, double ac
 std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLength) {
     const std::vector<SelfSimilarityMap::Peak> peaks = map.Peaks(kMinPeakScore, minLength);
     if (peaks.empty()) return std::nullopt;
-    const double accept = peaks.front().score * kShareOfBest;
+    const double best = peaks.front().score;
+    const double accept = kShareOfBest * best;
 
     std::vector<cv::Point2d> strong;
-    std::vector<cv::Point2d> best;
+    std::vector<cv::Point2d> top;
     for (const auto& peak : peaks) {
         if (peak.score >= accept) strong.push_back(peak.shift);
-        if (peak.score >= peaks.front().score * kShareOfTop && best.size() < kTopCount) {
-            best.push_back(peak.shift);
-        }
+        if (peak.score >= kShareOfTop * best && top.size() < kTopCount) top.push_back(peak.shift);
     }
     std::sort(strong.begin(), strong.end(),
               [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
     // The shortest strong shift first; one that leaves the best peaks off its
     // lattice is a motif's own near-repeat, and the next one is tried.
     for (const cv::Point2d a : strong) {
-        const auto b = std::find_if(strong.begin(), strong.end(),
-                                    [&](cv::Point2d v) { return !Parallel(a, v); });
-        if (b == strong.end()) continue;
+        const std::optional<cv::Point2d> b = Partner(peaks, a);
+        if (!b) continue;
         const std::optional<Basis> basis = Finest(map, ReduceBasis(a, *b), accept, minLength);
-        if (basis && std::all_of(best.begin(), best.end(),
+        if (basis && std::all_of(top.begin(), top.end(),
                                  [&](cv::Point2d v) { return OnLattice(v, *basis); })) {
             return basis;
         }

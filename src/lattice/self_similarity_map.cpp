@@ -59,19 +59,43 @@ AxisResponse EdgeResponse(int length) {
     return response;
 }
 
-// The circular autocorrelation of the padded image's edges.
+// Each direction's edges count alike, however faint: a pattern of strong
+// stripes with a faint cross pattern would otherwise look periodic along the
+// stripes at every shift. A direction with almost no edges is not amplified
+// beyond this share of all of them.
+constexpr double kLeastDirectionShare = 0.01;
+
+// The circular autocorrelation of the padded image's edges across and down,
+// each normalised by its own energy.
 cv::Mat EdgeAutocorrelation(const cv::Mat& padded) {
     cv::Mat spectrum;
     cv::dft(padded, spectrum, cv::DFT_COMPLEX_OUTPUT);
     const AxisResponse across = EdgeResponse(spectrum.cols);
     const AxisResponse down = EdgeResponse(spectrum.rows);
+    const auto power = [](const cv::Vec2f& value) {
+        return double(value[0]) * value[0] + double(value[1]) * value[1];
+    };
+
+    double energyAcross = 0.0;
+    double energyDown = 0.0;
+    for (int v = 0; v < spectrum.rows; ++v) {
+        const auto* row = spectrum.ptr<cv::Vec2f>(v);
+        for (int u = 0; u < spectrum.cols; ++u) {
+            const double smoothed = power(row[u]) * across.smoothing[u] * down.smoothing[v];
+            energyAcross += smoothed * across.derivative[u];
+            energyDown += smoothed * down.derivative[v];
+        }
+    }
+    const double least = kLeastDirectionShare * (energyAcross + energyDown);
+    const double weightAcross = 1.0 / std::max(energyAcross, least);
+    const double weightDown = 1.0 / std::max(energyDown, least);
+
     for (int v = 0; v < spectrum.rows; ++v) {
         auto* row = spectrum.ptr<cv::Vec2f>(v);
         for (int u = 0; u < spectrum.cols; ++u) {
-            const double power = double(row[u][0]) * row[u][0] + double(row[u][1]) * row[u][1];
-            const double response = (across.derivative[u] + down.derivative[v]) *
+            const double response = (weightAcross * across.derivative[u] + weightDown * down.derivative[v]) *
                                     across.smoothing[u] * down.smoothing[v];
-            row[u] = cv::Vec2f(static_cast<float>(power * response), 0.0f);
+            row[u] = cv::Vec2f(static_cast<float>(power(row[u]) * response), 0.0f);
         }
     }
     cv::Mat correlation;
