@@ -7,9 +7,6 @@ namespace zentrel::lattice {
 
 namespace {
 
-double Dot(cv::Point2d u, cv::Point2d v) { return u.x * v.x + u.y * v.y; }
-double Cross(cv::Point2d u, cv::Point2d v) { return u.x * v.y - u.y * v.x; }
-
 // A photo turned by up to about two degrees still has its rows and columns.
 const double kAxisTolerance = std::tan(4.0 * CV_PI / 180.0);
 
@@ -43,17 +40,17 @@ cv::Point2d Canonical(cv::Point2d v) {
 }  // namespace
 
 Basis ReduceBasis(cv::Point2d a, cv::Point2d b) {
-    CV_Assert(Cross(a, b) != 0.0);
+    CV_Assert(a.cross(b) != 0.0);
     for (;;) {
-        if (Dot(b, b) < Dot(a, a)) std::swap(a, b);
-        const double steps = std::round(Dot(a, b) / Dot(a, a));
+        if (b.dot(b) < a.dot(a)) std::swap(a, b);
+        const double steps = std::round(a.dot(b) / a.dot(a));
         if (steps == 0.0) break;
         b -= steps * a;
     }
     return {Canonical(a), Canonical(b)};
 }
 
-double CellArea(const Basis& basis) { return std::abs(Cross(basis.a, basis.b)); }
+double CellArea(const Basis& basis) { return std::abs(basis.a.cross(basis.b)); }
 
 DesignerTile TileOf(const Basis& basis) {
     const std::optional<cv::Point2d> across = ShortestOnAxis(basis, true);
@@ -61,7 +58,7 @@ DesignerTile TileOf(const Basis& basis) {
     if (across && down) {
         const double w = cv::norm(*across);
         const double h = cv::norm(*down);
-        const long cells = std::lround(std::abs(Cross(*across, *down)) / CellArea(basis));
+        const long cells = std::lround(std::abs(across->cross(*down)) / CellArea(basis));
         if (cells == 1) return {w, h, MatchType::Straight};
         if (cells == 2) {
             // Every second cell: the lattice is centred on the w x h box.

@@ -23,11 +23,9 @@ constexpr std::size_t kTopCount = 8;
 // Across the first vector, a peak this far below the best is chance.
 constexpr double kLeastPartnerShare = 0.5;
 
-double Cross(cv::Point2d u, cv::Point2d v) { return u.x * v.y - u.y * v.x; }
-
 // Vectors in the lattice's direction, or so close to it that they are the
 // same period measured twice.
-bool Parallel(cv::Point2d u, cv::Point2d v) { return std::abs(Cross(u, v)) < 1.5 * cv::norm(u); }
+bool Parallel(cv::Point2d u, cv::Point2d v) { return std::abs(u.cross(v)) < 1.5 * cv::norm(u); }
 
 // Shifts that make every lattice with a half or a third of the cell, each
 // with the vector that completes its basis.
@@ -48,9 +46,9 @@ bool OnRidge(const SelfSimilarityMap& map, cv::Point2d v) {
 
 // A shift within a pixel, or 3 % of its length, of a point of the lattice.
 bool OnLattice(cv::Point2d v, const Basis& basis) {
-    const double area = Cross(basis.a, basis.b);
-    const double i = std::round(Cross(v, basis.b) / area);
-    const double j = std::round(Cross(basis.a, v) / area);
+    const double area = basis.a.cross(basis.b);
+    const double i = std::round(v.cross(basis.b) / area);
+    const double j = std::round(basis.a.cross(v) / area);
     return cv::norm(v - i * basis.a - j * basis.b) <= std::max(1.0, 0.03 * cv::norm(v));
 }
 
