@@ -20,6 +20,9 @@ constexpr int kMaxSubdivisions = 8;
 // must contain them.
 constexpr double kShareOfTop = 0.95;
 constexpr std::size_t kTopCount = 8;
+// The shortest strong shifts tried as the first vector; a lattice is found
+// among the first few or the map is noise.
+constexpr std::size_t kMaxTries = 12;
 // Across the first vector, a peak this far below the best is chance.
 constexpr double kLeastPartnerShare = 0.5;
 
@@ -110,6 +113,7 @@ std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLengt
               [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
     // The shortest strong shift first; one that leaves the best peaks off its
     // lattice is a motif's own near-repeat, and the next one is tried.
+    if (strong.size() > kMaxTries) strong.resize(kMaxTries);
     for (const cv::Point2d a : strong) {
         const std::optional<cv::Point2d> b = Partner(peaks, a);
         if (!b) continue;
