@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
-
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <stdexcept>
 
 #include "test_images.h"
 
@@ -44,7 +43,8 @@ const T& Pick(Random& random, const T (&items)[N]) {
 // Tile sides from 12 to 400 pixels, evenly on a log scale, no more than
 // 1.8 : 1; half-drops need an even height and half-bricks an even width.
 cv::Size TileSize(Random& random, MatchType match) {
-    const int width = static_cast<int>(std::lround(std::exp(Uniform(random, std::log(12.0), std::log(400.0)))));
+    const int width =
+        static_cast<int>(std::lround(std::exp(Uniform(random, std::log(12.0), std::log(400.0)))));
     const double aspect = std::exp(Uniform(random, -std::log(1.8), std::log(1.8)));
     cv::Size tile(width, std::clamp(static_cast<int>(std::lround(width * aspect)), 12, 400));
     if (match == MatchType::HalfBrick) tile.width += tile.width % 2;
@@ -87,7 +87,8 @@ cv::Mat CutTile(const std::vector<cv::Mat>& photos, cv::Size tile, bool seamless
 // A translucent ellipse in an otherwise opaque tile.
 cv::Mat WithAlpha(const cv::Mat& tile, Random& random) {
     cv::Mat alpha(tile.size(), CV_8UC1, cv::Scalar(255));
-    const cv::Point centre(UniformInt(random, 0, tile.cols - 1), UniformInt(random, 0, tile.rows - 1));
+    const cv::Point centre(UniformInt(random, 0, tile.cols - 1),
+                           UniformInt(random, 0, tile.rows - 1));
     cv::ellipse(alpha, centre, cv::Size(tile.cols / 4 + 1, tile.rows / 5 + 1), 0, 0, 360,
                 cv::Scalar(UniformInt(random, 0, 160)), cv::FILLED);
     cv::Mat bgra;
@@ -97,9 +98,12 @@ cv::Mat WithAlpha(const cv::Mat& tile, Random& random) {
 
 testing::TileOffset OffsetOf(MatchType match) {
     switch (match) {
-        case MatchType::HalfDrop: return testing::TileOffset::HalfDrop;
-        case MatchType::HalfBrick: return testing::TileOffset::HalfBrick;
-        default: return testing::TileOffset::None;
+        case MatchType::HalfDrop:
+            return testing::TileOffset::HalfDrop;
+        case MatchType::HalfBrick:
+            return testing::TileOffset::HalfBrick;
+        default:
+            return testing::TileOffset::None;
     }
 }
 
@@ -129,20 +133,29 @@ enum class Format { Grey, Colour, Alpha, Deep };
 cv::Mat InFormat(const cv::Mat& colour, Format format) {
     cv::Mat out;
     switch (format) {
-        case Format::Grey: cv::cvtColor(colour, out, cv::COLOR_BGR2GRAY); return out;
-        case Format::Deep: colour.convertTo(out, CV_16UC3, 257.0); return out;
+        case Format::Grey:
+            cv::cvtColor(colour, out, cv::COLOR_BGR2GRAY);
+            return out;
+        case Format::Deep:
+            colour.convertTo(out, CV_16UC3, 257.0);
+            return out;
         case Format::Colour:
-        case Format::Alpha: return colour;
+        case Format::Alpha:
+            return colour;
     }
     return colour;
 }
 
 const char* FormatName(Format format) {
     switch (format) {
-        case Format::Grey: return "grey";
-        case Format::Colour: return "colour";
-        case Format::Alpha: return "alpha";
-        case Format::Deep: return "16-bit";
+        case Format::Grey:
+            return "grey";
+        case Format::Colour:
+            return "colour";
+        case Format::Alpha:
+            return "alpha";
+        case Format::Deep:
+            return "16-bit";
     }
     return "";
 }
@@ -171,14 +184,19 @@ std::string Describe(const Spoil& spoil) {
 Spoil OneDegradation(Random& random, bool mild) {
     Spoil spoil;
     switch (UniformInt(random, 0, 3)) {
-        case 0: spoil.noise = mild ? 5.0 : Pick(random, {5.0, 10.0, 15.0}); break;
-        case 1: spoil.blur = mild ? 1.0 : Pick(random, {1.0, 1.5, 2.5}); break;
+        case 0:
+            spoil.noise = mild ? 5.0 : Pick(random, {5.0, 10.0, 15.0});
+            break;
+        case 1:
+            spoil.blur = mild ? 1.0 : Pick(random, {1.0, 1.5, 2.5});
+            break;
         case 2: {
             const double scale = Uniform(random, 0.6, 1.5);
             spoil.scale = std::abs(scale - 1.0) < 0.05 ? 1.13 : scale;
             break;
         }
-        default: spoil.turn = (Chance(random, 0.5) ? 1 : -1) * Uniform(random, 0.3, mild ? 1.0 : 2.0);
+        default:
+            spoil.turn = (Chance(random, 0.5) ? 1 : -1) * Uniform(random, 0.3, mild ? 1.0 : 2.0);
     }
     return spoil;
 }
@@ -212,9 +230,13 @@ Sample Periodic(const Photos& photos, const std::string& family, MatchType match
     cv::Size tiled(static_cast<int>(std::ceil(size.width / spoil.scale)),
                    static_cast<int>(std::ceil(size.height / spoil.scale)));
     if (spoil.turn != 0.0) tiled += cv::Size(tiled.height / 10 + 8, tiled.width / 10 + 8);
-    const cv::Point phase(UniformInt(random, 0, tile.width - 1), UniformInt(random, 0, tile.height - 1));
+    const cv::Point phase(UniformInt(random, 0, tile.width - 1),
+                          UniformInt(random, 0, tile.height - 1));
     cv::Mat image = testing::RepeatTile(cut, tiled, OffsetOf(match), phase);
-    if (spoil.turn != 0.0) image = Turned(image, spoil.turn, cv::Size(cvRound(size.width / spoil.scale), cvRound(size.height / spoil.scale)));
+    if (spoil.turn != 0.0)
+        image =
+            Turned(image, spoil.turn,
+                   cv::Size(cvRound(size.width / spoil.scale), cvRound(size.height / spoil.scale)));
     if (spoil.scale != 1.0) {
         cv::resize(image, image, size, 0, 0, spoil.scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
     }
@@ -230,7 +252,8 @@ Sample Periodic(const Photos& photos, const std::string& family, MatchType match
 }
 
 cv::Mat AperiodicCrop(const Photos& photos, Random& random) {
-    const cv::Mat& photo = photos.aperiodic[UniformInt(random, 0, static_cast<int>(photos.aperiodic.size()) - 1)];
+    const cv::Mat& photo =
+        photos.aperiodic[UniformInt(random, 0, static_cast<int>(photos.aperiodic.size()) - 1)];
     const cv::Size size(UniformInt(random, std::min(photo.cols, 200), photo.cols),
                         UniformInt(random, std::min(photo.rows, 200), photo.rows));
     const cv::Point corner(UniformInt(random, 0, photo.cols - size.width),
@@ -251,7 +274,9 @@ Sample Negative(const Photos& photos, Random& random) {
         image = AperiodicCrop(photos, random);
         sample.description = cv::format("photo %dx%d", image.cols, image.rows);
     } else if (kind < 6) {
-        image = cv::Mat(size, CV_8UC3, cv::Scalar(UniformInt(random, 0, 255), UniformInt(random, 0, 255), UniformInt(random, 0, 255)));
+        image = cv::Mat(size, CV_8UC3,
+                        cv::Scalar(UniformInt(random, 0, 255), UniformInt(random, 0, 255),
+                                   UniformInt(random, 0, 255)));
         image = WithNoise(image, 1.0, random);
         sample.description = "flat";
     } else if (kind < 8) {
@@ -262,7 +287,8 @@ Sample Negative(const Photos& photos, Random& random) {
     } else {
         cv::Mat ramp(size, CV_32FC1);
         for (int y = 0; y < size.height; ++y) {
-            for (int x = 0; x < size.width; ++x) ramp.at<float>(y, x) = 40.0f + 150.0f * (x + y) / (size.width + size.height);
+            for (int x = 0; x < size.width; ++x)
+                ramp.at<float>(y, x) = 40.0f + 150.0f * (x + y) / (size.width + size.height);
         }
         ramp.convertTo(image, CV_8UC1);
         image = WithNoise(image, 3.0, random);
@@ -293,13 +319,14 @@ Photos LoadPhotos(const std::vector<std::string>& folders) {
 }
 
 const std::vector<std::string>& Families() {
-    static const std::vector<std::string> families = {kStraightClean, kStraightJpeg, kStraightDegraded,
-                                                      kHalfDrop, kHalfBrick, kNegative};
+    static const std::vector<std::string> families = {
+        kStraightClean, kStraightJpeg, kStraightDegraded, kHalfDrop, kHalfBrick, kNegative};
     return families;
 }
 
 Sample MakeSample(const Photos& photos, const std::string& family, Random& random) {
-    const Format anyFormat = Pick(random, {Format::Grey, Format::Colour, Format::Alpha, Format::Deep});
+    const Format anyFormat =
+        Pick(random, {Format::Grey, Format::Colour, Format::Alpha, Format::Deep});
     const Format eightBit = Pick(random, {Format::Grey, Format::Colour});
     if (family == kStraightClean) {
         return Periodic(photos, family, MatchType::Straight, anyFormat, {}, random);

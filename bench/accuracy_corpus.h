@@ -4,11 +4,10 @@
 // photos, flat and noise images that must show no repeat.
 #pragma once
 
+#include <opencv2/core.hpp>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <opencv2/core.hpp>
 
 #include "lattice.h"
 
@@ -20,8 +19,8 @@ struct Sample {
     cv::Mat image;            // as it is to be written
     std::string extension;    // ".png" or ".jpg" (with its quality)
     int jpegQuality = 0;
-    bool periodic = false;    // false: a negative
-    double width = 0.0;       // the true tile, in pixels of the image
+    bool periodic = false;  // false: a negative
+    double width = 0.0;     // the true tile, in pixels of the image
     double height = 0.0;
     lattice::MatchType match = lattice::MatchType::Straight;
 };

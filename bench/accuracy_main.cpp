@@ -12,11 +12,10 @@
 #include <ctime>
 #include <exception>
 #include <map>
-#include <string>
-#include <vector>
-
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
 
 #include "accuracy_corpus.h"
 #include "lattice.h"
@@ -50,7 +49,8 @@ bool NearMultiple(double found, double truth) {
 }
 
 Outcome Judge(double width, double height, bool matchRight, const Sample& sample) {
-    if (Near(width, sample.width) && Near(height, sample.height) && matchRight) return Outcome::Exact;
+    if (Near(width, sample.width) && Near(height, sample.height) && matchRight)
+        return Outcome::Exact;
     if (NearMultiple(width, sample.width) && NearMultiple(height, sample.height) &&
         !(Near(width, sample.width) && Near(height, sample.height))) {
         return Outcome::Multiple;
@@ -73,7 +73,8 @@ struct Tally {
             rectangles[k] += other.rectangles[k];
         }
         falseRepeats += other.falseRepeats;
-        milliseconds.insert(milliseconds.end(), other.milliseconds.begin(), other.milliseconds.end());
+        milliseconds.insert(milliseconds.end(), other.milliseconds.begin(),
+                            other.milliseconds.end());
     }
 };
 
@@ -90,23 +91,27 @@ std::string Percent(int count, int total) {
 
 void PrintRow(const std::string& name, const Tally& t, bool negatives) {
     if (negatives) {
-        std::printf("| %-31s | %6d | %6s | %8s | %6s | %13s | %8.1f | %6s | %8s | %6s |\n", name.c_str(),
-                    t.images, "", "", "", Percent(t.falseRepeats, t.images).c_str(),
+        std::printf("| %-31s | %6d | %6s | %8s | %6s | %13s | %8.1f | %6s | %8s | %6s |\n",
+                    name.c_str(), t.images, "", "", "", Percent(t.falseRepeats, t.images).c_str(),
                     Median(t.milliseconds), "", "", "");
         return;
     }
-    std::printf("| %-31s | %6d | %6s | %8s | %6s | %13s | %8.1f | %6s | %8s | %6s |\n", name.c_str(),
-                t.images, Percent(t.counts[0], t.images).c_str(),
+    std::printf("| %-31s | %6d | %6s | %8s | %6s | %13s | %8.1f | %6s | %8s | %6s |\n",
+                name.c_str(), t.images, Percent(t.counts[0], t.images).c_str(),
                 Percent(t.counts[1], t.images).c_str(), Percent(t.counts[2], t.images).c_str(), "",
                 Median(t.milliseconds), Percent(t.rectangles[0], t.images).c_str(),
-                Percent(t.rectangles[1], t.images).c_str(), Percent(t.rectangles[2], t.images).c_str());
+                Percent(t.rectangles[1], t.images).c_str(),
+                Percent(t.rectangles[2], t.images).c_str());
 }
 
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
-        case Outcome::Exact: return "exact";
-        case Outcome::Multiple: return "multiple";
-        case Outcome::Wrong: return "wrong";
+        case Outcome::Exact:
+            return "exact";
+        case Outcome::Multiple:
+            return "multiple";
+        case Outcome::Wrong:
+            return "wrong";
     }
     return "";
 }
@@ -141,8 +146,9 @@ int main(int argc, char** argv) try {
         std::fprintf(stderr, "no photos found in the folders given\n");
         return 2;
     }
-    std::printf("%zu photos to cut tiles from, %zu aperiodic ones; %d images per family, seed %u\n\n",
-                photos.sources.size(), photos.aperiodic.size(), perFamily, seed);
+    std::printf(
+        "%zu photos to cut tiles from, %zu aperiodic ones; %d images per family, seed %u\n\n",
+        photos.sources.size(), photos.aperiodic.size(), perFamily, seed);
 
     cv::setNumThreads(1);
     zentrel::SetTraceStream(nullptr);
@@ -153,10 +159,12 @@ int main(int argc, char** argv) try {
     for (const std::string& family : zentrel::accuracy::Families()) {
         for (int n = 0; n < perFamily; ++n) {
             const Sample sample = zentrel::accuracy::MakeSample(photos, family, random);
-            const std::string path = (keep.empty() ? folder.path() : keep) + (
-                cv::format("%04d%s", written++, sample.jpegQuality > 0 ? ".jpg" : ".png"));
+            const std::string path =
+                (keep.empty() ? folder.path() : keep) +
+                (cv::format("%04d%s", written++, sample.jpegQuality > 0 ? ".jpg" : ".png"));
             const std::vector<int> params = {cv::IMWRITE_JPEG_QUALITY, sample.jpegQuality};
-            if (!cv::imwrite(path, sample.image, sample.jpegQuality > 0 ? params : std::vector<int>{})) {
+            if (!cv::imwrite(path, sample.image,
+                             sample.jpegQuality > 0 ? params : std::vector<int>{})) {
                 throw std::runtime_error("cannot write " + path);
             }
             const cv::Mat decoded = cv::imread(path, cv::IMREAD_UNCHANGED);
@@ -175,21 +183,23 @@ int main(int argc, char** argv) try {
                 tally.falseRepeats += found.found ? 1 : 0;
                 verdict = found.found ? "FALSE REPEAT" : "none";
             } else {
-                const Outcome outcome =
-                    found.found ? Judge(found.width, found.height, found.match == sample.match, sample)
-                                : Outcome::Wrong;
+                const Outcome outcome = found.found ? Judge(found.width, found.height,
+                                                            found.match == sample.match, sample)
+                                                    : Outcome::Wrong;
                 const Outcome rectangle = Judge(::ReturnW(), ::ReturnH(), true, sample);
                 ++tally.counts[static_cast<int>(outcome)];
                 ++tally.rectangles[static_cast<int>(rectangle)];
                 verdict = OutcomeName(outcome);
             }
             if (verbose) {
-                std::printf("%-8s %s: %s; found %s %.2f x %.2f (%s) conf %.2f a (%.1f,%.1f) b (%.1f,%.1f); rect %d x %d; %.1f ms\n",
-                            verdict.c_str(), family.c_str(), sample.description.c_str(),
-                            found.found ? "yes" : "no", found.width, found.height,
-                            zentrel::lattice::MatchTypeName(found.match), found.confidence,
-                            found.vectorA.x, found.vectorA.y, found.vectorB.x, found.vectorB.y,
-                            ::ReturnW(), ::ReturnH(), milliseconds);
+                std::printf(
+                    "%-8s %s: %s; found %s %.2f x %.2f (%s) conf %.2f a (%.1f,%.1f) b (%.1f,%.1f); "
+                    "rect %d x %d; %.1f ms\n",
+                    verdict.c_str(), family.c_str(), sample.description.c_str(),
+                    found.found ? "yes" : "no", found.width, found.height,
+                    zentrel::lattice::MatchTypeName(found.match), found.confidence, found.vectorA.x,
+                    found.vectorA.y, found.vectorB.x, found.vectorB.y, ::ReturnW(), ::ReturnH(),
+                    milliseconds);
                 std::fflush(stdout);
             }
         }
@@ -198,10 +208,11 @@ int main(int argc, char** argv) try {
     std::printf("\n| %-31s | %6s | %6s | %8s | %6s | %13s | %8s | %6s | %8s | %6s |\n", "family",
                 "images", "exact", "multiple", "wrong", "false repeat", "median ms", "7-call exact",
                 "multiple", "wrong");
-    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(33, '-').c_str(),
-                std::string(8, '-').c_str(), std::string(8, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(8, '-').c_str(), std::string(15, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(8, '-').c_str(), std::string(10, '-').c_str(), std::string(8, '-').c_str());
+    std::printf(
+        "|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(33, '-').c_str(),
+        std::string(8, '-').c_str(), std::string(8, '-').c_str(), std::string(10, '-').c_str(),
+        std::string(8, '-').c_str(), std::string(15, '-').c_str(), std::string(10, '-').c_str(),
+        std::string(8, '-').c_str(), std::string(10, '-').c_str(), std::string(8, '-').c_str());
     Tally periodic;
     for (const std::string& family : zentrel::accuracy::Families()) {
         const Tally& tally = tallies[family];

@@ -3,7 +3,6 @@
 // searched again at full resolution. (Its memory is measured by
 // zentrel_lattice_memory, in a fresh process.)
 #include <cmath>
-
 #include <opencv2/core/utility.hpp>
 
 #include "bench_stages.h"
@@ -24,7 +23,9 @@ void RegisterInput(const std::string& name, cv::Size tile) {
         if (!found.found || std::abs(found.width - tile.width) > 1.0) {
             state.SkipWithError("the benchmark's tile was not found");
         }
-        TimeStage(state, kCall, [] {}, [&] { benchmark::DoNotOptimize(lattice::EstimateLattice(image)); });
+        TimeStage(
+            state, kCall, [] {},
+            [&] { benchmark::DoNotOptimize(lattice::EstimateLattice(image)); });
         cv::setNumThreads(threads);
     });
 }

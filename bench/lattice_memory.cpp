@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <exception>
-
 #include <opencv2/core/utility.hpp>
 
 #include "bench_inputs.h"

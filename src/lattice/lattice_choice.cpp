@@ -35,8 +35,8 @@ bool Parallel(cv::Point2d u, cv::Point2d v) { return std::abs(u.cross(v)) < 1.5 
 std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis) {
     const cv::Point2d a = basis.a;
     const cv::Point2d b = basis.b;
-    return {{a / 2, b},       {b / 2, a},       {(a + b) / 2, a}, {a / 3, b},
-            {b / 3, a},       {(a + b) / 3, a}, {(a - b) / 3, a}};
+    return {{a / 2, b}, {b / 2, a},       {(a + b) / 2, a}, {a / 3, b},
+            {b / 3, a}, {(a + b) / 3, a}, {(a - b) / 3, a}};
 }
 
 // A map that agrees with half a vector and with one and a half of it about as

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-
 #include <opencv2/imgproc.hpp>
 
 #include "parabola_peak.h"
@@ -93,8 +92,9 @@ cv::Mat EdgeAutocorrelation(const cv::Mat& padded) {
     for (int v = 0; v < spectrum.rows; ++v) {
         auto* row = spectrum.ptr<cv::Vec2f>(v);
         for (int u = 0; u < spectrum.cols; ++u) {
-            const double response = (weightAcross * across.derivative[u] + weightDown * down.derivative[v]) *
-                                    across.smoothing[u] * down.smoothing[v];
+            const double response =
+                (weightAcross * across.derivative[u] + weightDown * down.derivative[v]) *
+                across.smoothing[u] * down.smoothing[v];
             row[u] = cv::Vec2f(static_cast<float>(power(row[u]) * response), 0.0f);
         }
     }
@@ -171,9 +171,10 @@ std::vector<SelfSimilarityMap::Peak> SelfSimilarityMap::Peaks(double minScore,
             const double up = Whole(dx, dy - 1), down = Whole(dx, dy + 1);
             // A period between whole pixels shows as a lower sample; its
             // score is the interpolated top, so it competes fairly.
-            peaks.push_back({cv::Point2d(dx + ParabolaOffset(left, score, right),
-                                         dy + ParabolaOffset(up, score, down)),
-                             score + ParabolaRise(left, score, right) + ParabolaRise(up, score, down)});
+            peaks.push_back(
+                {cv::Point2d(dx + ParabolaOffset(left, score, right),
+                             dy + ParabolaOffset(up, score, down)),
+                 score + ParabolaRise(left, score, right) + ParabolaRise(up, score, down)});
         }
     }
     std::sort(peaks.begin(), peaks.end(),

@@ -2,9 +2,8 @@
 // about half its size, from one autocorrelation through the DFT.
 #pragma once
 
-#include <vector>
-
 #include <opencv2/core.hpp>
+#include <vector>
 
 namespace zentrel::lattice {
 
@@ -22,7 +21,7 @@ public:
 
     struct Peak {
         cv::Point2d shift;  // sub-pixel, in the half-plane y > 0 or y == 0, x > 0
-        double score;  // interpolated between whole shifts
+        double score;       // interpolated between whole shifts
     };
     // Local maxima of at least `minScore` and `minLength` pixels from the
     // origin, best first.

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <utility>
-
 #include <opencv2/imgproc.hpp>
+#include <utility>
 
 #include "parabola_peak.h"
 
@@ -72,9 +71,10 @@ ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
         }
     }
     const double peak = similarity(best);
-    const cv::Point2d offset(
-        ParabolaOffset(similarity(best - cv::Point(1, 0)), peak, similarity(best + cv::Point(1, 0))),
-        ParabolaOffset(similarity(best - cv::Point(0, 1)), peak, similarity(best + cv::Point(0, 1))));
+    const cv::Point2d offset(ParabolaOffset(similarity(best - cv::Point(1, 0)), peak,
+                                            similarity(best + cv::Point(1, 0))),
+                             ParabolaOffset(similarity(best - cv::Point(0, 1)), peak,
+                                            similarity(best + cv::Point(0, 1))));
     return {cv::Point2d(best) + offset, peak};
 }
 

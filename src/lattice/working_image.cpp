@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-
 #include <opencv2/imgproc.hpp>
 
 namespace zentrel::lattice {
@@ -12,9 +11,12 @@ namespace {
 // The value of full intensity, which alpha is measured against.
 double FullScale(int depth) {
     switch (depth) {
-        case CV_8U: return 255.0;
-        case CV_16U: return 65535.0;
-        default: return 1.0;
+        case CV_8U:
+            return 255.0;
+        case CV_16U:
+            return 65535.0;
+        default:
+            return 1.0;
     }
 }
 
@@ -37,10 +39,17 @@ cv::Mat Resized(const cv::Mat& region, double scale) {
 cv::Mat Luminance(const cv::Mat& image) {
     cv::Mat grey;
     switch (image.channels()) {
-        case 1: return image;
-        case 3: cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY); return grey;
-        case 4: cv::cvtColor(image, grey, cv::COLOR_BGRA2GRAY); return grey;
-        default: cv::extractChannel(image, grey, 0); return grey;
+        case 1:
+            return image;
+        case 3:
+            cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+            return grey;
+        case 4:
+            cv::cvtColor(image, grey, cv::COLOR_BGRA2GRAY);
+            return grey;
+        default:
+            cv::extractChannel(image, grey, 0);
+            return grey;
     }
 }
 

@@ -1,13 +1,13 @@
 #include "lattice.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <string>
-
-#include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <string>
 
 #include "lattice_basis.h"
 #include "test_images.h"
@@ -50,9 +50,12 @@ void ExpectConsistent(const Lattice& found, cv::Size image) {
 
 TileOffset OffsetOf(MatchType match) {
     switch (match) {
-        case MatchType::HalfDrop: return TileOffset::HalfDrop;
-        case MatchType::HalfBrick: return TileOffset::HalfBrick;
-        default: return TileOffset::None;
+        case MatchType::HalfDrop:
+            return TileOffset::HalfDrop;
+        case MatchType::HalfBrick:
+            return TileOffset::HalfBrick;
+        default:
+            return TileOffset::None;
     }
 }
 
@@ -73,8 +76,8 @@ class KnownLatticeTest : public ::testing::TestWithParam<KnownLattice> {};
 
 TEST_P(KnownLatticeTest, FindsTheTileAndItsMatch) {
     const KnownLattice& known = GetParam();
-    const cv::Mat image = RepeatTile(ShapesTile(known.tile, CV_8UC3), known.image,
-                                     OffsetOf(known.match), {5, 3});
+    const cv::Mat image =
+        RepeatTile(ShapesTile(known.tile, CV_8UC3), known.image, OffsetOf(known.match), {5, 3});
     const Lattice found = EstimateLattice(image);
     ExpectTile(found, {double(known.tile.width), double(known.tile.height), known.match});
     ExpectConsistent(found, image.size());
@@ -101,7 +104,8 @@ TEST(LatticeFormats, DepthsChannelsAndAlphaGiveTheSameTile) {
     const Truth truth{45, 33, MatchType::Straight};
     for (const int type : {CV_8UC1, CV_8UC3, CV_8UC4, CV_16UC1, CV_16UC3}) {
         SCOPED_TRACE(type);
-        ExpectTile(EstimateLattice(RepeatTile(ShapesTile(tile, type), size, TileOffset::None)), truth);
+        ExpectTile(EstimateLattice(RepeatTile(ShapesTile(tile, type), size, TileOffset::None)),
+                   truth);
     }
 
     cv::Mat floats;
@@ -131,7 +135,8 @@ TEST(LatticePeriod, AMultipleDoesNotWinOverTheTileUnderNoiseAndJpeg) {
     image += noise;
     std::vector<uchar> jpeg;
     cv::imencode(".jpg", image, jpeg, {cv::IMWRITE_JPEG_QUALITY, 40});
-    ExpectTile(EstimateLattice(cv::imdecode(jpeg, cv::IMREAD_UNCHANGED)), {40, 30, MatchType::Straight});
+    ExpectTile(EstimateLattice(cv::imdecode(jpeg, cv::IMREAD_UNCHANGED)),
+               {40, 30, MatchType::Straight});
 }
 
 // A tile whose left and right halves share most of their motifs: the half
@@ -146,7 +151,8 @@ TEST(LatticePeriod, ANearHalfPeriodDoesNotWin) {
 }
 
 TEST(LatticePeriod, TheImageTurnedTwoDegreesKeepsItsMatch) {
-    const cv::Mat tiled = RepeatTile(ShapesTile({64, 48}, CV_8UC3), {800, 700}, TileOffset::HalfDrop);
+    const cv::Mat tiled =
+        RepeatTile(ShapesTile({64, 48}, CV_8UC3), {800, 700}, TileOffset::HalfDrop);
     const cv::Mat turn = cv::getRotationMatrix2D({400, 350}, 2.0, 1.0);
     cv::Mat turned;
     cv::warpAffine(tiled, turned, turn, tiled.size());
@@ -157,7 +163,8 @@ TEST(LatticePeriod, TheImageTurnedTwoDegreesKeepsItsMatch) {
 // The image holds exactly two tiles across and down: the tile found must
 // still lie inside it.
 TEST(LatticeBorder, ATileOfHalfTheImageFitsInside) {
-    const cv::Mat image = RepeatTile(ShapesTile({160, 120}, CV_8UC3), {320, 240}, TileOffset::None, {37, 11});
+    const cv::Mat image =
+        RepeatTile(ShapesTile({160, 120}, CV_8UC3), {320, 240}, TileOffset::None, {37, 11});
     const Lattice found = EstimateLattice(image);
     ExpectTile(found, {160, 120, MatchType::Straight});
     ExpectConsistent(found, image.size());
@@ -171,7 +178,8 @@ TEST(LatticeBorder, FewerThanTwoRepeatsAcrossIsNoRepeat) {
 // A pattern printed on a swatch that covers the middle of a plain photo.
 TEST(LatticeBorder, APatternFillingPartOfTheImageIsFound) {
     cv::Mat image(600, 800, CV_8UC3, cv::Scalar(90, 120, 140));
-    RepeatTile(ShapesTile({50, 42}, CV_8UC3), {500, 380}, TileOffset::None).copyTo(image(cv::Rect(150, 110, 500, 380)));
+    RepeatTile(ShapesTile({50, 42}, CV_8UC3), {500, 380}, TileOffset::None)
+        .copyTo(image(cv::Rect(150, 110, 500, 380)));
     ExpectTile(EstimateLattice(image), {50, 42, MatchType::Straight});
 }
 
@@ -238,7 +246,8 @@ TEST(LatticeTile, AnyBasisOfALatticeGivesTheSameTile) {
         {{{40, 10}, {0, 30}}, {40, 40, MatchType::Other}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.basis.a) + " " + ::testing::PrintToString(c.basis.b));
+        SCOPED_TRACE(::testing::PrintToString(c.basis.a) + " " +
+                     ::testing::PrintToString(c.basis.b));
         const DesignerTile tile = TileOf(ReduceBasis(c.basis.a, c.basis.b));
         EXPECT_NEAR(tile.width, c.truth.width, 1e-3);
         EXPECT_NEAR(tile.height, c.truth.height, 1e-3);
