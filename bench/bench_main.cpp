@@ -1,6 +1,7 @@
 // Benchmarks of ShowRepeatPoints and SavePerspectiveImage, whole and stage by
-// stage. Besides Google Benchmark's own flags: --quick, the two smaller sizes
-// only. scripts/bench runs it and prints the table.
+// stage, and of the lattice estimator. Besides Google Benchmark's own flags:
+// --quick, the two smaller sizes only. scripts/bench runs it and prints the
+// table.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -32,6 +33,7 @@ int main(int argc, char** argv) try {
     std::fprintf(stderr, "writing the benchmark images to %s\n", folder.path().c_str());
     zentrel::bench::RegisterRepeatBenchmarks(folder.path(), quick);
     zentrel::bench::RegisterRectifyBenchmarks(folder.path(), quick);
+    zentrel::bench::RegisterLatticeBenchmarks();
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

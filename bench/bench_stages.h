@@ -46,5 +46,7 @@ inline void RegisterStage(const std::string& job, const std::string& input, cons
 
 void RegisterRepeatBenchmarks(const std::string& folder, bool quick);
 void RegisterRectifyBenchmarks(const std::string& folder, bool quick);
+// The lattice estimator on a 4000 x 3000 colour image, on one core.
+void RegisterLatticeBenchmarks();
 
 }  // namespace zentrel::bench

@@ -250,7 +250,7 @@ TEST_F(ExtendedApiTest, MatchNamesAndVersion) {
 }
 
 // Needs the lattice estimator: a clean straight tiling must be found exactly.
-TEST_F(ExtendedApiTest, DISABLED_FindsTheTileOfACleanStraightTiling) {
+TEST_F(ExtendedApiTest, FindsTheTileOfACleanStraightTiling) {
     const std::string path = Pattern("straight.png", {40, 30}, {320, 240});
     ZentrelTile tile{};
     tile.size = sizeof tile;

@@ -288,11 +288,10 @@ class Tile(ToolCase):
                              (3 * round(entry["width"]), 3 * round(entry["height"])))
         self.assertEqual(sorted(picture.name for picture in pictures.iterdir()), sorted(expected))
 
-    @unittest.expectedFailure  # until the lattice estimator is in
     def test_a_clean_straight_tiling_is_found(self) -> None:
         result = self.run_tool("tile", "--json", "wall.pgm", "cloth.ppm")
         self.assertEqual(result.returncode, 0, result.stderr)
-        for entry, size in zip(json.loads(result.stdout), [(50, 40), (30, 20)]):
+        for entry, size in zip(json.loads(result.stdout), [WALL_TILE, (30, 20)]):
             with self.subTest(path=entry["path"]):
                 self.assertTrue(entry["found"])
                 self.assertEqual(entry["match"], "straight")

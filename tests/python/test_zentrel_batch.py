@@ -114,7 +114,6 @@ class BatchTest(unittest.TestCase):
         self.assertEqual((result.returncode, result.stdout.splitlines()), (1, objects))
         self.assertEqual(len(objects), len(self.images))
 
-    @unittest.expectedFailure  # until the estimator lands
     def test_tile_job_finds_each_scans_tile(self) -> None:
         scans = [image for image in self.images if "scan" in image]
         results = list(batch.run(scans, "tile", self.client))

@@ -107,7 +107,6 @@ class Tile(ModuleCase):
             with self.subTest(arguments=arguments):
                 self.assertEqual(self.assert_like_the_tool("tile", *arguments).returncode, 0)
 
-    @unittest.expectedFailure  # until the estimator lands
     def test_a_repeating_image_has_its_tile(self) -> None:
         result = self.module("tile", "--json", "wall.pgm")
         wall = json.loads(result.stdout)[0]

@@ -1,5 +1,6 @@
 #include "test_images.h"
 
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -9,7 +10,7 @@
 
 namespace zentrel::testing {
 
-cv::Mat TiledPattern(cv::Size tile, cv::Size size, int type, std::uint64_t seed) {
+cv::Mat ShapesTile(cv::Size tile, int type, std::uint64_t seed) {
     std::mt19937_64 random(seed);
     auto uniform = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
@@ -39,14 +40,28 @@ cv::Mat TiledPattern(cv::Size tile, cv::Size size, int type, std::uint64_t seed)
     }
     if (CV_MAT_DEPTH(type) == CV_16U) typedTile.convertTo(typedTile, type, 257.0);
 
-    cv::Mat pattern(size, type);
-    for (int y = 0; y < size.height; y += tile.height) {
-        for (int x = 0; x < size.width; x += tile.width) {
-            const cv::Rect cell = cv::Rect(x, y, tile.width, tile.height) & cv::Rect({}, size);
-            typedTile(cv::Rect({0, 0}, cell.size())).copyTo(pattern(cell));
+    return typedTile;
+}
+
+cv::Mat TiledPattern(cv::Size tile, cv::Size size, int type, std::uint64_t seed) {
+    return RepeatTile(ShapesTile(tile, type, seed), size, TileOffset::None);
+}
+
+cv::Mat RepeatTile(const cv::Mat& tile, cv::Size size, TileOffset offset, cv::Point phase) {
+    cv::Mat tiled(size, tile.type());
+    const std::size_t pixelBytes = tile.elemSize();
+    const int w = tile.cols;
+    const int h = tile.rows;
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            int u = x + phase.x;
+            int v = y + phase.y;
+            if (offset == TileOffset::HalfDrop) v += (u / w) * (h / 2);
+            if (offset == TileOffset::HalfBrick) u += (v / h) * (w / 2);
+            std::memcpy(tiled.ptr(y, x), tile.ptr(v % h, u % w), pixelBytes);
         }
     }
-    return pattern;
+    return tiled;
 }
 
 TempDir::TempDir() {

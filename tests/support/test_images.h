@@ -14,6 +14,18 @@ namespace zentrel::testing {
 // image of `size`.
 cv::Mat TiledPattern(cv::Size tile, cv::Size size, int type, std::uint64_t seed = 7);
 
+// That tile alone.
+cv::Mat ShapesTile(cv::Size tile, int type, std::uint64_t seed = 7);
+
+// How neighbouring tiles are offset: each column of tiles half a tile lower
+// than the one on its left (half-drop), or each row half a tile further right
+// than the one above (half-brick). Halves of odd sides are rounded down.
+enum class TileOffset { None, HalfDrop, HalfBrick };
+
+// `tile` (any type) repeated over an image of `size`, the tile's corner at
+// -`phase`.
+cv::Mat RepeatTile(const cv::Mat& tile, cv::Size size, TileOffset offset, cv::Point phase = {});
+
 // A fresh folder under the system's temporary directory, removed with its
 // contents when the object goes away.
 class TempDir {
