@@ -21,7 +21,7 @@ void ClearResultLists() {
 }
 
 void RunRepeatAnalysis(cv::Mat image) {
-    FindRepeatCandidates(image);
+    FindRepeatCandidates(std::move(image));
     for (int i = 0; i < static_cast<int>(foundList.size()); ++i) {
         const cv::Point point(static_cast<int>(foundList[i].x), static_cast<int>(foundList[i].y));
         foundPoints.push_back(point);
@@ -47,11 +47,8 @@ void ShowRepeatPoints(const char* path) {
     }
     Trace("C++ ImgURL = ", path);
 
-    // The previous image goes first, so that it and the new one are never
-    // resident together; a failed read leaves inputImage empty either way.
-    inputImage.release();
-    cv::Mat decoded = cv::imread(std::string(path), cv::IMREAD_UNCHANGED);
-    inputImage = std::move(decoded);
+    cv::Mat inputImage = cv::imread(std::string(path), cv::IMREAD_UNCHANGED);
+    inputSize = inputImage.size();
     if (inputImage.empty()) {
         ReportError(std::string("Could not read image file: ") + path);
         return;
@@ -64,7 +61,7 @@ void ShowRepeatPoints(const char* path) {
                            " are possible)"));
         return;
     }
-    RunRepeatAnalysis(inputImage);
+    RunRepeatAnalysis(std::move(inputImage));
 }
 
 }  // namespace zentrel
