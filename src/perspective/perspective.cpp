@@ -5,10 +5,10 @@
 #include <string>
 #include <utility>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "call_status.h"
+#include "image_file.h"
 #include "output_path.h"
 #include "result_state.h"
 #include "trace.h"
@@ -116,7 +116,7 @@ void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3
         return;
     }
 
-    const cv::Mat ori_input = cv::imread(std::string(tmpSavePath), cv::IMREAD_UNCHANGED);
+    const cv::Mat ori_input = ReadImageFile(tmpSavePath);
     if (ori_input.empty()) {
         ReportError(std::string("Could not read image file: ") + tmpSavePath);
         return;

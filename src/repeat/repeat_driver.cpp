@@ -3,9 +3,8 @@
 #include <string>
 #include <utility>
 
-#include <opencv2/imgcodecs.hpp>
-
 #include "call_status.h"
+#include "image_file.h"
 #include "repeat_rect.h"
 #include "repeat_search.h"
 #include "result_state.h"
@@ -47,7 +46,7 @@ void ShowRepeatPoints(const char* path) {
     }
     Trace("C++ ImgURL = ", path);
 
-    cv::Mat inputImage = cv::imread(std::string(path), cv::IMREAD_UNCHANGED);
+    cv::Mat inputImage = ReadImageFile(path);
     inputSize = inputImage.size();
     if (inputImage.empty()) {
         ReportError(std::string("Could not read image file: ") + path);
