@@ -103,13 +103,15 @@ std::vector<FastSeed> FastSeeds() {
     for (int k = 0; k < 6 * 16; ++k) PutFloat(raw, k % 7 == 0 ? 0.3f + 0.01f * static_cast<float>(k % 13) : 0.0f);
     seeds.push_back({"gather", "raw-scores", raw});
 
-    // Eight candidates on a 1000 x 800 image, the best at (300, 300).
+    // Nine candidates on a 1000 x 800 image, the best at (300, 300); the
+    // second corner is the one exactly 40 pixels up and to the left.
     std::string candidates;
     PutInt16(candidates, 999);
     PutInt16(candidates, 799);
-    candidates += std::string{0, 8};
-    const int points[][3] = {{15, 300, 300}, {14, 250, 320}, {13, 100, 100}, {12, 50, 50},
-                             {11, 10, 10},   {10, 20, 20},   {10, 400, 90},  {9, 700, 500}};
+    candidates += std::string{0, 9};
+    const int points[][3] = {{15, 300, 300}, {14, 250, 320}, {13, 260, 260},
+                             {12, 100, 100}, {11, 50, 50},   {10, 10, 10},
+                             {9, 20, 20},    {9, 400, 90},   {8, 700, 500}};
     for (const auto& [score, x, y] : points) {
         candidates += static_cast<char>(score);
         PutInt16(candidates, x);
