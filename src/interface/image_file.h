@@ -1,4 +1,5 @@
-// Reading the image a call names, quietly.
+// Reading the image a call names without the decoder's warnings about files
+// it cannot open.
 #pragma once
 
 #include <string>
@@ -8,8 +9,9 @@
 namespace zentrel {
 
 // `path` decoded as it is (depth, channels and alpha kept); empty when the
-// file cannot be opened and read, or does not decode. Nothing is written to
-// standard error on the way.
+// file cannot be opened and read, or does not decode. A file that cannot be
+// opened never reaches the decoder, which would warn about it on standard
+// error.
 cv::Mat ReadImageFile(const std::string& path);
 
 }  // namespace zentrel
