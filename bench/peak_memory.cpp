@@ -1,7 +1,8 @@
-// How far repeat analyses of a 4800 x 3600 colour image raise this process's
-// peak resident memory, next to the size of the decoded image itself. The
-// library is loaded with dlopen as a host would; the images are written by a
-// child process so that making them never counts here.
+// How far repeat analyses of a 4800 x 3600 and of a 600 x 450 colour image
+// raise the peak resident memory, next to the size of the decoded image
+// itself: a process's first analysis, and the steady state after analyses of
+// both sizes. Each size is measured in a process of its own that loads the
+// library with dlopen, as a host would.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -50,33 +51,18 @@ Raise Measure(ShowRepeatPointsFunction show, const std::string& path) {
 }
 
 void Report(const char* what, long long raise, double imageBytes) {
-    std::printf("%-58s %+8.1f MB  %5.2f x the image\n", what, raise / kMegabyte,
+    std::printf("  %-52s %+8.1f MB  %6.2f x the image\n", what, raise / kMegabyte,
                 raise / imageBytes);
 }
 
-}  // namespace
+struct Input {
+    std::string path;
+    cv::Size size;
+};
 
-int main() try {
-    zentrel::testing::TempDir folder;
-    const std::string large = folder.path() + "pattern_4800x3600.png";
-    const std::string small = folder.path() + "pattern_600x450.png";
-    const pid_t child = fork();
-    if (child == 0) {
-        try {
-            zentrel::bench::WriteImage(large, zentrel::bench::NoisePattern({150, 110}, {4800, 3600}, CV_8UC3));
-            zentrel::bench::WriteImage(small, zentrel::bench::NoisePattern({150, 110}, {600, 450}, CV_8UC3));
-            _exit(0);
-        } catch (...) {
-            _exit(1);
-        }
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "could not write the benchmark images\n");
-        return 2;
-    }
-
+// In a fresh process, so that its first analysis is the process's first:
+// that one, then the steady state, once analyses of both sizes have run.
+int MeasureInFreshProcess(const Input& measured, const Input& other) {
     void* library = dlopen(ZENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         std::fprintf(stderr, "cannot load %s: %s\n", ZENTREL_LIBRARY_PATH, dlerror());
@@ -89,23 +75,65 @@ int main() try {
         return 2;
     }
 
-    const double imageBytes = 4800.0 * 3600.0 * 3.0;
-    std::printf("decoded 4800 x 3600 colour image: %.1f MB\n", imageBytes / kMegabyte);
+    const double imageBytes = 3.0 * measured.size.area();
+    std::printf("%d x %d colour image, decoded %.2f MB:\n", measured.size.width,
+                measured.size.height, imageBytes / kMegabyte);
     const long long loaded = zentrel::bench::ResidentBytes();
-
-    const Raise first = Measure(show, large);
-    Report("first analysis, over the loaded library", first.peak - loaded, imageBytes);
-    const Raise again = Measure(show, large);
-    Report("second analysis, over the resident size before it", again.peak - again.before,
+    const Raise first = Measure(show, measured.path);
+    Report("first analysis in the process, over the loaded library", first.peak - loaded,
            imageBytes);
-    Report("second analysis, over the loaded library", again.peak - loaded, imageBytes);
-    Silently(show, small);  // the held image becomes a small one
-    const Raise warm = Measure(show, large);
-    Report("after one of 600 x 450, over the resident size before it", warm.peak - warm.before,
+    for (const Input* input : {&other, &measured, &other}) Silently(show, input->path);
+    const Raise steady = Measure(show, measured.path);
+    Report("steady state, over the resident size before it", steady.peak - steady.before,
            imageBytes);
-    std::printf("resident: %.1f MB with the library loaded, %.1f MB at the end\n",
+    Report("steady state, over the loaded library", steady.peak - loaded, imageBytes);
+    std::printf("  resident: %.1f MB with the library loaded, %.1f MB at the end\n",
                 loaded / kMegabyte, zentrel::bench::ResidentBytes() / kMegabyte);
+    std::fflush(stdout);
     return 0;
+}
+
+// Runs `body` in a child process; true when it exited with 0.
+template <typename Body>
+bool InChild(Body&& body) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        int code = 1;
+        try {
+            code = body();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+        }
+        std::fflush(stdout);
+        _exit(code);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int main() try {
+    zentrel::testing::TempDir folder;
+    const Input large{folder.path() + "pattern_4800x3600.png", {4800, 3600}};
+    const Input small{folder.path() + "pattern_600x450.png", {600, 450}};
+    // Written by a child, so that making them never counts here.
+    const bool written = InChild([&] {
+        for (const Input* input : {&large, &small}) {
+            zentrel::bench::WriteImage(
+                input->path, zentrel::bench::NoisePattern({150, 110}, input->size, CV_8UC3));
+        }
+        return 0;
+    });
+    if (!written) {
+        std::fprintf(stderr, "could not write the benchmark images\n");
+        return 2;
+    }
+    const bool measured = InChild([&] { return MeasureInFreshProcess(large, small); }) &&
+                          InChild([&] { return MeasureInFreshProcess(small, large); });
+    return measured ? 0 : 2;
 } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 2;

@@ -20,7 +20,10 @@ std::ostringstream traceText;
 }  // namespace
 
 void Check(bool holds, const std::string& what) {
-    if (holds) return;
+    if (!holds) Fail(what);
+}
+
+void Fail(const std::string& what) {
     std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
     std::fflush(stderr);
     std::abort();

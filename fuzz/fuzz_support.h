@@ -11,6 +11,8 @@ namespace zentrel::fuzz {
 
 // Aborts with a message when an invariant does not hold.
 void Check(bool holds, const std::string& what);
+// Aborts with a message; for messages too costly to build on every run.
+[[noreturn]] void Fail(const std::string& what);
 
 class ScratchFolder;
 

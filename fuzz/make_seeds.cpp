@@ -1,9 +1,11 @@
 // Writes the seed corpora: one small repeating pattern in every format and
 // depth the imaging library decodes here, as it is for the repeat and tile
-// targets and wrapped in a rectification case for the perspective target.
+// targets and wrapped in a rectification case for the perspective target; and
+// a few ordinary cases for each fast target.
 //
 //   zentrel_make_seeds OUTPUT_FOLDER
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -61,6 +63,82 @@ bool Write(const std::filesystem::path& path, const std::string& bytes) {
     return static_cast<bool>(file);
 }
 
+void PutInt16(std::string& bytes, int value) {
+    bytes += static_cast<char>(value & 0xFF);
+    bytes += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void PutFloat(std::string& bytes, float value) {
+    char raw[sizeof value];
+    std::memcpy(raw, &value, sizeof value);
+    bytes.append(raw, sizeof raw);
+}
+
+// A literal with its embedded NULs.
+template <std::size_t N>
+std::string Literal(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+std::string Piece(const std::string& text) { return static_cast<char>(text.size()) + text; }
+
+struct FastSeed {
+    const char* target;
+    const char* name;
+    std::string bytes;
+};
+
+// One or two ordinary cases per fast target, in the byte layout its header
+// describes, so that the replayer has something to run and libFuzzer a start.
+std::vector<FastSeed> FastSeeds() {
+    std::vector<FastSeed> seeds;
+
+    // A lattice of peaks 5 columns and 4 rows apart, span 3; and raw scores.
+    std::string peaks = {0, 11, 39, 24};
+    for (int i = 0; i < 12; ++i) {
+        for (int j = 0; j < 40; ++j) peaks += static_cast<char>(i % 4 == 0 && j % 5 == 0 ? 0x8F : 0x20);
+    }
+    seeds.push_back({"gather", "peaks", peaks});
+    std::string raw = {1, 5, 15, 16};
+    for (int k = 0; k < 6 * 16; ++k) PutFloat(raw, k % 7 == 0 ? 0.3f + 0.01f * static_cast<float>(k % 13) : 0.0f);
+    seeds.push_back({"gather", "raw-scores", raw});
+
+    // Nine candidates on a 1000 x 800 image, the best at (300, 300); the
+    // second corner is the one exactly 40 pixels up and to the left.
+    std::string candidates;
+    PutInt16(candidates, 999);
+    PutInt16(candidates, 799);
+    candidates += std::string{0, 9};
+    const int points[][3] = {{15, 300, 300}, {14, 250, 320}, {13, 260, 260},
+                             {12, 100, 100}, {11, 50, 50},   {10, 10, 10},
+                             {9, 20, 20},    {9, 400, 90},   {8, 700, 500}};
+    for (const auto& [score, x, y] : points) {
+        candidates += static_cast<char>(score);
+        PutInt16(candidates, x);
+        PutInt16(candidates, y);
+    }
+    seeds.push_back({"repeat_rect", "candidates", candidates});
+
+    seeds.push_back({"output_path", "pieces",
+                     std::string(1, '\0') + Piece("/tmp/scans/") + Piece("page.1") + Piece("png") +
+                         static_cast<char>(16) + Piece("abc") + Piece("defg")});
+
+    seeds.push_back({"utf16", "mixed",
+                     "\x01" + std::string("caf\xC3\xA9 \xF0\x9F\x98\x80 \xED\xA0\x80 \xE2\x82 \xC0\xAF")});
+
+    seeds.push_back({"cli", "repeat", Literal("repeat\0-j\0" "2\0--json\0--preview=out\0a.png")});
+    seeds.push_back({"cli", "rectify",
+                     Literal("rectify\0--corners\0" "1,2,3,4,5,6,7,8\0--trace\0b \xC3\xA9\xFF.png")});
+
+    // A 4 x 4 tile repeated over 24 x 16 grey pixels.
+    std::string tiles = {15, 23, 0};
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 24; ++x) tiles += static_cast<char>(((x % 4) * 60 + (y % 4) * 13) & 0xFF);
+    }
+    seeds.push_back({"lattice", "tiles", tiles});
+    return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +182,13 @@ int main(int argc, char** argv) {
         if (!Write(root / "repeat" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "tile" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "perspective" / stem, zentrel::fuzz::EncodeRectifyCase(rectify))) {
+            std::fprintf(stderr, "cannot write into %s\n", root.c_str());
+            return 1;
+        }
+    }
+    for (const FastSeed& seed : FastSeeds()) {
+        fs::create_directories(root / seed.target);
+        if (!Write(root / seed.target / seed.name, seed.bytes)) {
             std::fprintf(stderr, "cannot write into %s\n", root.c_str());
             return 1;
         }

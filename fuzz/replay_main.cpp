@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
+// Optional, as with libFuzzer: only targets with process set-up define it.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
-    LLVMFuzzerInitialize(&argc, &argv);
+    if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         if (fs::is_directory(argv[i])) {

@@ -4,12 +4,12 @@
 #include <exception>
 #include <mutex>
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 
 #include "call_boundary.h"
+#include "image_file.h"
 #include "lattice.h"
 #include "trace.h"
 #include "zentrel/zentrel_ext.h"
@@ -75,7 +75,7 @@ void EstimateTile(const char* path, ZentrelTile* result) {
     }
     cv::Mat image;
     try {
-        image = cv::imread(path, cv::IMREAD_UNCHANGED);
+        image = zentrel::ReadImageFile(path);
     } catch (const cv::Exception& error) {
         // A header beyond the decoder's limits: unreadable, not a fault of ours.
         throw zentrel::Refusal(Cause::Unreadable,

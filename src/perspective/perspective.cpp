@@ -4,9 +4,9 @@
 #include <string>
 #include <utility>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "image_file.h"
 #include "output_path.h"
 #include "point_distance.h"
 #include "refusal.h"
@@ -106,7 +106,7 @@ void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3
                              kInputPathCapacity - 1, "): ", joined));
     }
 
-    const cv::Mat ori_input = cv::imread(std::string(tmpSavePath), cv::IMREAD_UNCHANGED);
+    const cv::Mat ori_input = ReadImageFile(tmpSavePath);
     if (ori_input.empty()) {
         throw Refusal(std::string("Could not read image file: ") + tmpSavePath);
     }

@@ -3,8 +3,7 @@
 #include <string>
 #include <utility>
 
-#include <opencv2/imgcodecs.hpp>
-
+#include "image_file.h"
 #include "refusal.h"
 #include "repeat_rect.h"
 #include "repeat_search.h"
@@ -29,7 +28,7 @@ void PublishCandidatePoints() {
 }
 
 void RunRepeatAnalysis(cv::Mat image) {
-    FindRepeatCandidates(image);
+    FindRepeatCandidates(std::move(image));
     PublishCandidatePoints();
     const bool resolved = ResolveRepeatRect();
     Trace("Repeat_x = ", repeatX, " Repeat_y = ", repeatY, " Repeat_width = ", repeatW,
@@ -47,11 +46,8 @@ void ShowRepeatPoints(const char* path) {
     }
     Trace("C++ ImgURL = ", path);
 
-    // The previous image goes first, so that it and the new one are never
-    // resident together; a failed read leaves inputImage empty either way.
-    inputImage.release();
-    cv::Mat decoded = cv::imread(std::string(path), cv::IMREAD_UNCHANGED);
-    inputImage = std::move(decoded);
+    cv::Mat inputImage = ReadImageFile(path);
+    inputSize = inputImage.size();
     if (inputImage.empty()) {
         throw Refusal(std::string("Could not read image file: ") + path);
     }
@@ -62,7 +58,7 @@ void ShowRepeatPoints(const char* path) {
                              workingHeight, " rows at 600 columns (1 to ", kMaxWorkingHeight,
                              " are possible)"));
     }
-    RunRepeatAnalysis(inputImage);
+    RunRepeatAnalysis(std::move(inputImage));
 }
 
 }  // namespace zentrel

@@ -16,8 +16,9 @@ void ClearResultLists();
 // checkPoints.
 void PublishCandidatePoints();
 
-// Search, candidate points, rectangle and its trace line, on a header that
-// shares the pixels of inputImage.
+// Search, candidate points, rectangle and its trace line. Passed the only
+// reference to the decoded image, the search frees its pixels once the
+// working image is made.
 void RunRepeatAnalysis(cv::Mat image);
 
 // The body of the exported ShowRepeatPoints (the export adds the lock and the

@@ -29,8 +29,8 @@ bool FindRepeatCorners() {
         }
 
         if (zz.size() < kDistinctScoresNeeded) {
-            const int C = inputImage.cols;
-            const int R = inputImage.rows;
+            const int C = inputSize.width;
+            const int R = inputSize.height;
             cornerA = cv::Point(C / 2 - C / 10, R / 2 - R / 10);
             cornerB = cv::Point(C / 2 + C / 10, R / 2 + R / 10);
             return true;

@@ -168,6 +168,10 @@ void PublishCandidates(const std::vector<HighPos>& ordered, float span, cv::Size
 
 void FindRepeatCandidates(cv::Mat input) {
     const cv::Mat resizedInput = MakeWorkingImage(input);
+    const cv::Size original = input.size();
+    // The search's own working memory comes after this, not on top of the
+    // decoded image.
+    input.release();
     const cv::Mat target = FindKeypointTarget(SearchRegion(resizedInput));
 
     cv::Mat result = MatchScores(resizedInput, target);
@@ -177,7 +181,7 @@ void FindRepeatCandidates(cv::Mat input) {
     std::vector<HighPos> resultHigh = GatherCandidates(result, span);
     PruneCandidates(resultHigh, span);
     OrderCandidates(resultHigh);
-    PublishCandidates(resultHigh, span, input.size(), resizedInput.size());
+    PublishCandidates(resultHigh, span, original, resizedInput.size());
 }
 
 }  // namespace zentrel

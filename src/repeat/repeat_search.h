@@ -68,7 +68,8 @@ void PublishCandidates(const std::vector<HighPos>& ordered, float span, cv::Size
 
 // Runs the search on `input` and leaves the candidates' centres, in input
 // pixels, appended to foundList and their scores relative to the best in
-// highList.
+// highList. `input` is released once the working image is made, so the
+// pixels are freed then when the caller holds no other reference.
 void FindRepeatCandidates(cv::Mat input);
 
 }  // namespace zentrel

@@ -42,6 +42,7 @@ int OpenCaptureFile(std::string& name) {
     return _open(file, _O_WRONLY | _O_TRUNC | _O_BINARY);
 }
 constexpr int kStdout = 1;
+constexpr int kStderr = 2;
 #else
 void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 void* FindSymbol(void* handle, const char* name) { return dlsym(handle, name); }
@@ -57,7 +58,38 @@ int OpenCaptureFile(std::string& name) {
     return fd;
 }
 constexpr int kStdout = STDOUT_FILENO;
+constexpr int kStderr = STDERR_FILENO;
 #endif
+
+// Everything written to file descriptor `fd` while `call` runs.
+template <typename Call>
+std::string CaptureFd(int fd, Call&& call) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::string name;
+    const int file = OpenCaptureFile(name);
+    if (file < 0) throw std::runtime_error("cannot create a capture file");
+    const int saved = DuplicateFd(fd);
+    RedirectFd(file, fd);
+    call();
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    RedirectFd(saved, fd);
+    CloseFd(saved);
+    CloseFd(file);
+
+    std::string text;
+    {
+        std::ifstream captured(name, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << captured.rdbuf();
+        text = bytes.str();
+    }
+    std::remove(name.c_str());
+    return text;
+}
 
 template <typename Function>
 void Bind(void* handle, const char* name, Function& function) {
@@ -85,28 +117,12 @@ LibraryHost::~LibraryHost() {
 
 template <typename Call>
 std::vector<std::string> LibraryHost::CaptureStdout(Call&& call) {
-    std::cout.flush();
-    std::fflush(stdout);
-    std::string name;
-    const int file = OpenCaptureFile(name);
-    if (file < 0) throw std::runtime_error("cannot create a capture file");
-    const int saved = DuplicateFd(kStdout);
-    RedirectFd(file, kStdout);
-    call();
-    std::cout.flush();
-    std::fflush(stdout);
-    RedirectFd(saved, kStdout);
-    CloseFd(saved);
-    CloseFd(file);
-
-    std::ifstream captured(name);
+    std::istringstream captured(CaptureFd(kStdout, call));
     std::vector<std::string> lines;
     for (std::string line; std::getline(captured, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();  // text-mode output on Windows
         lines.push_back(line);
     }
-    captured.close();
-    std::remove(name.c_str());
     return lines;
 }
 
@@ -165,6 +181,10 @@ PathBuffer::PathBuffer(const std::string& firstPiece) {
         return ::testing::AssertionFailure() << "'" << line << "' does not name '" << value << "'";
     }
     return ::testing::AssertionSuccess();
+}
+
+std::string CaptureStandardError(const std::function<void()>& call) {
+    return CaptureFd(kStderr, call);
 }
 
 }  // namespace zentrel::testing

@@ -2,6 +2,7 @@
 // functions bound by name, and standard output captured around each call.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -61,5 +62,8 @@ struct PathBuffer {
 // An error line names its cause and starts with none of the trace labels, so
 // that a host reading the trace cannot mistake it for a result.
 ::testing::AssertionResult IsErrorLineNaming(const std::string& line, const std::string& value);
+
+// Everything written to standard error (file descriptor 2) while `call` runs.
+std::string CaptureStandardError(const std::function<void()>& call);
 
 }  // namespace zentrel::testing

@@ -306,6 +306,28 @@ TEST_F(BadInputTest, RectificationRefusesInputsThatAreNotImagesAndWritesNothing)
     EXPECT_EQ(Files(), before);
 }
 
+TEST_F(BadInputTest, FilesThatCannotBeOpenedLeaveTheHostsStandardErrorAlone) {
+    // The imaging library would warn there of its own accord (a missing file
+    // did); the library's error line in the trace is the only report.
+    fs::create_directory(dir.File("folder.png"));
+    const std::string unreadable =
+        WriteImage(dir, "unreadable.png", TiledPattern({10, 10}, {60, 40}, CV_8UC3));
+    fs::permissions(unreadable, fs::perms::none);
+    const std::string errors = CaptureStandardError([&] {
+        const Unprivileged user(unreadable);
+        if (!user.dropped()) GTEST_SKIP() << "cannot act as an ordinary user here";
+        for (const char* name : {"missing", "folder", "unreadable"}) {
+            SCOPED_TRACE(name);
+            ExpectRefused(dir.File(std::string(name) + ".png"));
+            PathBuffer buffer(dir.path());
+            const Lines lines = Rectify({0, 9, 9, 0, 0, 0, 9, 9}, buffer.data, name);
+            ASSERT_EQ(lines.size(), 5u);
+            EXPECT_TRUE(IsErrorLineNaming(lines[4], dir.File(std::string(name) + ".png")));
+        }
+    });
+    EXPECT_EQ(errors, "");
+}
+
 TEST_F(BadInputTest, AFolderThatCannotBeWrittenFailsAtTheWriteWithThePathPublished) {
     const auto before = Files();
     PathBuffer buffer(dir.path());

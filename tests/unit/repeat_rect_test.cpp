@@ -10,14 +10,14 @@ namespace {
 class RepeatRectTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        inputImage = cv::Mat(800, 1000, CV_8UC1);
+        inputSize = cv::Size(1000, 800);
         highList.clear();
         checkPoints.clear();
         cornerA = cornerB = cv::Point(0, 0);
         repeatX = repeatY = repeatW = repeatH = -1;
     }
     void TearDown() override {
-        inputImage.release();
+        inputSize = cv::Size();
         highList.clear();
         checkPoints.clear();
     }
@@ -42,7 +42,7 @@ TEST_F(RepeatRectTest, FewerThanSixDistinctScoresFallBackToTheImageCentre) {
 
     highList.clear();
     checkPoints.clear();
-    inputImage = cv::Mat(100, 29, CV_8UC1);
+    inputSize = cv::Size(29, 100);
     ASSERT_TRUE(ResolveRepeatRect()) << "no candidate at all is the fallback too";
     // A width of 4 takes the height.
     EXPECT_EQ(Rectangle(), (std::vector<int>{12, 40, 20, 20}));

@@ -1,6 +1,7 @@
 // What only a Windows host sees: the DLL's version resource, narrow paths
-// read in the ANSI code page, and ReturnPath as a wchar_t string that the
-// wide Win32 calls accept as it is.
+// read in the ANSI code page, ReturnPath as a wchar_t string that the wide
+// Win32 calls accept as it is, and a standard error the imaging library
+// leaves alone.
 #include <windows.h>
 
 #include <algorithm>
@@ -121,6 +122,29 @@ TEST(WindowsHost, BackslashPathsWithDottedFoldersComeBackAsTheyWent) {
     EXPECT_EQ(std::wstring(host.ReturnPath()), Wide(output));
     EXPECT_TRUE(WideFileExists(host.ReturnPath()));
     EXPECT_EQ(cv::imread(output, cv::IMREAD_UNCHANGED).size(), cv::Size(59, 39));
+}
+
+// The DLL's imaging library is its own, silenced at load; and files that
+// cannot be opened stop before it is asked. A file another handle holds
+// without sharing is Windows's unreadable file.
+TEST(WindowsHost, FilesThatCannotBeOpenedLeaveTheHostsStandardErrorAlone) {
+    LibraryHost host;
+    TempDir dir;
+    ASSERT_TRUE(MakeFolder(dir.File("folder.png/")));
+    ASSERT_TRUE(cv::imwrite(dir.File("locked.png"), Grey(40, 60)));
+    const HANDLE holder = CreateFileA(dir.File("locked.png").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const std::string errors = CaptureStandardError([&] {
+        for (const char* name : {"missing.png", "folder.png", "locked.png"}) {
+            SCOPED_TRACE(name);
+            const Lines lines = host.Repeat(dir.File(name).c_str());
+            ASSERT_EQ(lines.size(), 3u);
+            EXPECT_TRUE(IsErrorLineNaming(lines[2], dir.File(name)));
+        }
+    });
+    CloseHandle(holder);
+    EXPECT_EQ(errors, "");
 }
 
 }  // namespace

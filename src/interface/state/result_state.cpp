@@ -13,7 +13,7 @@ std::int32_t repeatX = 0;
 std::int32_t repeatY = 0;
 std::int32_t repeatW = 0;
 std::int32_t repeatH = 0;
-cv::Mat inputImage;
+cv::Size inputSize;
 std::vector<Vector2> foundList;
 std::vector<cv::Point> checkPoints;
 std::vector<cv::Point> foundPoints;

@@ -30,7 +30,9 @@ extern std::int32_t repeatX;
 extern std::int32_t repeatY;
 extern std::int32_t repeatW;
 extern std::int32_t repeatH;
-extern cv::Mat inputImage;
+// The size of the last analysis's input image. Its pixels are released as
+// soon as the working image is made; nothing after that reads them.
+extern cv::Size inputSize;
 extern std::vector<Vector2> foundList;
 extern std::vector<cv::Point> checkPoints;
 extern std::vector<cv::Point> foundPoints;
