@@ -14,6 +14,9 @@ const double kAxisTolerance = std::tan(4.0 * CV_PI / 180.0);
 // horizontal and vertical ones.
 constexpr int kSearchCells = 4;
 
+// Each step shortens the pair by a good factor, so real bases need a handful.
+constexpr int kMaxReductionSteps = 64;
+
 // The shortest vector of the lattice along an axis (x when `horizontal`),
 // pointing right or down.
 std::optional<cv::Point2d> ShortestOnAxis(const Basis& basis, bool horizontal) {
@@ -41,11 +44,15 @@ cv::Point2d Canonical(cv::Point2d v) {
 
 Basis ReduceBasis(cv::Point2d a, cv::Point2d b) {
     CV_Assert(a.cross(b) != 0.0);
-    for (;;) {
-        if (b.dot(b) < a.dot(a)) std::swap(a, b);
-        const double steps = std::round(a.dot(b) / a.dot(a));
-        if (steps == 0.0) break;
-        b -= steps * a;
+    if (b.dot(b) < a.dot(a)) std::swap(a, b);
+    // Stops as soon as a step no longer shortens the pair: on a tie (a
+    // hexagonal lattice, where a.b is half of a.a) the steps would otherwise
+    // flip b between two vectors of equal length for ever. The bound guards
+    // against rounding doing the same.
+    for (int step = 0; step < kMaxReductionSteps; ++step) {
+        b -= std::round(a.dot(b) / a.dot(a)) * a;
+        if (b.dot(b) >= a.dot(a)) break;
+        std::swap(a, b);
     }
     return {Canonical(a), Canonical(b)};
 }

@@ -267,5 +267,15 @@ TEST(LatticeTile, ReductionGivesTheShortestPairOfTheSameCell) {
     EXPECT_EQ(flipped.b, reduced.b);
 }
 
+TEST(LatticeTile, ReductionEndsOnAHexagonalLattice) {
+    // a.b is exactly half of a.a, and both vectors are equally long: each
+    // step could flip b between (5, h) and (-5, h) for ever.
+    const double h = 10.0 * std::sqrt(3.0) / 2.0;
+    const Basis reduced = ReduceBasis({10, 0}, {5, h});
+    EXPECT_NEAR(CellArea(reduced), 10.0 * h, 1e-9);
+    EXPECT_NEAR(cv::norm(reduced.a), 10.0, 1e-9);
+    EXPECT_NEAR(cv::norm(reduced.b), 10.0, 1e-9);
+}
+
 }  // namespace
 }  // namespace zentrel::lattice
