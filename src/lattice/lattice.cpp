@@ -66,7 +66,7 @@ std::optional<Verified> Verify(const cv::Mat& image, const Basis& guess, double 
     const ShiftMatch::Peak a = Refine(image, guess.a, spread);
     const ShiftMatch::Peak b = Refine(image, guess.b, spread);
     const double confidence = std::min(a.similarity, b.similarity);
-    if (confidence < kMinConfidence) return std::nullopt;
+    if (!(confidence >= kMinConfidence)) return std::nullopt;
     if (std::abs(a.shift.cross(b.shift)) < 1.0) return std::nullopt;
     return Verified{ReduceBasis(a.shift, b.shift), std::min(confidence, 1.0)};
 }

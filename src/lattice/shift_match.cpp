@@ -39,8 +39,11 @@ double ShiftMatch::Similarity(cv::Point shift) const {
     const cv::Mat x0 = gradientX_(here), x1 = gradientX_(there);
     const cv::Mat y0 = gradientY_(here), y1 = gradientY_(there);
     const double energy = (x0.dot(x0) + y0.dot(y0)) * (x1.dot(x1) + y1.dot(y1));
-    if (!(energy > 0.0)) return 0.0;
-    return (x0.dot(x1) + y0.dot(y1)) / std::sqrt(energy);
+    // Samples too large for the gradients' floats overflow to infinities,
+    // whose correlation means nothing.
+    if (!(energy > 0.0) || !std::isfinite(energy)) return 0.0;
+    const double similarity = (x0.dot(x1) + y0.dot(y1)) / std::sqrt(energy);
+    return std::isfinite(similarity) ? similarity : 0.0;
 }
 
 ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
