@@ -1,7 +1,8 @@
 // Eight threads calling all seven functions at once. The library lock must
 // keep every call whole: its trace lines together, its count its own, and
 // every result one that some call produced. This is also the program that
-// the ThreadSanitizer build runs.
+// the ThreadSanitizer build runs, and, cross-built against the Windows DLL,
+// one that scripts/test-windows runs under Wine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -41,7 +42,16 @@ std::string ResultLine(const Rectangle& r) {
 
 Rectangle Getters() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
 
-std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+using WideString = std::basic_string<ZentrelWideChar>;
+
+WideString Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+// The C runtime of Windows would write the trace with CRLF line ends.
+#ifdef O_BINARY
+constexpr int kBinary = O_BINARY;
+#else
+constexpr int kBinary = 0;
+#endif
 
 // Standard output goes to `path` while this lives.
 class StdoutToFile {
@@ -50,7 +60,7 @@ public:
         std::cout.flush();
         std::fflush(stdout);
         saved_ = dup(STDOUT_FILENO);
-        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0644);
         dup2(file, STDOUT_FILENO);
         close(file);
     }
@@ -100,7 +110,7 @@ std::vector<TracedCall> SplitCalls(const std::vector<std::string>& lines) {
 struct Rectified {
     std::string output;
     std::string buffer;
-    std::u16string returned;
+    WideString returned;
 };
 
 TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
@@ -218,7 +228,7 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
         }
     }
     EXPECT_EQ(ResultLine(Getters()), lastResult) << "the getters hold the last traced result";
-    EXPECT_EQ(std::u16string(ReturnPath()), Widen(lastOutput));
+    EXPECT_EQ(WideString(ReturnPath()), Widen(lastOutput));
 }
 
 }  // namespace
