@@ -1,8 +1,7 @@
 // Eight threads calling all seven functions at once. The library lock must
 // keep every call whole: its trace lines together, its count its own, and
 // every result one that some call produced. This is also the program that
-// the ThreadSanitizer build runs, and, cross-built against the Windows DLL,
-// one that scripts/test-windows runs under Wine.
+// the ThreadSanitizer build runs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -42,16 +41,7 @@ std::string ResultLine(const Rectangle& r) {
 
 Rectangle Getters() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
 
-using WideString = std::basic_string<ZentrelWideChar>;
-
-WideString Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
-
-// The C runtime of Windows would write the trace with CRLF line ends.
-#ifdef O_BINARY
-constexpr int kBinary = O_BINARY;
-#else
-constexpr int kBinary = 0;
-#endif
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 // Standard output goes to `path` while this lives.
 class StdoutToFile {
@@ -60,7 +50,7 @@ public:
         std::cout.flush();
         std::fflush(stdout);
         saved_ = dup(STDOUT_FILENO);
-        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0644);
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(file, STDOUT_FILENO);
         close(file);
     }
@@ -110,7 +100,7 @@ std::vector<TracedCall> SplitCalls(const std::vector<std::string>& lines) {
 struct Rectified {
     std::string output;
     std::string buffer;
-    WideString returned;
+    std::u16string returned;
 };
 
 TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
@@ -228,7 +218,7 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
         }
     }
     EXPECT_EQ(ResultLine(Getters()), lastResult) << "the getters hold the last traced result";
-    EXPECT_EQ(WideString(ReturnPath()), Widen(lastOutput));
+    EXPECT_EQ(std::u16string(ReturnPath()), Widen(lastOutput));
 }
 
 }  // namespace
