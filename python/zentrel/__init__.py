@@ -12,13 +12,13 @@ read back with ``zentrel_last_error``. Calls are serialized within the
 process, since the library keeps one result state.
 
 >>> import zentrel
->>> zentrel.repeat("wall.png")
-Rect(x=240, y=160, width=120, height=80)
+>>> zentrel.repeat("wall.pgm")
+Rect(x=303, y=143, width=64, height=48)
 >>> zentrel.rectify("photos/page.jpg", [(10, 12), (580, 8), (590, 790), (4, 800)])
 'photos/page_pers.jpg'
->>> zentrel.tile("wall.png")
-Tile(width=120.0, height=80.0, match='straight', vectors=((120.0, 0.0), (0.0, 80.0)), \
-origin=(0.0, 0.0), confidence=0.98)
+>>> zentrel.tile("wall.pgm")
+Tile(width=64.0, height=48.0, match='straight', vectors=((64.0, 0.0), (0.0, 48.0)), \
+origin=(318.0, 226.0), confidence=0.98)
 """
 
 from __future__ import annotations

@@ -8,8 +8,8 @@ reason in ``error`` and every field ``None``. :func:`to_json` writes a record
 as the tool writes the object, numbers included.
 
 >>> from zentrel import records
->>> records.repeat("wall.png")
-{'path': 'wall.png', 'x': 240, 'y': 160, 'width': 120, 'height': 80, 'ok': True, 'error': None}
+>>> records.repeat("wall.pgm")
+{'path': 'wall.pgm', 'x': 303, 'y': 143, 'width': 64, 'height': 48, 'ok': True, 'error': None}
 """
 
 from __future__ import annotations
