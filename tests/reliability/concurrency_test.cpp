@@ -1,7 +1,8 @@
 // Eight threads calling all seven functions at once. The library lock must
 // keep every call whole: its trace lines together, its count its own, and
 // every result one that some call produced. This is also the program that
-// the ThreadSanitizer build runs.
+// the ThreadSanitizer build runs, and, cross-built against the Windows DLL,
+// one that scripts/test-windows runs under Wine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -23,7 +24,9 @@
 #include "test_images.h"
 #include "trace_text.h"
 #include "zentrel/zentrel.h"
+#ifndef _WIN32
 #include "zentrel/zentrel_ext.h"
+#endif
 
 namespace zentrel::testing {
 namespace {
@@ -35,6 +38,19 @@ constexpr int kRounds = 3;
 
 Rectangle Getters() { return {ReturnX(), ReturnY(), ReturnW(), ReturnH()}; }
 
+// ReturnPath's text, whatever the platform's wide character is.
+std::u16string PathText(const ZentrelWideChar* path) {
+    const std::basic_string<ZentrelWideChar> text(path);
+    return {text.begin(), text.end()};
+}
+
+// The C runtime of Windows would write the trace with CRLF line ends.
+#ifdef O_BINARY
+constexpr int kBinary = O_BINARY;
+#else
+constexpr int kBinary = 0;
+#endif
+
 // Standard output goes to `path` while this lives.
 class StdoutToFile {
 public:
@@ -42,7 +58,7 @@ public:
         std::cout.flush();
         std::fflush(stdout);
         saved_ = dup(STDOUT_FILENO);
-        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0644);
         dup2(file, STDOUT_FILENO);
         close(file);
     }
@@ -147,7 +163,7 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
                                 SavePerspectiveImage(0, 40, 40, 0, 0, 0, 30, 30, buffer,
                                                      name.c_str(), "png");
                                 rectified[t].push_back(
-                                    {dir.File(name + "_pers.png"), buffer, ReturnPath()});
+                                    {dir.File(name + "_pers.png"), buffer, PathText(ReturnPath())});
                                 break;
                             }
                             default:
@@ -210,9 +226,10 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
         }
     }
     EXPECT_EQ(ResultLine(Getters()), lastResult) << "the getters hold the last traced result";
-    EXPECT_EQ(std::u16string(ReturnPath()), Utf16(lastOutput));
+    EXPECT_EQ(PathText(ReturnPath()), Utf16(lastOutput));
 }
 
+#ifndef _WIN32  // the DLLs export the seven only
 // The extended calls, with the trace going to a callback: each thread's error
 // text stays its own until that thread calls again, whatever the others do.
 TEST(ConcurrentCallers, ExtendedCallsKeepEachThreadsErrorTextAndEveryTraceLine) {
@@ -263,6 +280,7 @@ TEST(ConcurrentCallers, ExtendedCallsKeepEachThreadsErrorTextAndEveryTraceLine) 
     EXPECT_EQ(std::multiset<std::string>(traced.begin(), traced.end()), expected)
         << "one error line per failed call, and nothing for the others";
 }
+#endif
 
 }  // namespace
 }  // namespace zentrel::testing
