@@ -111,10 +111,10 @@ void CheckOptions(const std::vector<std::string>& arguments, const Options& opti
     const std::string& first = arguments.front();
     switch (options.command) {
         case Command::Help:
-            Check(options.helpTopic.empty() ? first == "-h" || first == "--help"
-                                            : options.helpTopic == first &&
-                                                  (first == "repeat" || first == "rectify" ||
-                                                   first == "tile"),
+            Check(options.helpTopic.empty()
+                      ? first == "-h" || first == "--help"
+                      : options.helpTopic == first &&
+                            (first == "repeat" || first == "rectify" || first == "tile"),
                   "help is asked for first, or after a command, which is its topic");
             return;
         case Command::Version:
@@ -136,8 +136,7 @@ void CheckOptions(const std::vector<std::string>& arguments, const Options& opti
     for (const std::string& image : options.images) {
         if (!IsArgument(arguments, image)) Fail("an image that is no argument: " + image);
     }
-    Check(!options.previewFolder || !options.previewFolder->empty(),
-          "a preview folder has a name");
+    Check(!options.previewFolder || !options.previewFolder->empty(), "a preview folder has a name");
 }
 
 void CheckCorners(const std::string& text) {
@@ -145,7 +144,8 @@ void CheckCorners(const std::string& text) {
     if (!corners) return;
     if (std::count(text.begin(), text.end(), ',') != 7) Fail("corners are eight values: " + text);
     std::string printed;
-    for (const int value : *corners) printed += (printed.empty() ? "" : ",") + std::to_string(value);
+    for (const int value : *corners)
+        printed += (printed.empty() ? "" : ",") + std::to_string(value);
     if (zentrel::cli::ParseCorners(printed) != corners) Fail("printed corners read back: " + text);
 }
 

@@ -15,10 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
-
-#include <opencv2/core.hpp>
 
 #include "fuzz_input.h"
 #include "fuzz_support.h"
@@ -41,8 +40,8 @@ std::string Describe(cv::Point point) {
 // Where the value's first occurrence in highList points, if it has a point.
 bool PointOf(float value, cv::Point& point) {
     const auto& scores = zentrel::highList;
-    const auto at = static_cast<std::size_t>(std::find(scores.begin(), scores.end(), value) -
-                                             scores.begin());
+    const auto at =
+        static_cast<std::size_t>(std::find(scores.begin(), scores.end(), value) - scores.begin());
     if (at >= zentrel::checkPoints.size()) return false;
     point = zentrel::checkPoints[at];
     return true;

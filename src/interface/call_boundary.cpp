@@ -1,7 +1,6 @@
 #include "call_boundary.h"
 
 #include <exception>
-
 #include <opencv2/core.hpp>
 
 #include "trace.h"

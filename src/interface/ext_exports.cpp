@@ -25,9 +25,12 @@ using Cause = zentrel::Refusal::Cause;
 
 int StatusOf(Cause cause) {
     switch (cause) {
-        case Cause::BadArgument: return ZENTREL_ERROR_ARGUMENT;
-        case Cause::Unreadable: return ZENTREL_ERROR_UNREADABLE;
-        case Cause::Other: break;
+        case Cause::BadArgument:
+            return ZENTREL_ERROR_ARGUMENT;
+        case Cause::Unreadable:
+            return ZENTREL_ERROR_UNREADABLE;
+        case Cause::Other:
+            break;
     }
     return ZENTREL_ERROR_INTERNAL;
 }
@@ -60,31 +63,31 @@ void ClearKnownFields(ZentrelTile& result) {
 void EstimateTile(const char* path, ZentrelTile* result) {
     if (result == nullptr) {
         throw zentrel::Refusal(Cause::BadArgument,
-                          "zentrel_estimate_tile was given a null result; nothing was read");
+                               "zentrel_estimate_tile was given a null result; nothing was read");
     }
     if (result->size < sizeof(ZentrelTile)) {
         throw zentrel::Refusal(Cause::BadArgument,
-                          zentrel::Format("zentrel_estimate_tile was given a result of size ",
-                                          result->size, "; this library needs at least ",
-                                          sizeof(ZentrelTile), " (sizeof(ZentrelTile))"));
+                               zentrel::Format("zentrel_estimate_tile was given a result of size ",
+                                               result->size, "; this library needs at least ",
+                                               sizeof(ZentrelTile), " (sizeof(ZentrelTile))"));
     }
     ClearKnownFields(*result);
     if (path == nullptr) {
         throw zentrel::Refusal(Cause::BadArgument,
-                          "zentrel_estimate_tile was given a null path; nothing was read");
+                               "zentrel_estimate_tile was given a null path; nothing was read");
     }
     cv::Mat image;
     try {
         image = zentrel::ReadImageFile(path);
     } catch (const cv::Exception& error) {
         // A header beyond the decoder's limits: unreadable, not a fault of ours.
-        throw zentrel::Refusal(Cause::Unreadable,
-                          std::string("Could not read image file: ") + path +
-                              " (the decoder stopped: " + error.err + ")");
+        throw zentrel::Refusal(Cause::Unreadable, std::string("Could not read image file: ") +
+                                                      path + " (the decoder stopped: " + error.err +
+                                                      ")");
     }
     if (image.empty()) {
         throw zentrel::Refusal(Cause::Unreadable,
-                          std::string("Could not read image file: ") + path);
+                               std::string("Could not read image file: ") + path);
     }
 
     const zentrel::lattice::Lattice lattice = zentrel::lattice::EstimateLattice(image);
@@ -106,8 +109,9 @@ extern "C" {
 
 ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile* result) {
     const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
-    const bool ok = zentrel::GuardedCall([&] { EstimateTile(path, result); },
-                                         [&] { return "Tile estimation of " + zentrel::Describe(path); });
+    const bool ok =
+        zentrel::GuardedCall([&] { EstimateTile(path, result); },
+                             [&] { return "Tile estimation of " + zentrel::Describe(path); });
     return ok ? ZENTREL_OK : StatusOf(zentrel::LastRefusalCause());
 }
 

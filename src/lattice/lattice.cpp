@@ -95,10 +95,14 @@ std::optional<Verified> FindLattice(const cv::Mat& image) {
 
 const char* MatchTypeName(MatchType match) {
     switch (match) {
-        case MatchType::Straight: return "straight";
-        case MatchType::HalfDrop: return "half-drop";
-        case MatchType::HalfBrick: return "half-brick";
-        case MatchType::Other: break;
+        case MatchType::Straight:
+            return "straight";
+        case MatchType::HalfDrop:
+            return "half-drop";
+        case MatchType::HalfBrick:
+            return "half-brick";
+        case MatchType::Other:
+            break;
     }
     return "other";
 }

@@ -1,10 +1,9 @@
 #include "perspective.h"
 
 #include <cstdint>
+#include <opencv2/imgproc.hpp>
 #include <string>
 #include <utility>
-
-#include <opencv2/imgproc.hpp>
 
 #include "image_file.h"
 #include "output_path.h"

@@ -14,12 +14,11 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <opencv2/core.hpp>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <opencv2/core.hpp>
 
 #include "test_images.h"
 #include "trace_text.h"
@@ -92,8 +91,8 @@ struct TracedCall {
 std::vector<TracedCall> SplitCalls(const std::vector<std::string>& lines) {
     std::vector<TracedCall> calls;
     for (const std::string& line : lines) {
-        for (const auto& [label, repeat] : {std::pair{"Show F5 Count = ", true},
-                                            std::pair{"Pers F5 Count = ", false}}) {
+        for (const auto& [label, repeat] :
+             {std::pair{"Show F5 Count = ", true}, std::pair{"Pers F5 Count = ", false}}) {
             const std::string prefix(label);
             if (line.rfind(prefix, 0) == 0) {
                 calls.push_back({repeat, std::stoi(line.substr(prefix.size())), {}});
@@ -122,7 +121,8 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
     const std::string unreadable = dir.File("notes.png");
     std::ofstream(unreadable) << "not an image\n";
     for (int k = 0; k < 4; ++k) {
-        WriteImage(dir, "page" + std::to_string(k) + ".png", TiledPattern({10, 10}, {60, 40}, CV_8UC1));
+        WriteImage(dir, "page" + std::to_string(k) + ".png",
+                   TiledPattern({10, 10}, {60, 40}, CV_8UC1));
     }
 
     // Alone first: the rectangle each image gives.
@@ -153,8 +153,12 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
                     for (int step = 0; step < 4; ++step) {
                         const int k = (t + round + step) % 4;
                         switch ((t + step) % 4) {
-                            case 0: ShowRepeatPoints(images[k].c_str()); break;
-                            case 1: seen[t].push_back(Getters()); break;
+                            case 0:
+                                ShowRepeatPoints(images[k].c_str());
+                                break;
+                            case 1:
+                                seen[t].push_back(Getters());
+                                break;
                             case 2: {
                                 const std::lock_guard<std::mutex> lock(pathLock);
                                 char buffer[205] = {};
@@ -234,8 +238,7 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
 // text stays its own until that thread calls again, whatever the others do.
 TEST(ConcurrentCallers, ExtendedCallsKeepEachThreadsErrorTextAndEveryTraceLine) {
     TempDir dir;
-    const std::string image =
-        WriteImage(dir, "a.png", TiledPattern({40, 30}, {320, 240}, CV_8UC1));
+    const std::string image = WriteImage(dir, "a.png", TiledPattern({40, 30}, {320, 240}, CV_8UC1));
     std::vector<std::string> traced;  // written only under the library's lock
     zentrel_set_trace_callback(
         [](const char* line, void* user) {
