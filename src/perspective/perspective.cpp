@@ -106,9 +106,6 @@ void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3
     }
 
     const cv::Mat ori_input = ReadImageFile(tmpSavePath);
-    if (ori_input.empty()) {
-        throw Refusal(std::string("Could not read image file: ") + tmpSavePath);
-    }
     const cv::Mat perMat = cv::getPerspectiveTransform(src, dst, cv::DECOMP_LU);
     cv::Mat persInput;
     cv::warpPerspective(ori_input, persInput, perMat, *outputSize, cv::INTER_LINEAR,

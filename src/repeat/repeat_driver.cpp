@@ -1,6 +1,5 @@
 #include "repeat_driver.h"
 
-#include <string>
 #include <utility>
 
 #include "image_file.h"
@@ -46,11 +45,9 @@ void ShowRepeatPoints(const char* path) {
     }
     Trace("C++ ImgURL = ", path);
 
+    inputSize = cv::Size();
     cv::Mat inputImage = ReadImageFile(path);
     inputSize = inputImage.size();
-    if (inputImage.empty()) {
-        throw Refusal(std::string("Could not read image file: ") + path);
-    }
     const std::int64_t workingHeight = WorkingHeight(inputImage.rows, inputImage.cols);
     if (workingHeight < 1 || workingHeight > kMaxWorkingHeight) {
         throw Refusal(Format("Cannot analyse ", path, ": a ", inputImage.cols, " x ",

@@ -1,5 +1,5 @@
-// Reading the image a call names without the decoder's warnings about files
-// it cannot open.
+// Reading the image a call names: the one place that decides a file is
+// unreadable, for every entry point.
 #pragma once
 
 #include <string>
@@ -8,10 +8,11 @@
 
 namespace zentrel {
 
-// `path` decoded as it is (depth, channels and alpha kept); empty when the
-// file cannot be opened and read, or does not decode. A file that cannot be
-// opened never reaches the decoder, which would warn about it on standard
-// error.
+// `path` decoded as it is (depth, channels and alpha kept). A file that cannot
+// be opened and read, does not decode, or has a header beyond the decoder's
+// limits is refused as Refusal::Cause::Unreadable, with the line
+// "Could not read image file: PATH". A file that cannot be opened never
+// reaches the decoder, which would warn about it on standard error.
 cv::Mat ReadImageFile(const std::string& path);
 
 }  // namespace zentrel
