@@ -1,16 +1,14 @@
 // The extended exports of zentrel_ext.h. They hold the same lock as the seven,
 // and each working call is, like theirs, the one place where its errors stop;
 // unlike theirs, it also hands the host a status code.
-#include <exception>
 #include <mutex>
 #include <opencv2/core.hpp>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
 #include "call_boundary.h"
-#include "image_file.h"
 #include "lattice.h"
+#include "tile_driver.h"
 #include "trace.h"
 #include "zentrel/zentrel_ext.h"
 
@@ -61,36 +59,9 @@ void ClearKnownFields(ZentrelTile& result) {
 }
 
 void EstimateTile(const char* path, ZentrelTile* result) {
-    if (result == nullptr) {
-        throw zentrel::Refusal(Cause::BadArgument,
-                               "zentrel_estimate_tile was given a null result; nothing was read");
-    }
-    if (result->size < sizeof(ZentrelTile)) {
-        throw zentrel::Refusal(Cause::BadArgument,
-                               zentrel::Format("zentrel_estimate_tile was given a result of size ",
-                                               result->size, "; this library needs at least ",
-                                               sizeof(ZentrelTile), " (sizeof(ZentrelTile))"));
-    }
+    zentrel::CheckTileResult(result, result != nullptr ? result->size : 0, sizeof(ZentrelTile));
     ClearKnownFields(*result);
-    if (path == nullptr) {
-        throw zentrel::Refusal(Cause::BadArgument,
-                               "zentrel_estimate_tile was given a null path; nothing was read");
-    }
-    cv::Mat image;
-    try {
-        image = zentrel::ReadImageFile(path);
-    } catch (const cv::Exception& error) {
-        // A header beyond the decoder's limits: unreadable, not a fault of ours.
-        throw zentrel::Refusal(Cause::Unreadable, std::string("Could not read image file: ") +
-                                                      path + " (the decoder stopped: " + error.err +
-                                                      ")");
-    }
-    if (image.empty()) {
-        throw zentrel::Refusal(Cause::Unreadable,
-                               std::string("Could not read image file: ") + path);
-    }
-
-    const zentrel::lattice::Lattice lattice = zentrel::lattice::EstimateLattice(image);
+    const zentrel::lattice::Lattice lattice = zentrel::RunTileJob(path);
     if (lattice.found) {
         result->found = 1;
         result->match = CodeOf(lattice.match);
