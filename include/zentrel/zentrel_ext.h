@@ -1,6 +1,7 @@
 /*
  * Zentrel extended API: the repeat unit of a pattern, error text without
- * reading standard output, and trace lines sent to a callback.
+ * reading standard output, trace lines sent to a callback, and the
+ * repeat candidates and corner order behind the seven's results.
  *
  * These functions are exported by the shared library (libzentrel.so) next to
  * the seven of zentrel.h, and share their library-wide lock: every call,
@@ -134,6 +135,28 @@ ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void);
  * The setting applies to every thread and stays until changed.
  */
 ZENTREL_API void ZENTREL_CALL zentrel_set_trace_callback(ZentrelTraceFn fn, void* user);
+
+/**
+ * The candidate centres of the last repeat analysis (ShowRepeatPoints, from
+ * any thread), best first, in whole input pixels: the points the repeat
+ * rectangle was chosen from.
+ *
+ * Copies up to `capacity` of them into `points` and returns how many there
+ * are, which may be more; call with a null `points` (or `capacity` 0) to ask
+ * for the count. 0 before the first analysis and after one that stopped
+ * before its search.
+ */
+ZENTREL_API int ZENTREL_CALL zentrel_repeat_candidates(ZentrelPoint* points, int capacity);
+
+/**
+ * Puts four corners in the order SavePerspectiveImage maps them, in place:
+ * top-left, top-right, bottom-right, bottom-left. The two corners with the
+ * smallest y form the top pair, and each pair is ordered by x; ties fall as
+ * they do for the rectification, which runs this very code. Coordinates are
+ * taken, and written back, in single precision, as the rectification takes
+ * them. A null `corners` is ignored.
+ */
+ZENTREL_API void ZENTREL_CALL zentrel_order_corners(ZentrelPoint corners[4]);
 
 /**
  * "straight", "half-drop", "half-brick", "other", or "none" for

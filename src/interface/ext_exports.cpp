@@ -1,13 +1,17 @@
 // The extended exports of zentrel_ext.h. They hold the same lock as the seven,
 // and each working call is, like theirs, the one place where its errors stop;
 // unlike theirs, it also hands the host a status code.
+#include <algorithm>
 #include <mutex>
 #include <opencv2/core.hpp>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "call_boundary.h"
 #include "lattice.h"
+#include "perspective.h"
+#include "result_state.h"
 #include "tile_driver.h"
 #include "trace.h"
 #include "zentrel/zentrel_ext.h"
@@ -102,6 +106,32 @@ ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void) {
 ZENTREL_API void ZENTREL_CALL zentrel_set_trace_callback(ZentrelTraceFn fn, void* user) {
     const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
     zentrel::SetTraceCallback(fn, user);
+}
+
+ZENTREL_API int ZENTREL_CALL zentrel_repeat_candidates(ZentrelPoint* points, int capacity) {
+    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
+    const std::vector<cv::Point>& centres = zentrel::checkPoints;
+    if (points != nullptr && capacity > 0) {
+        const std::size_t wanted = std::min(centres.size(), static_cast<std::size_t>(capacity));
+        for (std::size_t i = 0; i < wanted; ++i) {
+            points[i] = {static_cast<double>(centres[i].x), static_cast<double>(centres[i].y)};
+        }
+    }
+    return static_cast<int>(centres.size());
+}
+
+ZENTREL_API void ZENTREL_CALL zentrel_order_corners(ZentrelPoint corners[4]) {
+    if (corners == nullptr) return;
+    try {
+        std::vector<cv::Point2f> persPt;
+        for (int k = 0; k < 4; ++k) {
+            persPt.emplace_back(static_cast<float>(corners[k].x), static_cast<float>(corners[k].y));
+        }
+        zentrel::OrderCorners(persPt);
+        for (int k = 0; k < 4; ++k) corners[k] = {persPt[k].x, persPt[k].y};
+    } catch (...) {
+        // Out of memory for four points: the corners stay as given.
+    }
 }
 
 ZENTREL_API const char* ZENTREL_CALL zentrel_match_name(int match) {

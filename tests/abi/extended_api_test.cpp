@@ -5,9 +5,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <opencv2/core.hpp>
 #include <stdexcept>
 #include <string>
@@ -32,6 +34,8 @@ struct ExtendedApi {
         Bind("zentrel_set_trace_callback", setTraceCallback);
         Bind("zentrel_match_name", matchName);
         Bind("zentrel_version", version);
+        Bind("zentrel_repeat_candidates", repeatCandidates);
+        Bind("zentrel_order_corners", orderCorners);
     }
     ~ExtendedApi() { dlclose(handle); }
     ExtendedApi(const ExtendedApi&) = delete;
@@ -49,6 +53,8 @@ struct ExtendedApi {
     void (*setTraceCallback)(ZentrelTraceFn, void*) = nullptr;
     const char* (*matchName)(int) = nullptr;
     const char* (*version)() = nullptr;
+    int (*repeatCandidates)(ZentrelPoint*, int) = nullptr;
+    void (*orderCorners)(ZentrelPoint*) = nullptr;
 };
 
 void CollectLine(const char* line, void* user) { static_cast<Lines*>(user)->push_back(line); }
@@ -247,6 +253,51 @@ TEST_F(ExtendedApiTest, MatchNamesAndVersion) {
     EXPECT_EQ(api.matchName(-1), nullptr);
     EXPECT_EQ(api.matchName(5), nullptr);
     EXPECT_STREQ(api.version(), ZENTREL_VERSION_STRING);
+}
+
+TEST_F(ExtendedApiTest, RepeatCandidatesAreTheLastAnalysisCentresCopiedWithinCapacity) {
+    EXPECT_EQ(api.repeatCandidates(nullptr, 0), 0) << "before any analysis";
+    const std::string good = Pattern("good.png", {80, 60}, {640, 480});
+    ASSERT_EQ(host.Repeat(good.c_str()).size(), 3u);
+    const int count = api.repeatCandidates(nullptr, 0);
+    ASSERT_GE(count, 2) << "a rectangle is spanned by two of them";
+
+    std::vector<ZentrelPoint> points(count + 1, ZentrelPoint{-7.5, -7.5});
+    EXPECT_EQ(api.repeatCandidates(points.data(), 1), count) << "the count, whatever the room";
+    EXPECT_EQ(points[1].x, -7.5) << "nothing written past the capacity";
+    EXPECT_EQ(api.repeatCandidates(points.data(), count + 1), count);
+    EXPECT_EQ(points[count].x, -7.5);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(points[i].x, std::floor(points[i].x));
+        EXPECT_EQ(points[i].y, std::floor(points[i].y));
+        EXPECT_TRUE(points[i].x >= 0 && points[i].x < 640 && points[i].y >= 0 && points[i].y < 480);
+    }
+
+    host.Repeat(dir.File("missing.png").c_str());
+    EXPECT_EQ(api.repeatCandidates(points.data(), count), 0) << "an unreadable file has none";
+}
+
+TEST_F(ExtendedApiTest, OrderCornersGivesTheRectificationsOrder) {
+    // Any input order, a tilted quadrilateral, and coordinates taken as floats.
+    const struct {
+        ZentrelPoint given[4];
+        ZentrelPoint ordered[4];
+    } cases[] = {
+        {{{100, 50}, {0, 0}, {0, 50}, {100, 0}}, {{0, 0}, {100, 0}, {100, 50}, {0, 50}}},
+        {{{100, 40}, {0, 10}, {100, 20}, {0, 30}}, {{0, 10}, {100, 20}, {100, 40}, {0, 30}}},
+        {{{16777217, 0}, {0, 0}, {0, 9}, {9, 9}}, {{0, 0}, {16777216, 0}, {9, 9}, {0, 9}}},
+    };
+    for (const auto& one : cases) {
+        ZentrelPoint corners[4];
+        std::copy(std::begin(one.given), std::end(one.given), corners);
+        api.orderCorners(corners);
+        for (int k = 0; k < 4; ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(corners[k].x, one.ordered[k].x);
+            EXPECT_EQ(corners[k].y, one.ordered[k].y);
+        }
+    }
+    api.orderCorners(nullptr);
 }
 
 // Needs the lattice estimator: a clean straight tiling must be found exactly.
