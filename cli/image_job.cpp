@@ -7,7 +7,6 @@
 
 #include "image_path.h"
 #include "preview_pictures.h"
-#include "tool_access.h"
 #include "zentrel/zentrel.h"
 #include "zentrel/zentrel_ext.h"
 
@@ -42,6 +41,19 @@ private:
 
     std::string text_;
 };
+
+// The candidate centres of the analysis just made, for the overview picture.
+std::vector<cv::Point> RepeatCandidates() {
+    std::vector<ZentrelPoint> points(
+        static_cast<std::size_t>(zentrel_repeat_candidates(nullptr, 0)));
+    const int count = zentrel_repeat_candidates(points.data(), static_cast<int>(points.size()));
+    points.resize(std::min(points.size(), static_cast<std::size_t>(count)));
+    std::vector<cv::Point> centres;
+    for (const ZentrelPoint& point : points) {
+        centres.emplace_back(static_cast<int>(point.x), static_cast<int>(point.y));
+    }
+    return centres;
+}
 
 void PutInt(std::string& out, std::int64_t value) {
     char bytes[sizeof value];
@@ -91,18 +103,18 @@ RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
     RepeatOutcome outcome;
     std::vector<cv::Point> centres;
     {
-        const TraceCapture capture;
+        const CallbackCapture capture;
         ShowRepeatPoints(path.c_str());
         if (settings.keepTrace) outcome.trace = capture.Text();
         // The getters would keep the previous image's rectangle after a failure.
-        outcome.ok = LastCallOutcome().succeeded;
-        outcome.error = LastCallOutcome().error;
+        outcome.error = zentrel_last_error();
+        outcome.ok = outcome.error.empty();
         if (outcome.ok) {
             outcome.x = ReturnX();
             outcome.y = ReturnY();
             outcome.width = ReturnW();
             outcome.height = ReturnH();
-            centres = CandidateCentres();
+            centres = RepeatCandidates();
         }
     }
     if (outcome.ok && settings.previewFolder) {
@@ -117,7 +129,7 @@ TileOutcome RunTile(const std::string& path, const JobSettings& settings) {
     TileOutcome outcome;
     outcome.tile.size = sizeof outcome.tile;
     {
-        CallbackCapture capture;
+        const CallbackCapture capture;
         outcome.ok = zentrel_estimate_tile(path.c_str(), &outcome.tile) == ZENTREL_OK;
         if (!outcome.ok) outcome.error = zentrel_last_error();
         if (settings.keepTrace) outcome.trace = capture.Text();
@@ -141,13 +153,13 @@ RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& cor
     std::vector<char> savePath(std::max(kMinimumPathBuffer, joined + 6), '\0');
     std::memcpy(savePath.data(), pieces->folder.c_str(), pieces->folder.size() + 1);
     {
-        const TraceCapture capture;
+        const CallbackCapture capture;
         SavePerspectiveImage(corners[0], corners[2], corners[4], corners[6], corners[1], corners[3],
                              corners[5], corners[7], savePath.data(), pieces->name.c_str(),
                              pieces->extension.c_str());
         if (settings.keepTrace) outcome.trace = capture.Text();
-        outcome.ok = LastCallOutcome().succeeded;
-        outcome.error = LastCallOutcome().error;
+        outcome.error = zentrel_last_error();
+        outcome.ok = outcome.error.empty();
     }
     if (!outcome.ok) return outcome;
     outcome.output = savePath.data();

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "image_path.h"
-#include "tool_access.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace zentrel::cli {
 
@@ -251,17 +251,16 @@ cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile) {
 }
 
 cv::Mat DrawQuadrilateral(const cv::Mat& image, const std::array<int, 8>& corners) {
-    std::vector<cv::Point2f> ordered;
+    ZentrelPoint ordered[4];
     for (std::size_t k = 0; k < 4; ++k) {
-        ordered.emplace_back(static_cast<float>(corners[2 * k]),
-                             static_cast<float>(corners[2 * k + 1]));
+        ordered[k] = {static_cast<double>(corners[2 * k]), static_cast<double>(corners[2 * k + 1])};
     }
-    OrderCorners(ordered);
+    zentrel_order_corners(ordered);
 
     const double scale = OverviewScale(image);
     cv::Mat picture = ScaledCopy(image, scale);
     std::vector<cv::Point> polygon;
-    for (const cv::Point2f& corner : ordered) {
+    for (const ZentrelPoint& corner : ordered) {
         polygon.push_back(
             Scaled(cv::Point(static_cast<int>(corner.x), static_cast<int>(corner.y)), scale));
     }

@@ -18,7 +18,6 @@
 #include "json_text.h"
 #include "outcome_text.h"
 #include "progress_bar.h"
-#include "tool_access.h"
 #include "worker_pool.h"
 
 namespace zentrel::cli {
@@ -183,8 +182,8 @@ int Run(const std::vector<std::string>& arguments) {
     }
 
     // The trace is the library's report to its host; here stdout is for
-    // results, so it goes to stderr on request (captured per call) or nowhere.
-    SetTraceStream(nullptr);
+    // results, so each call's trace is captured (image_job.cpp) and goes to
+    // stderr on request, or nowhere.
     // OpenCV warns on stderr about unreadable files, which the tool already
     // reports in one line of its own; from workers such warnings would also
     // arrive out of order.

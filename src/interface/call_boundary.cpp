@@ -10,7 +10,6 @@ namespace zentrel {
 namespace {
 
 CallOutcome lastOutcome;
-Refusal::Cause lastCause = Refusal::Cause::Other;
 
 }  // namespace
 
@@ -23,13 +22,12 @@ std::string Describe(const char* text) { return text != nullptr ? text : "(null)
 
 const CallOutcome& LastCallOutcome() { return lastOutcome; }
 
-Refusal::Cause LastRefusalCause() { return lastCause; }
-
 namespace detail {
 
 void BeginCall() {
     lastOutcome.succeeded = false;
     lastOutcome.error.clear();
+    lastOutcome.cause = Refusal::Cause::Other;
 }
 
 void MarkSucceeded() {
@@ -39,13 +37,13 @@ void MarkSucceeded() {
 
 void RecordCurrentException(const std::string& what) noexcept {
     lastOutcome.succeeded = false;
-    lastCause = Refusal::Cause::Other;
+    lastOutcome.cause = Refusal::Cause::Other;
     try {
         bool traced = true;
         try {
             throw;
         } catch (const Refusal& refusal) {
-            lastCause = refusal.GetCause();
+            lastOutcome.cause = refusal.GetCause();
             lastOutcome.error = refusal.what();
             traced = refusal.Traced();
         } catch (const cv::Exception& error) {
@@ -58,7 +56,9 @@ void RecordCurrentException(const std::string& what) noexcept {
         }
         if (traced) WriteTraceLine(lastOutcome.error);
     } catch (...) {
-        // Out of memory while describing: the outcome stays a failure.
+        // Out of memory while describing. An empty text would read as a
+        // success; this one fits the string's own buffer, so it cannot fail.
+        if (lastOutcome.error.empty()) lastOutcome.error = "out of memory";
     }
 }
 

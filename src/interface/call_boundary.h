@@ -16,9 +16,21 @@
 #include <utility>
 
 #include "refusal.h"
-#include "tool_access.h"
 
 namespace zentrel {
+
+// Outcome of the last working call. The seven exports cannot report failure
+// (the trace is their only record), so hosts read it through
+// zentrel_last_error.
+struct CallOutcome {
+    bool succeeded = false;
+    // Why it failed; never empty after a failure.
+    std::string error;
+    // Other also for failures that were not refusals.
+    Refusal::Cause cause = Refusal::Cause::Other;
+};
+
+const CallOutcome& LastCallOutcome();
 
 // The library-wide lock: every export, getters included, holds it for its
 // whole run, so that calls from several threads never interleave.
@@ -26,10 +38,6 @@ std::mutex& CallMutex();
 
 // "(null)" for a null string, so that error lines can name any argument.
 std::string Describe(const char* text);
-
-// Why the last call that failed was refused: Other also for failures that
-// were not refusals.
-Refusal::Cause LastRefusalCause();
 
 namespace detail {
 void BeginCall();

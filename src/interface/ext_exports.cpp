@@ -87,7 +87,7 @@ ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile
     const bool ok =
         zentrel::GuardedCall([&] { EstimateTile(path, result); },
                              [&] { return "Tile estimation of " + zentrel::Describe(path); });
-    return ok ? ZENTREL_OK : StatusOf(zentrel::LastRefusalCause());
+    return ok ? ZENTREL_OK : StatusOf(zentrel::LastCallOutcome().cause);
 }
 
 ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void) {

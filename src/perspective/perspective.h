@@ -7,9 +7,12 @@
 
 #include <opencv2/core.hpp>
 
-#include "tool_access.h"  // OrderCorners
-
 namespace zentrel {
+
+// Orders four corners in place: top-left, top-right, bottom-right,
+// bottom-left. Selection by y (the last of equal y wins), then each pair by x
+// (equal x swaps).
+void OrderCorners(std::vector<cv::Point2f>& persPt);
 
 struct OutputExtent {
     float maxW;

@@ -1,5 +1,5 @@
 // The catch boundary every export runs through: which line a failure
-// becomes, and that the outcome the tool reads agrees with the trace.
+// becomes, and that the outcome zentrel_last_error reads agrees with the trace.
 #include "call_boundary.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "trace.h"
+#include "trace_capture.h"
 
 namespace zentrel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tool_access.h"
+#include "trace_capture.h"
 
 namespace zentrel {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "tool_access.h"
+#include "trace_capture.h"
 
 namespace zentrel {
 namespace {

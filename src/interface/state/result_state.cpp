@@ -1,7 +1,5 @@
 #include "result_state.h"
 
-#include "tool_access.h"
-
 namespace zentrel {
 
 // Definition order is construction order at load, and reverse destruction
@@ -20,7 +18,5 @@ std::vector<cv::Point> foundPoints;
 std::vector<float> highList;
 cv::Point cornerA;
 cv::Point cornerB;
-
-std::vector<cv::Point> CandidateCentres() { return checkPoints; }
 
 }  // namespace zentrel

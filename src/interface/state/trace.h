@@ -9,9 +9,12 @@
 #include <sstream>
 #include <string>
 
-#include "tool_access.h"  // TraceStream, SetTraceStream
-
 namespace zentrel {
+
+// Where trace lines go while no callback is set: standard output unless
+// redirected; null drops them.
+std::ostream* TraceStream();
+void SetTraceStream(std::ostream* stream);
 
 // A host's callback, which takes the lines instead of the trace stream while
 // it is set; null hands them back to the stream.
