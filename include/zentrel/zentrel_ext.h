@@ -109,17 +109,18 @@ typedef void(ZENTREL_CALL* ZentrelTraceFn)(const char* line, void* user);
 ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile* result);
 
 /**
- * Why the last working call of the library failed: the text of the error
- * line it traced, without the newline. Empty ("") when that call succeeded
- * or before any working call. Working calls are ShowRepeatPoints,
- * SavePerspectiveImage and zentrel_estimate_tile; the getters and the
- * functions of this header other than zentrel_estimate_tile leave it as it
- * is. (One failure traces no error line: a repeat analysis that traced its
- * result line but could not resolve a rectangle; the text is then the
- * reason.)
+ * Why the calling thread's last working call failed: the text of the error
+ * line it traced, without the newline. Empty ("") exactly when that call
+ * succeeded, or before this thread made any working call. Working calls are
+ * ShowRepeatPoints, SavePerspectiveImage and zentrel_estimate_tile; the
+ * getters and the functions of this header other than zentrel_estimate_tile
+ * leave it as it is. (One failure traces no error line: a repeat analysis
+ * that traced its result line but could not resolve a rectangle; the text is
+ * then the reason.)
  *
- * Never null. The string belongs to the library and to the calling thread:
- * it stays valid until this thread calls the library again.
+ * Each thread has its own, as with errno: another thread's calls never
+ * change it. Never null. The string belongs to the library and to the
+ * calling thread: it stays valid until this thread calls the library again.
  */
 ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void);
 

@@ -9,7 +9,7 @@ namespace zentrel {
 
 namespace {
 
-CallOutcome lastOutcome;
+thread_local CallOutcome lastOutcome;
 
 }  // namespace
 

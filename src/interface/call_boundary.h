@@ -8,7 +8,8 @@
 // The job returns normally when it did what it was asked, or throws. A
 // Refusal becomes its own message; anything else becomes "<what> stopped by
 // ...". Either way the line is traced (unless the refusal says otherwise),
-// recorded for LastCallOutcome(), and nothing reaches the caller.
+// recorded as the calling thread's LastCallOutcome(), and nothing reaches
+// the caller.
 #pragma once
 
 #include <mutex>
@@ -19,9 +20,10 @@
 
 namespace zentrel {
 
-// Outcome of the last working call. The seven exports cannot report failure
-// (the trace is their only record), so hosts read it through
-// zentrel_last_error.
+// Outcome of the calling thread's last working call. The seven exports cannot
+// report failure (the trace is their only record), so hosts read it through
+// zentrel_last_error. Per thread, as errno is: another thread's call never
+// replaces it.
 struct CallOutcome {
     bool succeeded = false;
     // Why it failed; never empty after a failure.

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <mutex>
 #include <opencv2/core.hpp>
-#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -91,16 +90,8 @@ ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile
 }
 
 ZENTREL_API const char* ZENTREL_CALL zentrel_last_error(void) {
-    // This thread's own copy: another thread's call may replace the
-    // library's text while the host still reads it.
-    thread_local std::string copy;
-    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
-    try {
-        copy = zentrel::LastCallOutcome().error;
-    } catch (...) {
-        return "the last error text could not be copied: out of memory";
-    }
-    return copy.c_str();
+    // The calling thread's own outcome: no other thread writes it, so no lock.
+    return zentrel::LastCallOutcome().error.c_str();
 }
 
 ZENTREL_API void ZENTREL_CALL zentrel_set_trace_callback(ZentrelTraceFn fn, void* user) {

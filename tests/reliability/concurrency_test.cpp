@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -234,8 +235,54 @@ TEST(ConcurrentCallers, EightThreadsSeeWholeCallsAndResultsOfSomeCall) {
 }
 
 #ifndef _WIN32  // the DLLs export the seven only
-// The extended calls, with the trace going to a callback: each thread's error
-// text stays its own until that thread calls again, whatever the others do.
+// Thread A's call fails, thread B's then succeeds, and only then does A read
+// its error text: as with errno, B's outcome must not replace A's. Both kinds
+// of working call, since zentrel_last_error covers the seven too.
+TEST(ConcurrentCallers, AFailureStaysTheFailingThreadsOwnAfterAnotherThreadSucceeds) {
+    TempDir dir;
+    const std::string image =
+        WriteImage(dir, "a.png", TiledPattern({80, 60}, {480, 300}, CV_8UC1, 1));
+    const std::string missing = dir.File("missing.png");
+    const std::pair<const char*, void (*)(const char*)> calls[] = {
+        {"ShowRepeatPoints", [](const char* path) { ShowRepeatPoints(path); }},
+        {"zentrel_estimate_tile",
+         [](const char* path) {
+             ZentrelTile tile{};
+             tile.size = sizeof tile;
+             zentrel_estimate_tile(path, &tile);
+         }},
+    };
+    StdoutToFile quiet(dir.File("trace.txt"));
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        std::promise<void> failed;
+        std::promise<void> succeeded;
+        std::future<void> afterFailure = failed.get_future();
+        std::future<void> afterSuccess = succeeded.get_future();
+        std::string seenByFailing;
+        std::string seenBySucceeding;
+        std::thread failing([&] {
+            call(missing.c_str());
+            failed.set_value();
+            afterSuccess.wait();
+            seenByFailing = zentrel_last_error();
+        });
+        std::thread succeeding([&] {
+            afterFailure.wait();
+            call(image.c_str());
+            seenBySucceeding = zentrel_last_error();
+            succeeded.set_value();
+        });
+        failing.join();
+        succeeding.join();
+        EXPECT_EQ(seenByFailing, "Could not read image file: " + missing);
+        EXPECT_EQ(seenBySucceeding, "");
+    }
+}
+
+// The extended calls, with the trace going to a callback: each thread reads
+// its own call's error text, and it stays so until that thread calls again,
+// whatever the others do.
 TEST(ConcurrentCallers, ExtendedCallsKeepEachThreadsErrorTextAndEveryTraceLine) {
     TempDir dir;
     const std::string image = WriteImage(dir, "a.png", TiledPattern({40, 30}, {320, 240}, CV_8UC1));
@@ -259,11 +306,12 @@ TEST(ConcurrentCallers, ExtendedCallsKeepEachThreadsErrorTextAndEveryTraceLine) 
                 if (status != (fails ? ZENTREL_ERROR_UNREADABLE : ZENTREL_OK)) {
                     mismatches[t].push_back("status " + std::to_string(status));
                 }
+                const std::string own = fails ? "Could not read image file: " + missing : "";
                 const char* error = zentrel_last_error();
-                const std::string first = error;
-                // Other threads' calls land here; this thread's copy must not change.
+                if (error != own) mismatches[t].push_back("read " + std::string(error));
+                // Other threads' calls land here; this thread's text must not change.
                 for (int wait = 0; wait < 20; ++wait) std::this_thread::yield();
-                if (first != error) mismatches[t].push_back(first + " became " + error);
+                if (error != own) mismatches[t].push_back("later read " + std::string(error));
             }
         });
     }
