@@ -18,6 +18,10 @@ enum class MatchType {
 // "straight", "half-drop", "half-brick" or "other".
 const char* MatchTypeName(MatchType match);
 
+// Whether neighbouring units are mirror images of each other, and across
+// which axes. The vectors still describe the translational lattice.
+enum class Mirror { None, Horizontal, Vertical, Both };
+
 struct Lattice {
     bool found = false;     // false: the image shows no repeat
     cv::Point2d vectorA;    // the shortest pair of lattice vectors, in input
@@ -27,6 +31,8 @@ struct Lattice {
     MatchType match = MatchType::Other;
     cv::Point2d origin;     // top-left corner of one whole tile lying inside the image
     double confidence = 0.0;  // 0..1: how well the image agrees with itself shifted by the vectors
+    Mirror mirror = Mirror::None;
+    cv::Rect region;  // input pixels where the pattern holds; empty: the whole image
 };
 
 // Estimates the lattice of `image` (any depth and channel count that the
