@@ -34,6 +34,7 @@ int main(int argc, char** argv) try {
     zentrel::bench::RegisterRepeatBenchmarks(folder.path(), quick);
     zentrel::bench::RegisterRectifyBenchmarks(folder.path(), quick);
     zentrel::bench::RegisterLatticeBenchmarks();
+    zentrel::bench::RegisterTileBenchmarks();
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

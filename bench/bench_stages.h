@@ -48,5 +48,7 @@ void RegisterRepeatBenchmarks(const std::string& folder, bool quick);
 void RegisterRectifyBenchmarks(const std::string& folder, bool quick);
 // The lattice estimator on a 4000 x 3000 colour image, on one core.
 void RegisterLatticeBenchmarks();
+// The tile export of a 4000 x 3000 colour image of 100 repeats, on one core.
+void RegisterTileBenchmarks();
 
 }  // namespace zentrel::bench
