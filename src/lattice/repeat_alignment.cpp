@@ -27,6 +27,12 @@ constexpr double kResembles = 0.3;
 // far off it; closer, the fit is the better estimate.
 constexpr double kTrusted = 0.5;
 constexpr double kOffLattice = 0.3;
+// The fit takes repeats matching at least this share of the typical score,
+// and lying within three times the typical miss (at least kLeastMiss).
+constexpr double kShareOfTypical = 0.9;
+constexpr double kLeastMiss = 0.15;
+// A repeat kept off the lattice must match nearly as well as most.
+constexpr double kShareOfTrusted = 0.95;
 // Correlation this close to 1 leaves no doubt (lossless copies).
 constexpr double kPerfect = 1.0 - 1e-5;
 
@@ -41,8 +47,16 @@ struct Fit {
     cv::Point2d c;
     cv::Point2d a;
     cv::Point2d b;
+    double errorA = 0.0;  // standard errors of a and b (0: unknown)
+    double errorB = 0.0;
     cv::Point2d At(cv::Point index) const { return c + index.x * a + index.y * b; }
 };
+
+double Middle(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
 
 cv::Mat SmoothGrey(const cv::Mat& image, cv::Rect rect) {
     const int border = 3;
@@ -53,7 +67,11 @@ cv::Mat SmoothGrey(const cv::Mat& image, cv::Rect rect) {
     return grey(rect - padded.tl()).clone();
 }
 
-// Least squares over the measurements with weight; none when their indices
+double MissOf(const Measurement& m, const Fit& fit) {
+    return cv::norm(m.displacement - fit.At(m.index));
+}
+
+// Least squares over the measurements in use; none when their indices
 // lie on one line (a, b or c would be undetermined).
 std::optional<Fit> FitLattice(const std::vector<Measurement>& measurements,
                               const std::vector<bool>& use) {
@@ -74,7 +92,19 @@ std::optional<Fit> FitLattice(const std::vector<Measurement>& measurements,
     const cv::Matx33d inverse = normal.inv(cv::DECOMP_CHOLESKY);
     const cv::Vec3d x = inverse * rightX;
     const cv::Vec3d y = inverse * rightY;
-    return Fit{{x[0], y[0]}, {x[1], y[1]}, {x[2], y[2]}};
+    Fit fit{{x[0], y[0]}, {x[1], y[1]}, {x[2], y[2]}};
+    if (count > 3) {
+        double squares = 0.0;
+        for (std::size_t k = 0; k < measurements.size(); ++k) {
+            if (!use[k]) continue;
+            const cv::Point2d miss = measurements[k].displacement - fit.At(measurements[k].index);
+            squares += miss.dot(miss);
+        }
+        const double variance = squares / (2.0 * (count - 3));  // per axis
+        fit.errorA = std::sqrt(2.0 * variance * inverse(1, 1));
+        fit.errorB = std::sqrt(2.0 * variance * inverse(2, 2));
+    }
+    return fit;
 }
 
 // The most textured block of the reference repeat's box.
@@ -155,20 +185,12 @@ std::optional<Measurement> Measure(const cv::Mat& image, const cv::Mat& templ, d
     return measurement;
 }
 
-}  // namespace
-
-LatticeFit AlignRepeats(const cv::Mat& image, const TileGeometry& geometry, cv::Point2d origin,
-                        const std::vector<RepeatPlace>& places) {
-    LatticeFit result{origin, geometry.inputA, geometry.inputB, {}, 0, 0};
-    if (places.size() < 3) return result;
-
-    cv::Point2d centroid(0, 0);
-    for (const RepeatPlace& place : places) centroid += place.position;
-    centroid /= static_cast<double>(places.size());
-    const RepeatPlace reference = *std::min_element(
-        places.begin(), places.end(), [&](const RepeatPlace& p, const RepeatPlace& q) {
-            return cv::norm(p.position - centroid) < cv::norm(q.position - centroid);
-        });
+// The alignment on one reference repeat; none when its block is flat or
+// outside the image.
+std::optional<LatticeFit> AlignOn(const cv::Mat& image, const TileGeometry& geometry,
+                                  const std::vector<RepeatPlace>& places,
+                                  const RepeatPlace& reference) {
+    LatticeFit result;
 
     const cv::Vec2d extent =
         geometry.toInput * cv::Vec2d(geometry.size.width, geometry.size.height);
@@ -177,12 +199,12 @@ LatticeFit AlignRepeats(const cv::Mat& image, const TileGeometry& geometry, cv::
                        cv::Size(std::max(1, static_cast<int>(std::abs(extent[0])) - 1),
                                 std::max(1, static_cast<int>(std::abs(extent[1])) - 1)));
     const cv::Rect block = ChooseBlock(image, box);
-    if ((block & cv::Rect({}, image.size())) != block) return result;
+    if ((block & cv::Rect({}, image.size())) != block) return std::nullopt;
     cv::Mat templ = SmoothGrey(image, block);
     cv::Scalar mean, deviation;
     cv::meanStdDev(templ, mean, deviation);
     // A flat block matches anywhere; the lattice as given is as good as any.
-    if (!(deviation[0] > 1e-6 * (std::abs(mean[0]) + 1.0))) return result;
+    if (!(deviation[0] > 1e-6 * (std::abs(mean[0]) + 1.0))) return std::nullopt;
     templ -= mean;
     const double templEnergy = templ.dot(templ);
 
@@ -214,37 +236,89 @@ LatticeFit AlignRepeats(const cv::Mat& image, const TileGeometry& geometry, cv::
         if (std::optional<Fit> grown = FitLattice(measurements, use)) fit = *grown;
     }
 
-    // Once more without the repeats far off the lattice (folds, stains),
-    // which would bend the fit for all the others.
-    std::vector<double> misses;
+    // The final fit from the repeats that match about as well as most and
+    // lie near it: one half covered by a stain may still resemble the
+    // reference, a little off, and would bend the fit for all the others.
+    std::vector<double> scores;
     for (std::size_t k = 0; k < measurements.size(); ++k) {
-        if (use[k])
-            misses.push_back(
-                cv::norm(measurements[k].displacement - fit.At(measurements[k].index)));
+        if (use[k]) scores.push_back(measurements[k].score);
     }
-    if (!misses.empty()) {
-        std::vector<double> sorted(misses);
-        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-        const double limit = std::max(0.5, 4.0 * sorted[sorted.size() / 2]);
-        std::vector<bool> close(use);
-        for (std::size_t k = 0, m = 0; k < measurements.size(); ++k) {
-            if (use[k]) close[k] = misses[m++] <= limit;
+    const double typical = Middle(scores);
+    for (std::size_t k = 0; k < measurements.size(); ++k) {
+        use[k] = use[k] && measurements[k].score >= kShareOfTypical * typical;
+    }
+    for (int round = 0; round < 2; ++round) {
+        if (std::optional<Fit> steady = FitLattice(measurements, use)) fit = *steady;
+        std::vector<double> misses;
+        for (std::size_t k = 0; k < measurements.size(); ++k) {
+            if (use[k]) misses.push_back(MissOf(measurements[k], fit));
         }
-        if (std::optional<Fit> steady = FitLattice(measurements, close)) fit = *steady;
+        const double limit = std::max(kLeastMiss, 3.0 * Middle(misses));
+        for (std::size_t k = 0; k < measurements.size(); ++k) {
+            use[k] = use[k] && MissOf(measurements[k], fit) <= limit;
+        }
     }
+    if (std::optional<Fit> steady = FitLattice(measurements, use)) fit = *steady;
 
     for (const Measurement& m : measurements) {
         const cv::Point2d off = m.displacement - fit.At(m.index);
-        if (m.score >= kTrusted && cv::norm(off) > kOffLattice) {
+        if (m.score >= std::max(kTrusted, kShareOfTrusted * typical) &&
+            cv::norm(off) > kOffLattice) {
             const cv::Point index = m.index + reference.index;
             result.offsets[{index.x, index.y}] = off;
         }
     }
+    result.errorA = fit.errorA;
+    result.errorB = fit.errorB;
     result.inputA = fit.a;
     result.inputB = fit.b;
     result.origin =
         reference.position + fit.c - reference.index.x * fit.a - reference.index.y * fit.b;
     return result;
+}
+
+}  // namespace
+
+LatticeFit AlignRepeats(const cv::Mat& image, const TileGeometry& geometry, cv::Point2d origin,
+                        const std::vector<RepeatPlace>& places) {
+    LatticeFit given{origin, geometry.inputA, geometry.inputB, {}, 0, 0};
+    if (places.size() < 3) return given;
+    // The repeat nearest the middle, then those halfway from it towards the
+    // four corners: a stain over the middle would make every other repeat
+    // look foreign, so others are tried before the lattice is called another
+    // image's.
+    cv::Point2d centroid(0, 0);
+    cv::Point2d low = places.front().position;
+    cv::Point2d high = low;
+    for (const RepeatPlace& place : places) {
+        centroid += place.position;
+        low = {std::min(low.x, place.position.x), std::min(low.y, place.position.y)};
+        high = {std::max(high.x, place.position.x), std::max(high.y, place.position.y)};
+    }
+    centroid /= static_cast<double>(places.size());
+    const auto nearest = [&](cv::Point2d target) {
+        return *std::min_element(
+            places.begin(), places.end(), [&](const RepeatPlace& p, const RepeatPlace& q) {
+                return cv::norm(p.position - target) < cv::norm(q.position - target);
+            });
+    };
+    std::vector<RepeatPlace> candidates{nearest(centroid)};
+    for (const cv::Point2d corner :
+         {low, high, cv::Point2d(low.x, high.y), cv::Point2d(high.x, low.y)}) {
+        const RepeatPlace place = nearest((centroid + corner) / 2.0);
+        const bool known =
+            std::any_of(candidates.begin(), candidates.end(),
+                        [&](const RepeatPlace& c) { return c.index == place.index; });
+        if (!known) candidates.push_back(place);
+    }
+    std::optional<LatticeFit> best;
+    for (const RepeatPlace& reference : candidates) {
+        std::optional<LatticeFit> fit = AlignOn(image, geometry, places, reference);
+        if (!fit) continue;
+        if (!best || fit->agreeing > best->agreeing) best = std::move(fit);
+        if (2 * best->agreeing >= best->measured) break;
+    }
+    return best ? *best : given;
 }
 
 }  // namespace zentrel::lattice

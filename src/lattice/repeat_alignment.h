@@ -18,6 +18,8 @@ struct LatticeFit {
     // Repeats found clearly off the fitted lattice (a fold, a lens), by
     // index: where they lie minus where the fit puts them.
     std::map<std::pair<int, int>, cv::Point2d> offsets;
+    double errorA = 0.0;  // standard errors of inputA and inputB, in pixels
+    double errorB = 0.0;  // (0 when too few repeats tell)
     int measured = 0;  // repeats compared with the reference
     int agreeing = 0;  // of those, the ones that resemble it
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace zentrel::lattice {
@@ -123,7 +124,144 @@ cv::Mat Median(const cv::Mat& stack) {
     return out;
 }
 
+// Blocks compared by SetAsideOutliers; a copy set aside in one block keeps
+// the rest.
+constexpr int kOutlierBlock = 16;
+// A block differing this many times more than is typical there is set
+// aside; the floor keeps a lossless stack's rounding from counting.
+constexpr double kOutlierFactor = 3.0;
+constexpr double kOutlierFloor = 0.01;
+// Fewer copies than this cannot outvote a blob.
+constexpr int kLeastForOutliers = 5;
+
+double FullScale(const cv::Mat& values) {
+    switch (values.depth()) {
+        case CV_8U:
+            return 255.0;
+        case CV_16U:
+            return 65535.0;
+        default: {
+            double low = 0.0, high = 0.0;
+            cv::minMaxLoc(values, &low, &high);
+            return std::max(std::abs(low), std::abs(high));
+        }
+    }
+}
+
+// sums[i] += |a[i] - b[i]|: free of aliasing and branches, so vectorised.
+template <typename T, typename Sum>
+void AddAbsoluteDifference(const T* __restrict a, const T* __restrict b, Sum* __restrict sums,
+                           int count) {
+    for (int i = 0; i < count; ++i) {
+        sums[i] = static_cast<Sum>(sums[i] + (std::max(a[i], b[i]) - std::min(a[i], b[i])));
+    }
+}
+
+// The mean absolute difference of each copy from `median` in each block,
+// one row of `distance` per copy: each band of block rows summed down the
+// columns first, then across each block.
+template <typename T>
+void BlockDistances(const cv::Mat& stack, const cv::Mat& median, cv::Size plane, int channels,
+                    cv::Mat& distance) {
+    // A band of kOutlierBlock rows of differences fits these.
+    using Sum =
+        std::conditional_t<std::is_same_v<T, float>, float,
+                           std::conditional_t<sizeof(T) == 1, std::uint16_t, std::uint32_t>>;
+    const int blocksX = (plane.width + kOutlierBlock - 1) / kOutlierBlock;
+    const int rowValues = plane.width * channels;
+    const int blockValues = kOutlierBlock * channels;
+    const T* middle = median.ptr<T>();
+    std::vector<Sum> sums(rowValues);
+    for (int k = 0; k < stack.rows; ++k) {
+        const T* copy = stack.ptr<T>(k);
+        double* out = distance.ptr<double>(k);
+        for (int top = 0; top < plane.height; top += kOutlierBlock) {
+            const int bottom = std::min(top + kOutlierBlock, plane.height);
+            std::fill(sums.begin(), sums.end(), Sum{0});
+            for (int y = top; y < bottom; ++y) {
+                const std::size_t at = static_cast<std::size_t>(y) * rowValues;
+                AddAbsoluteDifference(copy + at, middle + at, sums.data(), rowValues);
+            }
+            for (int bx = 0; bx < blocksX; ++bx) {
+                const int start = bx * blockValues;
+                const int end = std::min(start + blockValues, rowValues);
+                double total = 0.0;
+                for (int i = start; i < end; ++i) total += sums[i];
+                out[(top / kOutlierBlock) * blocksX + bx] =
+                    total / ((end - start) * (bottom - top));
+            }
+        }
+    }
+}
+
+template <typename T>
+void Replace(cv::Mat& stack, int row, cv::Rect block, cv::Size plane, int channels, bool low) {
+    const T value = low ? std::numeric_limits<T>::lowest() : std::numeric_limits<T>::max();
+    T* values = stack.ptr<T>(row);
+    for (int y = block.y; y < block.y + block.height; ++y) {
+        T* line = values + (static_cast<std::size_t>(y) * plane.width + block.x) * channels;
+        std::fill(line, line + block.width * channels, value);
+    }
+}
+
 }  // namespace
+
+int SetAsideOutliers(cv::Mat& stack, const cv::Mat& median, cv::Size plane, int channels) {
+    CV_Assert(stack.cols == plane.area() * channels && median.cols == stack.cols);
+    const int copies = stack.rows;
+    if (copies < kLeastForOutliers) return 0;
+    const int blocksX = (plane.width + kOutlierBlock - 1) / kOutlierBlock;
+    const int blocksY = (plane.height + kOutlierBlock - 1) / kOutlierBlock;
+    const auto blockAt = [&](int bx, int by) {
+        const int x = bx * kOutlierBlock;
+        const int y = by * kOutlierBlock;
+        return cv::Rect(x, y, std::min(kOutlierBlock, plane.width - x),
+                        std::min(kOutlierBlock, plane.height - y));
+    };
+
+    // How far each copy's block lies from the median: its mean difference.
+    cv::Mat distance(copies, blocksX * blocksY, CV_64F);
+    switch (stack.depth()) {
+        case CV_8U:
+            BlockDistances<std::uint8_t>(stack, median, plane, channels, distance);
+            break;
+        case CV_16U:
+            BlockDistances<std::uint16_t>(stack, median, plane, channels, distance);
+            break;
+        default:
+            BlockDistances<float>(stack, median, plane, channels, distance);
+            break;
+    }
+
+    const double floor = kOutlierFloor * FullScale(median);
+    int setAside = 0;
+    std::vector<double> column(copies);
+    for (int b = 0; b < blocksX * blocksY; ++b) {
+        for (int k = 0; k < copies; ++k) column[k] = distance.at<double>(k, b);
+        std::nth_element(column.begin(), column.begin() + copies / 2, column.end());
+        const double limit = kOutlierFactor * column[copies / 2] + floor;
+        int here = 0;
+        for (int k = 0; k < copies; ++k) {
+            if (!(distance.at<double>(k, b) > limit)) continue;
+            // Low and high in turn: the middle of what is left stays the middle.
+            const bool low = here++ % 2 == 0;
+            const cv::Rect block = blockAt(b % blocksX, b / blocksX);
+            switch (stack.depth()) {
+                case CV_8U:
+                    Replace<std::uint8_t>(stack, k, block, plane, channels, low);
+                    break;
+                case CV_16U:
+                    Replace<std::uint16_t>(stack, k, block, plane, channels, low);
+                    break;
+                default:
+                    Replace<float>(stack, k, block, plane, channels, low);
+                    break;
+            }
+        }
+        setAside += here;
+    }
+    return setAside;
+}
 
 cv::Mat CombineStack(const cv::Mat& stack, Combine how, int* chosen) {
     CV_Assert(stack.channels() == 1 && stack.rows >= 1 && stack.rows <= kMaxCombined);

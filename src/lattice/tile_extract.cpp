@@ -25,8 +25,10 @@ constexpr double kMaxStackBytes = sizeof(void*) == 4 ? 256.0 * (1 << 20) : 4096.
 // Pixels kept around each repeat for the interpolation's neighbours.
 constexpr int kInterpolationMargin = 1;
 // Repeats that lie within this of a grid of whole pixels are copied instead
-// of resampled: a lossless tiling stays exact.
+// of resampled: a lossless tiling stays exact. Where the fit is less sure,
+// within its uncertainty, up to kMostDoubt.
 constexpr double kWholeEnough = 0.1;
+constexpr double kMostDoubt = 0.5;
 // Fewer of the compared repeats than this share resembling the middle one
 // means the lattice belongs to another image.
 constexpr double kLeastAgreeing = 0.5;
@@ -41,10 +43,12 @@ std::string Text(const Parts&... parts) {
 
 std::string Describe(cv::Point2d v) { return Text("(", v.x, ", ", v.y, ")"); }
 
-// Whether the fitted repeats lie on the whole-pixel grid of the tile, to
-// within a tenth of a pixel everywhere among `places`, but for one common
-// sub-pixel phase, which is the designer's free choice.
-bool OnWholeGrid(const TileGeometry& geometry, const std::vector<RepeatPlace>& places) {
+// Whether the fitted repeats lie on the whole-pixel grid of the tile
+// everywhere among `places`, but for one common sub-pixel phase, which is
+// the designer's free choice: to within a tenth of a pixel, or within the
+// fit's own uncertainty (up to half a pixel) where that is larger.
+bool OnWholeGrid(const TileGeometry& geometry, const LatticeFit& fit,
+                 const std::vector<RepeatPlace>& places) {
     const cv::Matx22d difference = geometry.toInput - cv::Matx22d::eye();
     for (const cv::Vec2d& corner :
          {cv::Vec2d(geometry.size.width, 0), cv::Vec2d(0, geometry.size.height),
@@ -56,9 +60,11 @@ bool OnWholeGrid(const TileGeometry& geometry, const std::vector<RepeatPlace>& p
     const cv::Point2d driftB = geometry.inputB - cv::Point2d(geometry.tileB);
     const cv::Point start = places.front().index;
     for (const RepeatPlace& place : places) {
-        const cv::Point2d drift =
-            (place.index.x - start.x) * driftA + (place.index.y - start.y) * driftB;
-        if (std::abs(drift.x) > kWholeEnough || std::abs(drift.y) > kWholeEnough) return false;
+        const cv::Point steps = place.index - start;
+        const cv::Point2d drift = steps.x * driftA + steps.y * driftB;
+        const double doubt = 3.0 * std::hypot(steps.x * fit.errorA, steps.y * fit.errorB);
+        const double allowed = std::clamp(doubt, kWholeEnough, kMostDoubt);
+        if (std::abs(drift.x) > allowed || std::abs(drift.y) > allowed) return false;
     }
     return true;
 }
@@ -196,7 +202,7 @@ ExtractedTile ExtractTile(const cv::Mat& image, const Lattice& lattice,
     // On a grid that is already whole the repeats are copied, from a whole
     // pixel near the fitted phase.
     cv::Point2d origin = fit.origin;
-    const bool wholeGrid = OnWholeGrid(geometry, first);
+    const bool wholeGrid = OnWholeGrid(geometry, fit, first);
     if (wholeGrid) {
         const RepeatPlace& middle = first[first.size() / 2];
         const cv::Point2d at =
@@ -253,8 +259,12 @@ ExtractedTile ExtractTile(const cv::Mat& image, const Lattice& lattice,
     }
 
     int chosen = 0;
-    cv::Mat combined =
-        CombineStack(stack, options.combine, &chosen).reshape(channels, extended.height);
+    cv::Mat combined = CombineStack(stack, options.combine, &chosen);
+    if (options.combine == Combine::Median &&
+        SetAsideOutliers(stack, combined, extended, channels) > 0) {
+        combined = CombineStack(stack, Combine::Median);
+    }
+    combined = combined.reshape(channels, extended.height);
     const bool beyond = CombineBeyond(stack, copies, extended, channels, options.combine, combined);
     stack.release();
 

@@ -153,7 +153,8 @@ TEST(TileExtract, TheMedianIgnoresWhatFewRepeatsShow) {
     const cv::Mat truth = ShapesTile({40, 30}, CV_8UC3);
     const cv::Mat tiling = RepeatTile(truth, {80, 60}, TileOffset::None);
     cv::Mat image = RepeatTile(truth, {480, 360}, TileOffset::None);
-    cv::circle(image, {120, 100}, 45, cv::Scalar(255, 0, 255), cv::FILLED);
+    // Over the middle repeats, which the alignment would start from.
+    cv::circle(image, {240, 180}, 45, cv::Scalar(255, 0, 255), cv::FILLED);
     const Lattice lattice = KnownLattice({40, 30}, TileOffset::None);
     EXPECT_EQ(PhaseError(ExtractTile(image, lattice, {Combine::Median, false}).tile, tiling), 0.0);
     EXPECT_EQ(PhaseError(ExtractTile(image, lattice, {Combine::Best, false}).tile, tiling), 0.0);
@@ -245,6 +246,27 @@ TEST(TileCombine, TheMedianIsTheMiddleOfTheSortedValues) {
             }
         }
     }
+}
+
+// Four of twenty copies show a blob in one block: set aside, they leave the
+// median of the sixteen others there, and nothing elsewhere is touched.
+TEST(TileCombine, OutliersSetAsideLeaveTheMedianOfTheRest) {
+    const cv::Size plane(40, 20);
+    cv::Mat stack(20, plane.area() * 3, CV_8U);
+    cv::randn(stack, 120, 6);
+    const cv::Rect blob(16, 0, 16, 16);  // the second block of the first row
+    for (int k = 0; k < 4; ++k) {
+        stack.row(k).reshape(3, plane.height)(blob).setTo(cv::Scalar(250, 10, 250));
+    }
+    cv::Mat clean;
+    cv::Mat rest = stack.rowRange(4, 20).clone();
+    clean = CombineStack(rest, Combine::Median);
+    cv::Mat median = CombineStack(stack, Combine::Median);
+    EXPECT_EQ(SetAsideOutliers(stack, median, plane, 3), 4);
+    median = CombineStack(stack, Combine::Median);
+    const auto inBlob = [&](const cv::Mat& row) { return row.reshape(3, plane.height)(blob); };
+    EXPECT_EQ(cv::norm(inBlob(median), inBlob(clean), cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::countNonZero(stack.rowRange(4, 20) != rest), 0);
 }
 
 // What lay beyond the tile in the image against the tile's own wrap: the
