@@ -22,8 +22,12 @@ from __future__ import annotations
 import contextlib
 import functools
 import itertools
+import json
 import logging
 import os
+import selectors
+import subprocess
+import sys
 import uuid
 from typing import (TYPE_CHECKING, Callable, Dict, Iterable, Iterator, Optional, Sequence, Sized,
                     TextIO, Tuple, Union)
@@ -82,16 +86,80 @@ def run(paths: Iterable[StrPath], job: Union[str, Callable[[str], Record]] = "re
 @contextlib.contextmanager
 def local_client(workers: Optional[int] = None) -> Iterator["distributed.Client"]:
     """A client of a new ``LocalCluster`` of ``workers`` process workers
-    (default: one per core) with one thread each, stopped on exit."""
+    (default: one per core) with one thread each, stopped on exit.
+
+    The cluster runs in a process of its own, started with this process's
+    ``sys.path`` and Dask configuration. Its workers therefore never import
+    the caller's main module, so a script without the
+    ``if __name__ == "__main__":`` guard, or one fed on standard input, works
+    as a guarded one does."""
     import dask
-    from distributed import Client, LocalCluster
+    from distributed import Client
+
+    environment = dict(os.environ)
+    environment["DASK_INTERNAL_INHERIT_CONFIG"] = dask.config.serialize(dask.config.global_config)
+    host = subprocess.Popen(
+        [sys.executable, "-c", _CLUSTER_HOST, json.dumps(sys.path),
+         str(workers or os.cpu_count() or 1)],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=environment)
+    try:
+        address = _cluster_address(host)
+        with Client(address) as client:
+            yield client
+    finally:
+        # The host stops its cluster when its standard input closes.
+        host.stdin.close()
+        try:
+            host.wait(timeout=_CLUSTER_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            host.kill()
+            host.wait()
+        host.stdout.close()
+
+
+# How long the cluster's own process may take to start or to stop.
+_CLUSTER_TIMEOUT = 60
+
+# The cluster's process runs this with `python -c`: a main module without a
+# file, so that the workers it spawns import nothing of anyone's.
+_CLUSTER_HOST = """\
+import json, sys
+sys.path[:] = json.loads(sys.argv[1])
+from zentrel.batch import _serve_local_cluster
+_serve_local_cluster(int(sys.argv[2]))
+"""
+
+
+def _serve_local_cluster(workers: int) -> None:
+    """The body of local_client's cluster process: starts the cluster, hands
+    its address to the client on standard output, and stops it when
+    standard input closes (the client is done, or gone)."""
+    import dask
+    from distributed import LocalCluster
 
     # The scheduler reads these when it starts.
     with dask.config.set(SCHEDULER_CONFIG):
-        with LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                          processes=True, dashboard_address=":0",
-                          silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
-            yield client
+        with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                          dashboard_address=":0", silence_logs=logging.ERROR) as cluster:
+            print(cluster.scheduler_address, flush=True)
+            sys.stdin.read()
+
+
+def _cluster_address(host: "subprocess.Popen[bytes]") -> str:
+    """The scheduler address the cluster's process reports, or an error
+    within _CLUSTER_TIMEOUT seconds if it reports none."""
+    with selectors.DefaultSelector() as selector:
+        selector.register(host.stdout, selectors.EVENT_READ)
+        if selector.select(timeout=_CLUSTER_TIMEOUT):
+            address = host.stdout.readline().decode().strip()
+            if address:
+                return address
+    host.kill()
+    host.wait()
+    raise RuntimeError(
+        f"the local Dask cluster did not start within {_CLUSTER_TIMEOUT} s (its process "
+        f"ended with status {host.returncode}; its messages are above); pass "
+        "client=distributed.Client(ADDRESS) to use a running cluster instead")
 
 
 def _job_function(job: Union[str, Callable[[str], Record]],

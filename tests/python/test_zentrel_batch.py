@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -152,6 +153,52 @@ class BatchTest(unittest.TestCase):
         lines = (self.folder / "out.jsonl").read_text(encoding="utf-8").splitlines()
         self.assertEqual([json.loads(line) for line in lines],
                          list(batch.run(self.images, "repeat", self.client)))
+
+
+# A quick script as most are written: no main guard.
+UNGUARDED_SCRIPT = """\
+import json
+from zentrel import batch
+print(json.dumps(list(batch.run({paths!r}, "repeat", workers=1))))
+"""
+
+
+@unittest.skipIf(distributed is None, "python3-distributed is not installed")
+class UnguardedScriptTest(unittest.TestCase):
+    """batch.run without a client, from a script without the main guard and
+    from one fed on standard input: a worker that imported such a main module
+    would start the batch again, fail, and be started again for ever."""
+
+    def run_script(self, folder: Path, paths: List[str], *, stdin: bool) -> str:
+        script = UNGUARDED_SCRIPT.format(paths=paths)
+        command = [sys.executable, "-"]
+        if not stdin:
+            (folder / "quick.py").write_text(script, encoding="utf-8")
+            command = [sys.executable, str(folder / "quick.py")]
+        # Its own session, so that a hang is killed whole instead of holding CI.
+        process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True, cwd=folder,
+                                   start_new_session=True)
+        try:
+            stdout, stderr = process.communicate(script if stdin else "", timeout=60)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            self.fail("the batch did not end within 60 s")
+        self.assertEqual(process.returncode, 0, stderr)
+        self.assertNotIn("leaked semaphore", stderr)
+        return stdout
+
+    def test_a_script_file_and_a_script_on_stdin_run_their_batch(self) -> None:
+        with tempfile.TemporaryDirectory() as scratch:
+            folder = Path(scratch)
+            image = write_pnm(folder / "scan.pgm", 240, 160, tiled_noise(240, 160, (30, 24), seed=1))
+            paths = [str(image), str(folder / "missing.pgm")]
+            expected = [zentrel.records.repeat(path) for path in paths]
+            for stdin in (False, True):
+                with self.subTest(stdin=stdin):
+                    self.assertEqual(json.loads(self.run_script(folder, paths, stdin=stdin)),
+                                     expected)
 
 
 if __name__ == "__main__":
