@@ -30,6 +30,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zentrel
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     COMPONENT Development
     FILES_MATCHING PATTERN "*.h" ${zentrel_header_exclude})
+install(FILES ${PROJECT_BINARY_DIR}/include/zentrel/zentrel_version.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zentrel
+    COMPONENT Development)
 
 install(EXPORT ZentrelTargets
     NAMESPACE Zentrel::

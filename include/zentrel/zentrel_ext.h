@@ -167,7 +167,8 @@ ZENTREL_API const char* ZENTREL_CALL zentrel_match_name(int match);
 
 /**
  * The version of the loaded library, ZENTREL_VERSION_STRING as it was built
- * ("1.0.0"); a host compares it with the header it was compiled with. Static.
+ * ("MAJOR.MINOR.PATCH"); a host compares it with the header it was compiled
+ * with. Static.
  */
 ZENTREL_API const char* ZENTREL_CALL zentrel_version(void);
 

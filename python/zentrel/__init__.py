@@ -31,7 +31,6 @@ from pathlib import Path
 from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
 
 __all__ = ["Rect", "Tile", "ZentrelError", "repeat", "rectify", "tile"]
-__version__ = "1.0.0"
 
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 TraceCallback = Callable[[str], None]
@@ -156,6 +155,8 @@ def _load() -> ctypes.CDLL:
     library.zentrel_estimate_tile.restype = ctypes.c_int
     library.zentrel_match_name.argtypes = [ctypes.c_int]
     library.zentrel_match_name.restype = ctypes.c_char_p
+    library.zentrel_version.argtypes = []
+    library.zentrel_version.restype = ctypes.c_char_p
     library.ShowRepeatPoints.argtypes = [ctypes.c_char_p]
     library.ShowRepeatPoints.restype = None
     library.SavePerspectiveImage.argtypes = [ctypes.c_int] * 8 + [
@@ -168,6 +169,16 @@ def _load() -> ctypes.CDLL:
     library.zentrel_set_trace_callback(_collect_trace_line, None)
     _library = library
     return library
+
+
+def __getattr__(name: str) -> str:
+    # ``__version__``: the package is released with the library, so its version
+    # is the loaded library's, which the build takes from the project's.
+    if name == "__version__":
+        with _call_lock:
+            version: bytes = _load().zentrel_version()
+        return version.decode("ascii")
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 _Result = TypeVar("_Result")

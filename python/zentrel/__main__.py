@@ -12,7 +12,7 @@ import argparse
 import os
 import re
 import sys
-from typing import Callable, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import Any, Callable, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple
 
 import zentrel
 from zentrel import records
@@ -123,6 +123,18 @@ def _batch(arguments: argparse.Namespace, out: TextIO) -> int:
     return EXIT_FAILED if failed else EXIT_OK
 
 
+class _VersionAction(argparse.Action):
+    """--version, which loads the library only when it is asked for."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str, **kwargs: Any) -> None:
+        super().__init__(option_strings, dest, nargs=0, help="show the version and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: Optional[str] = None) -> None:
+        print(f"zentrel {zentrel.__version__}")
+        parser.exit()
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="python3 -m zentrel",
@@ -130,7 +142,7 @@ def _parser() -> argparse.ArgumentParser:
                     "rectifies perspective.",
         epilog="Exit status: 0 when every image succeeded, 1 when any failed, 2 for a usage "
                "error. Results go to standard output, messages to standard error.")
-    parser.add_argument("--version", action="version", version=f"zentrel {zentrel.__version__}")
+    parser.add_argument("--version", action=_VersionAction)
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def command(name: str, help: str) -> argparse.ArgumentParser:

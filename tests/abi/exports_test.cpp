@@ -37,6 +37,12 @@ TEST(Exports, TheDynamicSymbolTableHoldsTheSevenAndTheExtendedApiOnly) {
 }
 #endif
 
+// The header's version is generated from the project's; a stale or
+// hand-edited one would tell a host the wrong version.
+TEST(Exports, TheHeaderCarriesTheProjectVersion) {
+    EXPECT_STREQ(ZENTREL_VERSION_STRING, ZENTREL_PROJECT_VERSION);
+}
+
 TEST(Exports, GettersStartAtZeroAndNullAndChangeNothing) {
     LibraryHost host;
     for (int round = 0; round < 3; ++round) {

@@ -325,7 +325,8 @@ class CommandLine(ToolCase):
                 result = self.run_tool(*arguments)
                 self.assertEqual(result.returncode, 0)
                 self.assertTrue(result.stdout.startswith(first_line), result.stdout)
-        self.assertEqual(self.run_tool("--version").stdout, "zentrel 1.0.0\n")
+        self.assertEqual(self.run_tool("--version").stdout,
+                         f"zentrel {os.environ['ZENTREL_PROJECT_VERSION']}\n")
 
     def test_options_in_any_position_and_double_dash(self) -> None:
         (self.folder / "-dash.pgm").write_bytes((self.folder / "wall.pgm").read_bytes())

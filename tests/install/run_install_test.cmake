@@ -1,9 +1,9 @@
 # Installs the build into a fresh prefix and builds and runs two consumers
 # against it: one through find_package(Zentrel), one through pkg-config.
 #
-# cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=...
+# cmake -DBUILD_DIR=... -DVERSION=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=...
 #       -DC_COMPILER=... -DCXX_COMPILER=... -DPKG_CONFIG=... -P run_install_test.cmake
-foreach(var BUILD_DIR SOURCE_DIR WORK_DIR GENERATOR C_COMPILER CXX_COMPILER PKG_CONFIG)
+foreach(var BUILD_DIR VERSION SOURCE_DIR WORK_DIR GENERATOR C_COMPILER CXX_COMPILER PKG_CONFIG)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} is not set")
     endif()
@@ -40,18 +40,20 @@ get_filename_component(pc_dir ${pc_files} DIRECTORY)
 get_filename_component(lib_dir ${pc_dir} DIRECTORY)
 
 # The shared library with its SONAME chain, the header, the tool.
-expect_file(${lib_dir}/libzentrel.so.1.0.0)
-file(READ_SYMLINK ${lib_dir}/libzentrel.so.1 soname_target)
+string(REGEX MATCH "^[0-9]+" major "${VERSION}")
+expect_file(${lib_dir}/libzentrel.so.${VERSION})
+file(READ_SYMLINK ${lib_dir}/libzentrel.so.${major} soname_target)
 file(READ_SYMLINK ${lib_dir}/libzentrel.so linker_target)
-if(NOT soname_target STREQUAL "libzentrel.so.1.0.0" OR NOT linker_target STREQUAL "libzentrel.so.1")
-    message(FATAL_ERROR "SONAME links: libzentrel.so.1 -> ${soname_target}, "
+if(NOT soname_target STREQUAL "libzentrel.so.${VERSION}"
+   OR NOT linker_target STREQUAL "libzentrel.so.${major}")
+    message(FATAL_ERROR "SONAME links: libzentrel.so.${major} -> ${soname_target}, "
                         "libzentrel.so -> ${linker_target}")
 endif()
 expect_file(${prefix}/include/zentrel/zentrel.h)
 expect_file(${lib_dir}/cmake/Zentrel/ZentrelConfigVersion.cmake)
 if(EXISTS ${prefix}/bin/zentrel)
     run(${prefix}/bin/zentrel --version)
-    if(NOT run_output STREQUAL "zentrel 1.0.0\n")
+    if(NOT run_output STREQUAL "zentrel ${VERSION}\n")
         message(FATAL_ERROR "installed tool says: ${run_output}")
     endif()
 endif()

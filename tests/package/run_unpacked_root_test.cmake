@@ -66,10 +66,11 @@ if(NOT pc_count EQUAL 1)
 endif()
 get_filename_component(pc_dir ${pc_files} DIRECTORY)
 get_filename_component(lib_dir ${pc_dir} DIRECTORY)
-# Every public header of the source tree, however many there are.
+# Every public header of the source tree, however many there are, and the
+# generated one.
 file(GLOB headers RELATIVE ${INCLUDE_DIR}/.. ${INCLUDE_DIR}/zentrel/*.h)
-foreach(file ${headers} share/man/man1/zentrel.1.gz lib/python3/dist-packages/zentrel/__init__.py
-        lib/python3/dist-packages/zentrel/py.typed)
+foreach(file ${headers} include/zentrel/zentrel_version.h share/man/man1/zentrel.1.gz
+        lib/python3/dist-packages/zentrel/__init__.py lib/python3/dist-packages/zentrel/py.typed)
     if(NOT EXISTS ${root}/usr/${file})
         message(FATAL_ERROR "not in the packages: /usr/${file}")
     endif()

@@ -1,7 +1,9 @@
 """`pip install ./python` in a fresh virtual environment, offline: setuptools
 and wheel come from Debian's wheel folder. The installed package must carry
-the project's version (ZENTREL_PROJECT_VERSION) and its py.typed marker, and
-work from there alone with the built library (ZENTREL_LIBRARY)."""
+the project's version (ZENTREL_PROJECT_VERSION, which setup.py reads from the
+top-level CMakeLists.txt) in its metadata and as zentrel.__version__, its
+py.typed marker, and work from there alone with the built library
+(ZENTREL_LIBRARY)."""
 
 from __future__ import annotations
 
@@ -15,7 +17,7 @@ from pathlib import Path
 
 from synthetic_images import gradient, pnm_size, write_pnm
 
-SOURCE = Path(__file__).resolve().parents[2] / "python"
+ROOT = Path(__file__).resolve().parents[2]
 # Debian's python3-setuptools-whl and python3-wheel-whl.
 WHEELS = Path("/usr/share/python-wheels")
 
@@ -26,8 +28,11 @@ class PipInstall(unittest.TestCase):
     def test_offline_install_into_a_venv(self) -> None:
         with tempfile.TemporaryDirectory() as scratch:
             folder = Path(scratch)
-            # A copy: setuptools builds in the source folder.
-            shutil.copytree(SOURCE, folder / "python", ignore=shutil.ignore_patterns("__pycache__"))
+            # A copy, since setuptools builds in the source folder, with the
+            # CMakeLists.txt beside it that holds the version.
+            shutil.copytree(ROOT / "python", folder / "python",
+                            ignore=shutil.ignore_patterns("__pycache__", "build", "*.egg-info"))
+            shutil.copy(ROOT / "CMakeLists.txt", folder)
             subprocess.run([sys.executable, "-m", "venv", str(folder / "venv")], check=True,
                            timeout=120)
             python = str(folder / "venv" / "bin" / "python")

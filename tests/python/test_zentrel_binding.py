@@ -250,6 +250,9 @@ class StdoutTest(unittest.TestCase):
             self.assertGreater(printed, 0)
             self.assertEqual(lines[:-1], [f"chatter {n}" for n in range(printed)])
 
+    def test_the_version_is_the_projects(self) -> None:
+        self.assertEqual(zentrel.__version__, os.environ["ZENTREL_PROJECT_VERSION"])
+
     def test_a_library_without_the_extended_api_is_refused_by_name(self) -> None:
         result = self.run_python("import zentrel\nzentrel.repeat('x.png')",
                                  ZENTREL_LIBRARY="libc.so.6")
