@@ -76,19 +76,24 @@ install(FILES ${PROJECT_BINARY_DIR}/zentrel.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 
 if(TARGET zentrel_cli)
     install(TARGETS zentrel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
-    if(ZENTREL_GZIP)
-        set(man_page ${PROJECT_BINARY_DIR}/man/zentrel.1.gz)
-        add_custom_command(OUTPUT ${man_page}
-            COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/zentrel.1
-                ${PROJECT_BINARY_DIR}/man/zentrel.1
-            COMMAND ${ZENTREL_GZIP} -9nf ${PROJECT_BINARY_DIR}/man/zentrel.1
-            DEPENDS ${PROJECT_SOURCE_DIR}/docs/zentrel.1
+    # The man page is made from the tool's own help, so the two cannot
+    # disagree; cli/zentrel.h2m adds the examples.
+    find_program(ZENTREL_HELP2MAN help2man)
+    if(ZENTREL_HELP2MAN AND ZENTREL_GZIP)
+        set(man_page ${PROJECT_BINARY_DIR}/man/zentrel.1)
+        add_custom_command(OUTPUT ${man_page}.gz
+            COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:zentrel_cli>
+                -DHELP2MAN=${ZENTREL_HELP2MAN} -DEXTRAS=${PROJECT_SOURCE_DIR}/cli/zentrel.h2m
+                -DOUTPUT=${man_page} -P ${CMAKE_CURRENT_LIST_DIR}/write_man_page.cmake
+            COMMAND ${ZENTREL_GZIP} -9nf ${man_page}
+            DEPENDS zentrel_cli ${PROJECT_SOURCE_DIR}/cli/zentrel.h2m
+                ${CMAKE_CURRENT_LIST_DIR}/write_man_page.cmake
             VERBATIM)
-        add_custom_target(zentrel_man_page ALL DEPENDS ${man_page})
+        add_custom_target(zentrel_man_page ALL DEPENDS ${man_page}.gz)
+        install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
     else()
-        set(man_page ${PROJECT_SOURCE_DIR}/docs/zentrel.1)
+        message(WARNING "help2man or gzip not found: the tool's man page is not built")
     endif()
-    install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 endif()
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/zentrel

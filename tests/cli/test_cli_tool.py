@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import json
 import os
+import re
 import subprocess
 import tempfile
 import unittest
@@ -17,6 +18,7 @@ from synthetic_images import gradient, noise, png_size, pnm_size, tiled_noise, w
 
 TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
 GOLDEN = Path(__file__).resolve().parent / "golden"
+README = Path(__file__).resolve().parents[2] / "README.md"
 UPDATE_GOLDEN = os.environ.get("ZENTREL_UPDATE_GOLDEN") == "1"
 
 # Good images, then one of each kind of failure: undecodable, a shape the
@@ -327,6 +329,26 @@ class CommandLine(ToolCase):
                 self.assertTrue(result.stdout.startswith(first_line), result.stdout)
         self.assertEqual(self.run_tool("--version").stdout,
                          f"zentrel {os.environ['ZENTREL_PROJECT_VERSION']}\n")
+
+    def test_the_readme_option_table_lists_what_each_commands_help_lists(self) -> None:
+        # Option names per command, from --help: "  -j, --jobs N   text" gives -j, --jobs.
+        from_help = {}
+        for command in ("repeat", "tile", "rectify"):
+            text = self.run_tool(command, "--help").stdout.split("\nOptions:\n", 1)[1]
+            names = set()
+            for line in text.splitlines():
+                match = re.match(r"  (-\S*?)(?:, (--\S+))?(?: [A-Z]+)?(?:  |$)", line)
+                if match:
+                    names.update(name for name in match.groups() if name)
+            from_help[command] = names - {"-h", "--help"}
+        # The same from the README's table: `-j N`, `--jobs N` | repeat, tile | ...
+        from_readme = {command: set() for command in from_help}
+        table = README.read_text(encoding="utf-8").split("| Option | Commands | Meaning |", 1)[1]
+        for row in table.split("\n\n", 1)[0].splitlines()[2:]:
+            options, commands = row.split(" | ")[:2]
+            for command in commands.split(", "):
+                from_readme[command].update(re.findall(r"`(-[^` ]*)", options))
+        self.assertEqual(from_readme, from_help)
 
     def test_options_in_any_position_and_double_dash(self) -> None:
         (self.folder / "-dash.pgm").write_bytes((self.folder / "wall.pgm").read_bytes())
