@@ -146,20 +146,21 @@ def _serve_local_cluster(workers: int) -> None:
 
 
 def _cluster_address(host: "subprocess.Popen[bytes]") -> str:
-    """The scheduler address the cluster's process reports, or an error
-    within _CLUSTER_TIMEOUT seconds if it reports none."""
+    """The scheduler address the cluster's process reports, or an error as
+    soon as it ends without one, or after _CLUSTER_TIMEOUT seconds."""
     with selectors.DefaultSelector() as selector:
         selector.register(host.stdout, selectors.EVENT_READ)
         if selector.select(timeout=_CLUSTER_TIMEOUT):
             address = host.stdout.readline().decode().strip()
             if address:
                 return address
-    host.kill()
-    host.wait()
-    raise RuntimeError(
-        f"the local Dask cluster did not start within {_CLUSTER_TIMEOUT} s (its process "
-        f"ended with status {host.returncode}; its messages are above); pass "
-        "client=distributed.Client(ADDRESS) to use a running cluster instead")
+            why = f"its process ended with status {host.wait()} (its messages are above)"
+        else:
+            host.kill()
+            host.wait()
+            why = f"it reported no address within {_CLUSTER_TIMEOUT} s"
+    raise RuntimeError(f"the local Dask cluster did not start: {why}; pass "
+                       "client=distributed.Client(ADDRESS) to use a running cluster instead")
 
 
 def _job_function(job: Union[str, Callable[[str], Record]],

@@ -164,10 +164,11 @@ print(json.dumps(list(batch.run({paths!r}, "repeat", workers=1))))
 
 
 @unittest.skipIf(distributed is None, "python3-distributed is not installed")
-class UnguardedScriptTest(unittest.TestCase):
-    """batch.run without a client, from a script without the main guard and
-    from one fed on standard input: a worker that imported such a main module
-    would start the batch again, fail, and be started again for ever."""
+class LocalClusterProcessTest(unittest.TestCase):
+    """The local cluster in a process of its own: batch.run without a client
+    from a script without the main guard and from one fed on standard input
+    (a worker that imported such a main module would start the batch again,
+    fail, and be started again for ever), and a cluster that cannot start."""
 
     def run_script(self, folder: Path, paths: List[str], *, stdin: bool) -> str:
         script = UNGUARDED_SCRIPT.format(paths=paths)
@@ -199,6 +200,16 @@ class UnguardedScriptTest(unittest.TestCase):
                 with self.subTest(stdin=stdin):
                     self.assertEqual(json.loads(self.run_script(folder, paths, stdin=stdin)),
                                      expected)
+
+    def test_a_cluster_that_cannot_start_is_an_error_at_once(self) -> None:
+        host = batch._CLUSTER_HOST
+        batch._CLUSTER_HOST = "import sys; sys.exit(3)"
+        try:
+            with self.assertRaisesRegex(RuntimeError, r"status 3 .*client=distributed\.Client"):
+                with batch.local_client(workers=1):
+                    pass
+        finally:
+            batch._CLUSTER_HOST = host
 
 
 if __name__ == "__main__":
