@@ -268,8 +268,6 @@ TEST_F(ExtendedApiTest, RepeatCandidatesAreTheLastAnalysisCentresCopiedWithinCap
     EXPECT_EQ(api.repeatCandidates(points.data(), count + 1), count);
     EXPECT_EQ(points[count].x, -7.5);
     for (int i = 0; i < count; ++i) {
-        EXPECT_EQ(points[i].x, std::floor(points[i].x));
-        EXPECT_EQ(points[i].y, std::floor(points[i].y));
         EXPECT_TRUE(points[i].x >= 0 && points[i].x < 640 && points[i].y >= 0 && points[i].y < 480);
     }
 
@@ -278,13 +276,13 @@ TEST_F(ExtendedApiTest, RepeatCandidatesAreTheLastAnalysisCentresCopiedWithinCap
 }
 
 TEST_F(ExtendedApiTest, OrderCornersGivesTheRectificationsOrder) {
-    // Any input order, a tilted quadrilateral, and coordinates taken as floats.
+    // Any input order, and coordinates taken as floats; the rules themselves
+    // are the unit tests' (OrderCorners).
     const struct {
         ZentrelPoint given[4];
         ZentrelPoint ordered[4];
     } cases[] = {
         {{{100, 50}, {0, 0}, {0, 50}, {100, 0}}, {{0, 0}, {100, 0}, {100, 50}, {0, 50}}},
-        {{{100, 40}, {0, 10}, {100, 20}, {0, 30}}, {{0, 10}, {100, 20}, {100, 40}, {0, 30}}},
         {{{16777217, 0}, {0, 0}, {0, 9}, {9, 9}}, {{0, 0}, {16777216, 0}, {9, 9}, {0, 9}}},
     };
     for (const auto& one : cases) {
