@@ -10,16 +10,28 @@ zentrel_packages=(cmake ninja-build g++ pkg-config binutils python3
 # setuptools and wheel wheels for the offline pip install.
 zentrel_python_test_packages=(python3-distributed python3-venv python3-wheel-whl)
 
+# What the Windows DLLs add: the cross compilers, and Wine for 64-bit and
+# 32-bit programs (the i386 packages need dpkg's i386 architecture). Wine's
+# preloader is a package of its own that --no-install-recommends leaves out;
+# without it Wine cannot reserve its address space under CPU emulation.
+zentrel_windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools dpkg-dev
+                          xz-utils wine wine64 wine32:i386 wine32-preloader:i386)
+
 apt_updated=no
+
+# missing_packages PACKAGE...: prints those that are not installed.
+missing_packages() {
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            echo "$package"
+    done
+}
 
 # ensure_packages PACKAGE...: installs those that are not installed yet.
 ensure_packages() {
     local missing=()
-    local package
-    for package in "$@"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$package")
-    done
+    mapfile -t missing < <(missing_packages "$@")
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
@@ -39,4 +51,36 @@ configure_and_build() {
     shift
     cmake -S "$repo_root" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
+}
+
+# Whether this machine runs a 32-bit x86 Linux program, asked of the kernel
+# itself: a five-instruction static i386 program that exits with 7, built
+# with binutils alone. Through an emulator registered with binfmt_misc
+# counts too.
+runs_32bit_code() {
+    local dir status=1
+    dir=$(mktemp -d /tmp/zentrel-ia32.XXXXXX)
+    printf '.globl _start\n_start:\n movl $1, %%eax\n movl $7, %%ebx\n int $0x80\n' >"$dir/exit.S"
+    if as --32 "$dir/exit.S" -o "$dir/exit.o" && ld -m elf_i386 -static "$dir/exit.o" -o "$dir/exit"; then
+        "$dir/exit" 2>/dev/null || status=$?
+    fi
+    rm -rf "$dir"
+    [ "$status" -eq 7 ]
+}
+
+binfmt_dir=/proc/sys/fs/binfmt_misc
+
+# The interpreter of an enabled binfmt_misc entry for i386 ELF programs, if
+# any. The kernel asks binfmt_misc before its own loader, so with one an
+# i386 program runs under that interpreter even where the kernel could run
+# it natively.
+i386_binfmt_interpreter() {
+    local entry
+    for entry in "$binfmt_dir"/*; do
+        [ -f "$entry" ] && [ "$(head -n 1 "$entry" 2>/dev/null)" = enabled ] || continue
+        if grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry"; then
+            sed -n 's/^interpreter //p' "$entry"
+            return
+        fi
+    done
 }
