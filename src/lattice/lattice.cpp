@@ -125,6 +125,7 @@ Lattice EstimateLattice(const cv::Mat& image) {
     lattice.origin = cv::Point2d(std::floor((image.cols - tile.width) / 2.0),
                                  std::floor((image.rows - tile.height) / 2.0));
     lattice.confidence = verified->confidence;
+    lattice.region = cv::Rect({}, image.size());
     return lattice;
 }
 

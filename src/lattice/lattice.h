@@ -18,9 +18,16 @@ enum class MatchType {
 // "straight", "half-drop", "half-brick" or "other".
 const char* MatchTypeName(MatchType match);
 
-// Whether neighbouring units are mirror images of each other, and across
-// which axes. The vectors still describe the translational lattice.
-enum class Mirror { None, Horizontal, Vertical, Both };
+// Whether neighbouring units are mirror images of each other: the unit
+// flipped left-right across its vertical edges, top-bottom across its
+// horizontal edges, or both. The vectors still describe the translational
+// lattice.
+enum class Mirror {
+    None,
+    Horizontal,  // left-right
+    Vertical,    // top-bottom
+    Both,
+};
 
 struct Lattice {
     bool found = false;     // false: the image shows no repeat
@@ -32,7 +39,9 @@ struct Lattice {
     cv::Point2d origin;     // top-left corner of one whole tile lying inside the image
     double confidence = 0.0;  // 0..1: how well the image agrees with itself shifted by the vectors
     Mirror mirror = Mirror::None;
-    cv::Rect region;  // input pixels where the pattern holds; empty: the whole image
+    // Where the pattern holds, in input pixels: the whole image when it holds
+    // everywhere; empty when nothing was found.
+    cv::Rect region;
 };
 
 // Estimates the lattice of `image` (any depth and channel count that the
