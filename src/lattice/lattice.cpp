@@ -107,6 +107,20 @@ const char* MatchTypeName(MatchType match) {
     return "other";
 }
 
+const char* MirrorName(Mirror mirror) {
+    switch (mirror) {
+        case Mirror::Horizontal:
+            return "mirror-h";
+        case Mirror::Vertical:
+            return "mirror-v";
+        case Mirror::Both:
+            return "mirror-hv";
+        case Mirror::None:
+            break;
+    }
+    return "none";
+}
+
 Lattice EstimateLattice(const cv::Mat& image) {
     CV_Assert(!image.empty());
     const std::optional<Verified> verified = FindLattice(image);

@@ -29,6 +29,9 @@ enum class Mirror {
     Both,
 };
 
+// "none", "mirror-h", "mirror-v" or "mirror-hv".
+const char* MirrorName(Mirror mirror);
+
 struct Lattice {
     bool found = false;     // false: the image shows no repeat
     cv::Point2d vectorA;    // the shortest pair of lattice vectors, in input
