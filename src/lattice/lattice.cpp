@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "lattice_basis.h"
 #include "lattice_choice.h"
+#include "mirror_symmetry.h"
+#include "pattern_region.h"
 #include "self_similarity_map.h"
 #include "shift_match.h"
 #include "working_image.h"
@@ -27,23 +32,94 @@ constexpr double kFinePeriod = 10.0;
 // full resolution for a repeat to be reported.
 constexpr double kMinConfidence = 0.3;
 
+// Of the candidates, a shift is a period when it agrees with the image about
+// as well as the best of them (the reference): to within this much...
+constexpr double kBaseMargin = 0.01;
+// ...plus this share of the steps that JPEG's blocks add, whose errors differ
+// between periods as the shifts meet the block grid differently...
+constexpr double kBlockMargin = 0.15;
+// (an image whose steps sit this much on one phase of the grid is blocky)
+constexpr double kBlocky = 0.05;
+// ...plus this share of what the reference lacks of 1: where noise or
+// compression blur every period, periods and their multiples differ by
+// chance.
+constexpr double kNoiseMargin = 0.5;
+// A best candidate this far below what a period of the image can reach,
+// given its noise, is a near-repeat of something that does not repeat.
+constexpr double kRepeatMargin = 0.4;
+// Shifts shorter than this, in pixels of a copy, say little about where it
+// agrees with itself.
+constexpr double kLeastRegionShift = 4.0;
+// Mirror images are held to this share of the periods' own agreement, plus
+// the noise's allowance.
+constexpr double kMirrorMargin = 0.005;
+// A pattern covering less of the frame than this is searched again on its own.
+constexpr double kPartOfFrame = 0.8;
+
 cv::Rect CentralRect(cv::Size image, cv::Size wanted) {
     const cv::Size size(std::min(image.width, wanted.width), std::min(image.height, wanted.height));
     return {(image.width - size.width) / 2, (image.height - size.height) / 2, size.width,
             size.height};
 }
 
-// The lattice of `region` searched on a copy reduced by `scale`, in pixels of
-// the input.
-std::optional<Basis> SearchRegion(const cv::Mat& image, cv::Rect region, double scale) {
-    const cv::Mat grey = GreyWorkingCopy(image, region, scale);
+// The lattice chosen on a copy of `region` reduced by `scale`, with the
+// candidate periods in pixels of the input.
+struct Coarse {
+    Basis basis;
+    std::vector<cv::Point2d> candidates;  // shortest first
+    std::vector<double> scores;           // theirs on the copy
+    double spread;                        // input pixels per pixel of the copy
+    cv::Rect region;                      // what the copy is of
+    cv::Mat grey;                         // the copy
+    Basis copyBasis;                      // `basis` in pixels of the copy
+};
+
+// The lattice of `grey`, a copy of `region` of the input.
+std::optional<Coarse> SearchCopy(const cv::Mat& grey, cv::Rect region) {
     if (std::min(grey.cols, grey.rows) < 4 * kMinPeriod) return std::nullopt;
-    const std::optional<Basis> found = ChooseLattice(SelfSimilarityMap(grey), kMinPeriod);
+    const std::optional<LatticeChoice> found = ChooseLattice(SelfSimilarityMap(grey), kMinPeriod);
     if (!found) return std::nullopt;
     const double toInputX = static_cast<double>(region.width) / grey.cols;
     const double toInputY = static_cast<double>(region.height) / grey.rows;
     const auto toInput = [&](cv::Point2d v) { return cv::Point2d(v.x * toInputX, v.y * toInputY); };
-    return Basis{toInput(found->a), toInput(found->b)};
+    Coarse coarse;
+    coarse.grey = grey;
+    coarse.basis = {toInput(found->basis.a), toInput(found->basis.b)};
+    coarse.copyBasis = found->basis;
+    coarse.spread = std::max(toInputX, toInputY);
+    coarse.region = region;
+    for (const auto& candidate : found->candidates) {
+        coarse.candidates.push_back(toInput(candidate.shift));
+        coarse.scores.push_back(candidate.score);
+    }
+    return coarse;
+}
+
+std::optional<Coarse> SearchRegion(const cv::Mat& image, cv::Rect region, double scale) {
+    return SearchCopy(GreyWorkingCopy(image, region, scale), region);
+}
+
+// Where `grey`, a copy of `region` of the input, agrees with itself under
+// `basis` (in its own pixels), in input pixels.
+cv::Rect HeldIn(const cv::Mat& grey, cv::Rect region, const Basis& basis) {
+    const cv::Rect inCopy = PatternRegion(grey, basis.a, basis.b);
+    if (inCopy.empty()) return {};
+    const double toInputX = static_cast<double>(region.width) / grey.cols;
+    const double toInputY = static_cast<double>(region.height) / grey.rows;
+    const int left = static_cast<int>(std::floor(inCopy.x * toInputX));
+    const int top = static_cast<int>(std::floor(inCopy.y * toInputY));
+    const int right = static_cast<int>(std::ceil((inCopy.x + inCopy.width) * toInputX));
+    const int bottom = static_cast<int>(std::ceil((inCopy.y + inCopy.height) * toInputY));
+    return cv::Rect(region.x + left, region.y + top, right - left, bottom - top) & region;
+}
+
+cv::Rect RegionOf(const Coarse& coarse) {
+    return HeldIn(coarse.grey, coarse.region, coarse.copyBasis);
+}
+
+double ScaleFor(cv::Size size) {
+    // A whole divisor keeps area averaging on its fast path.
+    return 1.0 / std::ceil(static_cast<double>(std::max(size.width, size.height)) / kWorkingSide);
 }
 
 struct Verified {
@@ -51,44 +127,238 @@ struct Verified {
     double confidence;
 };
 
-// `guess` moved to where the image at full resolution agrees best with itself,
-// within the uncertainty `spread` of the copy it was found on. Only the
-// centre of the image that the comparison needs is converted.
-ShiftMatch::Peak Refine(const cv::Mat& image, cv::Point2d guess, double spread) {
-    const int reach = static_cast<int>(std::ceil(spread)) + 2;
-    const cv::Size extent(kMatchBlockSide + static_cast<int>(std::abs(guess.x)) + 2 * reach + 2,
-                          kMatchBlockSide + static_cast<int>(std::abs(guess.y)) + 2 * reach + 2);
-    const cv::Mat grey = GreyWorkingCopy(image, CentralRect(image.size(), extent), 1.0);
-    return ShiftMatch(grey, std::max(1.0, spread / 2.0)).Refine(guess, reach);
-}
+// Whole-pixel checks of multiples of a refined vector: enough for a few
+// near-repeats, bounded so that a design of a thousand identical motifs
+// costs milliseconds, not seconds.
+constexpr int kMaxChecks = 40;
+// The candidates the reduced copy agrees with most, measured for the
+// reference: the design's repeat is among them.
+constexpr std::size_t kReferenceCandidates = 4;
+// Halvings and thirdings of a cell: a few steps reach any finer lattice.
+constexpr int kMaxSubdivisions = 4;
+constexpr double kPartMargin = 0.15;
+// The blocks compared for exactness grow to hold the longest strong
+// candidate, so that the cell in which a near-repeat differs is seen.
+constexpr int kLargestExactBlock = 512;
 
-std::optional<Verified> Verify(const cv::Mat& image, const Basis& guess, double spread) {
-    const ShiftMatch::Peak a = Refine(image, guess.a, spread);
-    const ShiftMatch::Peak b = Refine(image, guess.b, spread);
-    const double confidence = std::min(a.similarity, b.similarity);
-    if (!(confidence >= kMinConfidence)) return std::nullopt;
-    if (std::abs(a.shift.cross(b.shift)) < 1.0) return std::nullopt;
-    return Verified{ReduceBasis(a.shift, b.shift), std::min(confidence, 1.0)};
-}
+// The similarity of lattice points i a + j b of a refined basis, measured
+// once each, at full resolution with light smoothing.
+class LatticeProbe {
+public:
+    LatticeProbe(const ShiftMatch& match, const Basis& basis) : match_(match), basis_(basis) {}
 
-// Whole-image search first; a period too fine for its copy, or one that does
-// not hold at full resolution, sends the search to the image's centre at
-// full resolution.
-std::optional<Verified> FindLattice(const cv::Mat& image) {
-    // A whole divisor keeps area averaging on its fast path.
-    const double scale =
-        1.0 / std::ceil(static_cast<double>(std::max(image.cols, image.rows)) / kWorkingSide);
-    const std::optional<Basis> coarse = SearchRegion(image, cv::Rect({}, image.size()), scale);
-    std::optional<Verified> verified;
-    if (coarse) verified = Verify(image, *coarse, 1.0 / scale);
-    const bool tooFine = coarse && cv::norm(coarse->a) * scale < kFinePeriod;
-    if (scale < 1.0 && (!verified || tooFine)) {
-        const cv::Rect centre = CentralRect(image.size(), {kWorkingSide, kWorkingSide});
-        if (const std::optional<Basis> fine = SearchRegion(image, centre, 1.0)) {
-            if (auto fineVerified = Verify(image, *fine, 1.0)) verified = fineVerified;
+    const ShiftMatch::Peak& At(int i, int j) {
+        const auto [entry, added] = known_.try_emplace({i, j}, ShiftMatch::Peak{});
+        if (added) {
+            ++checks_;
+            entry->second = match_.Refine(i * basis_.a + j * basis_.b, 1);
+        }
+        return entry->second;
+    }
+    // The lattice coordinates nearest to `shift`.
+    cv::Point Coordinates(cv::Point2d shift) const {
+        const double area = basis_.a.cross(basis_.b);
+        return {static_cast<int>(std::lround(shift.cross(basis_.b) / area)),
+                static_cast<int>(std::lround(basis_.a.cross(shift) / area))};
+    }
+    int Checks() const { return checks_; }
+    // Of the points measured so far, the best similarity of those whose
+    // shift is off the 8-pixel grid of JPEG's blocks, and the least of
+    // those on it (where the codec's errors repeat with the image and agree
+    // with themselves).
+    struct ByGrid {
+        double bestOff = -1.0;
+        double leastOn = 2.0;
+    };
+    ByGrid SplitByGrid() const {
+        ByGrid split;
+        for (const auto& [at, peak] : known_) {
+            if (peak.similarity < 0.0) continue;
+            const long x = std::lround(peak.shift.x), y = std::lround(peak.shift.y);
+            if (x % 8 != 0 || y % 8 != 0) {
+                split.bestOff = std::max(split.bestOff, peak.similarity);
+            } else {
+                split.leastOn = std::min(split.leastOn, peak.similarity);
+            }
+        }
+        return split;
+    }
+
+private:
+    const ShiftMatch& match_;
+    Basis basis_;
+    std::map<std::pair<int, int>, ShiftMatch::Peak> known_;
+    int checks_ = 0;
+};
+
+// The exact lattice among the points of the coarse one, judged at full
+// resolution in `area`: the finest sublattice whose vectors agree with the
+// image to within its measured noise of the best candidate. So on a lossless
+// design the motif's near-repeat inside the tile loses to the tile, and on a
+// noisy photo or a faint JPEG, where every period scores alike, the tile is
+// not lost to its multiples.
+std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse) {
+    // The coarse vectors moved to where the full resolution agrees best,
+    // within the copy's uncertainty.
+    const ShiftMatch climb(image, area, std::max(1.0, coarse.spread / 2.0));
+    const int reach = static_cast<int>(std::ceil(coarse.spread)) + 2;
+    const ShiftMatch::Peak a = climb.Refine(coarse.basis.a, reach);
+    const ShiftMatch::Peak b = climb.Refine(coarse.basis.b, reach);
+    if (!(std::min(a.similarity, b.similarity) > 0.0) || std::abs(a.shift.cross(b.shift)) < 1.0) {
+        return std::nullopt;
+    }
+    const Basis fine = ReduceBasis(a.shift, b.shift);
+
+    // The block holds the strongest candidate, the likeliest repeat, whole.
+    std::vector<std::size_t> strongest(coarse.candidates.size());
+    for (std::size_t k = 0; k < strongest.size(); ++k) strongest[k] = k;
+    std::sort(strongest.begin(), strongest.end(),
+              [&](std::size_t u, std::size_t v) { return coarse.scores[u] > coarse.scores[v]; });
+    if (strongest.size() > kReferenceCandidates) strongest.resize(kReferenceCandidates);
+    cv::Size block(kMatchBlockSide, kMatchBlockSide);
+    if (!strongest.empty()) {
+        const cv::Point2d top = coarse.candidates[strongest.front()];
+        block.width = std::clamp(static_cast<int>(std::abs(top.x)) + 16, kMatchBlockSide, kLargestExactBlock);
+        block.height = std::clamp(static_cast<int>(std::abs(top.y)) + 16, kMatchBlockSide, kLargestExactBlock);
+    }
+    const ShiftMatch exact(image, area, 1.0, block);
+    LatticeProbe probe(exact, fine);
+
+    // The reference: the basis and the candidates the copy agrees with most.
+    double best = std::max(probe.At(1, 0).similarity, probe.At(0, 1).similarity);
+    for (const std::size_t k : strongest) {
+        const cv::Point at = probe.Coordinates(coarse.candidates[k]);
+        if (at != cv::Point()) best = std::max(best, probe.At(at.x, at.y).similarity);
+    }
+    if (!(best >= kMinConfidence)) return std::nullopt;
+    const ShiftMatch::Noise noise = exact.MeasureNoise();
+    // What a true period can reach given the sensor noise; a best candidate
+    // far below it is a near-repeat of something that does not repeat. (Fine
+    // texture counts as noise here, which only makes this lenient.)
+    if (best < 1.0 - noise.white - kRepeatMargin) return std::nullopt;
+    // JPEG's errors repeat with the image where a shift is a whole number of
+    // its 8-pixel blocks, so there a multiple agrees better than the period:
+    // in a blocky image, agreement found only on the grid is the codec's.
+    // The image is taken for JPEG when its steps sit on the grid, or when
+    // every shift on the grid agrees better than any shift off it.
+    const LatticeProbe::ByGrid grid = probe.SplitByGrid();
+    const double offGrid = grid.bestOff;
+    const bool blocky = noise.blocks >= kBlocky || (grid.leastOn <= 1.0 && grid.leastOn > offGrid);
+    const double reference = blocky && offGrid > 0.0 && best - offGrid > kBaseMargin ? offGrid : best;
+    const double threshold = reference - kBaseMargin - kBlockMargin * noise.blocks -
+                             kNoiseMargin * (1.0 - reference);
+    const auto holds = [&](int i, int j) { return probe.At(i, j).similarity >= threshold; };
+
+    // The period lattice in the coarse lattice's coordinates: its shortest
+    // multiple of a, then the first row of b that holds a period.
+    int across = 0;
+    for (int k = 1; probe.Checks() < kMaxChecks; ++k) {
+        if (probe.At(k, 0).similarity < 0.0) break;  // beyond the area
+        if (holds(k, 0)) {
+            across = k;
+            break;
         }
     }
-    return verified;
+    if (across == 0) return std::nullopt;
+    std::optional<cv::Point> second;
+    for (int j = 1; !second && probe.Checks() < kMaxChecks; ++j) {
+        bool inside = false;
+        for (int i = 0; i < across && probe.Checks() < kMaxChecks; ++i) {
+            // Of i and i - across, the nearer to b's direction first.
+            const int nearer = std::abs(i) <= std::abs(i - across) ? i : i - across;
+            if (probe.At(nearer, j).similarity >= 0.0) inside = true;
+            if (holds(nearer, j)) {
+                second = cv::Point(nearer, j);
+                break;
+            }
+        }
+        if (!inside) break;
+    }
+    if (!second) return std::nullopt;
+    ShiftMatch::Peak first = probe.At(across, 0);
+    ShiftMatch::Peak other = probe.At(second->x, second->y);
+    if (std::abs(first.shift.cross(other.shift)) < 1.0) return std::nullopt;
+    // A period finer than the reduced copy showed: a half or a third of the
+    // cell that holds as well as the cell does. (Short shifts of smooth
+    // content agree fairly well without being periods, so the noise's
+    // allowance does not apply here.)
+    for (int step = 0, refined = 1; refined && step < kMaxSubdivisions; ++step) {
+        refined = 0;
+        const double cell = std::min(first.similarity, other.similarity);
+        const double least = std::max(threshold, cell - kBaseMargin - kPartMargin * (1.0 - cell));
+        for (const auto& [shift, partner] : Subdivisions(ReduceBasis(first.shift, other.shift))) {
+            if (cv::norm(shift) < kMinPeriod) continue;
+            const ShiftMatch::Peak part = exact.Refine(shift, 1);
+            if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0) {
+                first = part;
+                other = exact.Refine(partner, 1);
+                refined = 1;
+                break;
+            }
+        }
+    }
+    const double confidence = std::min(first.similarity, other.similarity);
+    if (!(confidence >= kMinConfidence)) return std::nullopt;
+    return Verified{ReduceBasis(first.shift, other.shift), std::min(confidence, 1.0)};
+}
+
+struct Found {
+    Verified verified;
+    cv::Rect region;
+    cv::Mat copy;  // the whole input reduced
+    double scale;  // of the copy
+};
+
+// Whole-image search first. Where the pattern holds in part of the frame
+// only, that part is searched again, so that the rest does not dilute its
+// agreement; a period too fine for its copy, or one that does not hold at
+// full resolution, sends the search to the middle of that part at full
+// resolution.
+std::optional<Found> FindLattice(const cv::Mat& image) {
+    const cv::Rect whole({}, image.size());
+    const double wholeScale = ScaleFor(image.size());
+    const cv::Mat wholeCopy = GreyWorkingCopy(image, whole, wholeScale);
+    double scale = wholeScale;
+    std::optional<Coarse> coarse = SearchCopy(wholeCopy, whole);
+    cv::Rect region = whole;
+    if (coarse) {
+        const cv::Rect held = RegionOf(*coarse);
+        if (!held.empty()) region = held;
+        if (region.area() < kPartOfFrame * whole.area()) {
+            const double regionScale = ScaleFor(region.size());
+            if (std::optional<Coarse> inRegion = SearchRegion(image, region, regionScale)) {
+                coarse = std::move(inRegion);
+                scale = regionScale;
+            }
+        }
+    }
+    std::optional<Verified> verified;
+    if (coarse) verified = ExactLattice(image, region, *coarse);
+    const bool tooFine = coarse && cv::norm(coarse->basis.a) * scale < kFinePeriod;
+    if (scale < 1.0 && (!verified || tooFine)) {
+        // A lattice that failed says little about where the pattern is.
+        const cv::Rect around = verified ? region : whole;
+        const cv::Rect centre =
+            CentralRect(around.size(), {kWorkingSide, kWorkingSide}) + around.tl();
+        if (const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0)) {
+            // The fine period's region over the whole frame, on the reduced
+            // copy, where multiples of its vectors stay periods long enough
+            // to measure.
+            const auto longEnough = [&](cv::Point2d v) {
+                const double length = cv::norm(v) * wholeScale;
+                return v * wholeScale * std::ceil(kLeastRegionShift / std::max(length, 1e-3));
+            };
+            const cv::Rect held =
+                HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
+            const cv::Rect area = held.empty() ? whole : held;
+            if (auto fineVerified = ExactLattice(image, area, *fine)) {
+                verified = fineVerified;
+                region = area;
+            }
+        }
+    }
+    if (!verified) return std::nullopt;
+    return Found{*verified, region, wholeCopy, wholeScale};
 }
 
 }  // namespace
@@ -123,11 +393,13 @@ const char* MirrorName(Mirror mirror) {
 
 Lattice EstimateLattice(const cv::Mat& image) {
     CV_Assert(!image.empty());
-    const std::optional<Verified> verified = FindLattice(image);
-    if (!verified) return {};
+    const std::optional<Found> found = FindLattice(image);
+    if (!found) return {};
+    const Verified* verified = &found->verified;
+    const cv::Rect region = found->region;
     const DesignerTile tile = TileOf(verified->basis);
     // Fewer than two whole repeats across or down is no evidence of a repeat.
-    if (2.0 * tile.width > image.cols + 1.0 || 2.0 * tile.height > image.rows + 1.0) return {};
+    if (2.0 * tile.width > region.width + 1.0 || 2.0 * tile.height > region.height + 1.0) return {};
 
     Lattice lattice;
     lattice.found = true;
@@ -136,10 +408,34 @@ Lattice EstimateLattice(const cv::Mat& image) {
     lattice.width = tile.width;
     lattice.height = tile.height;
     lattice.match = tile.match;
-    lattice.origin = cv::Point2d(std::floor((image.cols - tile.width) / 2.0),
-                                 std::floor((image.rows - tile.height) / 2.0));
+    lattice.origin = cv::Point2d(region.x + std::floor((region.width - tile.width) / 2.0),
+                                 region.y + std::floor((region.height - tile.height) / 2.0));
     lattice.confidence = verified->confidence;
-    lattice.region = cv::Rect({}, image.size());
+    lattice.region = region;
+    if (tile.match == MatchType::Straight) {
+        // Units mirrored across columns or rows: the unit starts on an axis.
+        const ShiftMatch climb(image, region, std::max(1.0, 0.5 / found->scale));
+        const ShiftMatch exact(image, region, 1.0);
+        // A mirror image agrees with the image as well as a period does: a
+        // motif that is nearly symmetric is not a mirrored unit.
+        const double least = verified->confidence - kMirrorMargin -
+                             kNoiseMargin * (1.0 - verified->confidence);
+        const auto axis = [&](bool across) {
+            return MirrorAxis(found->copy, found->scale, region, climb, exact, across,
+                              across ? tile.width : tile.height, least);
+        };
+        const std::optional<double> column = axis(true);
+        const std::optional<double> row = axis(false);
+        const auto onAxis = [](double origin, double axis, double unit) {
+            return axis + std::ceil((origin - axis) / unit) * unit;
+        };
+        if (column) lattice.origin.x = onAxis(lattice.origin.x, *column, tile.width / 2);
+        if (row) lattice.origin.y = onAxis(lattice.origin.y, *row, tile.height / 2);
+        lattice.mirror = column && row ? Mirror::Both
+                         : column      ? Mirror::Horizontal
+                         : row         ? Mirror::Vertical
+                                       : Mirror::None;
+    }
     return lattice;
 }
 

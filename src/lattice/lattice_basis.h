@@ -3,6 +3,8 @@
 #pragma once
 
 #include <opencv2/core.hpp>
+#include <utility>
+#include <vector>
 
 #include "lattice.h"
 
@@ -18,6 +20,10 @@ struct Basis {
 // otherwise.
 // `a` and `b` must not be parallel.
 Basis ReduceBasis(cv::Point2d a, cv::Point2d b);
+
+// Shifts that make every lattice with a half or a third of the cell, each
+// with the vector that completes its basis.
+std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis);
 
 // The area of one cell.
 double CellArea(const Basis& basis);

@@ -30,15 +30,6 @@ constexpr double kLeastPartnerShare = 0.5;
 // same period measured twice.
 bool Parallel(cv::Point2d u, cv::Point2d v) { return std::abs(u.cross(v)) < 1.5 * cv::norm(u); }
 
-// Shifts that make every lattice with a half or a third of the cell, each
-// with the vector that completes its basis.
-std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis) {
-    const cv::Point2d a = basis.a;
-    const cv::Point2d b = basis.b;
-    return {{a / 2, b}, {b / 2, a},       {(a + b) / 2, a}, {a / 3, b},
-            {b / 3, a}, {(a + b) / 3, a}, {(a - b) / 3, a}};
-}
-
 // A map that agrees with half a vector and with one and a half of it about as
 // well as with the vector agrees with the whole line: stripes, periodic
 // across only.
@@ -95,9 +86,40 @@ std::optional<cv::Point2d> Partner(const std::vector<SelfSimilarityMap::Peak>& p
     return partner;
 }
 
+// Candidates beyond this many, by length, are multiples that a shorter
+// candidate decides.
+constexpr std::size_t kMaxCandidates = 16;
+constexpr std::size_t kStrongestKept = 4;
+
+std::vector<SelfSimilarityMap::Peak> Candidates(const SelfSimilarityMap& map,
+                                                const std::vector<SelfSimilarityMap::Peak>& peaks,
+                                                const Basis& basis) {
+    std::vector<SelfSimilarityMap::Peak> candidates = {{basis.a, map.At(basis.a)},
+                                                       {basis.b, map.At(basis.b)}};
+    for (const auto& peak : peaks) {
+        if (!OnLattice(peak.shift, basis)) continue;
+        const bool known = std::any_of(candidates.begin(), candidates.end(), [&](const auto& c) {
+            return cv::norm(c.shift - peak.shift) < 1.0 || cv::norm(c.shift + peak.shift) < 1.0;
+        });
+        if (!known) candidates.push_back(peak);
+    }
+    const auto shorter = [](const auto& u, const auto& v) {
+        return cv::norm(u.shift) < cv::norm(v.shift);
+    };
+    // The strongest peaks stay, however long: one of them may be the repeat
+    // of a design whose motif repeats many times inside it.
+    std::sort(candidates.begin() + 2, candidates.end(),
+              [](const auto& u, const auto& v) { return u.score > v.score; });
+    std::sort(candidates.begin() + std::min<std::size_t>(candidates.size(), 2 + kStrongestKept),
+              candidates.end(), shorter);
+    if (candidates.size() > kMaxCandidates) candidates.resize(kMaxCandidates);
+    std::sort(candidates.begin(), candidates.end(), shorter);
+    return candidates;
+}
+
 }  // namespace
 
-std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLength) {
+std::optional<LatticeChoice> ChooseLattice(const SelfSimilarityMap& map, double minLength) {
     const std::vector<SelfSimilarityMap::Peak> peaks = map.Peaks(kMinPeakScore, minLength);
     if (peaks.empty()) return std::nullopt;
     const double best = peaks.front().score;
@@ -120,7 +142,7 @@ std::optional<Basis> ChooseLattice(const SelfSimilarityMap& map, double minLengt
         const std::optional<Basis> basis = Finest(map, ReduceBasis(a, *b), accept, minLength);
         if (basis && std::all_of(top.begin(), top.end(),
                                  [&](cv::Point2d v) { return OnLattice(v, *basis); })) {
-            return basis;
+            return LatticeChoice{*basis, Candidates(map, peaks, *basis)};
         }
     }
     return std::nullopt;

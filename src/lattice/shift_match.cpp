@@ -2,62 +2,236 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <opencv2/imgproc.hpp>
-#include <utility>
+#include <vector>
 
 #include "parabola_peak.h"
+#include "working_image.h"
 
 namespace zentrel::lattice {
 
 namespace {
 
-// The part of `size` that shifted by `shift` still lies inside, limited to a
-// central block.
-cv::Rect CentralOverlap(cv::Size size, cv::Point shift) {
-    const int width = std::min(size.width - std::abs(shift.x), kMatchBlockSide);
-    const int height = std::min(size.height - std::abs(shift.y), kMatchBlockSide);
-    if (width <= 0 || height <= 0) return {};
-    const int left = std::max(0, -shift.x) + (size.width - std::abs(shift.x) - width) / 2;
-    const int top = std::max(0, -shift.y) + (size.height - std::abs(shift.y) - height) / 2;
-    return {left, top, width, height};
+// Blocks narrower than this give no steady score.
+constexpr int kLeastBlockSide = 12;
+// JPEG codes 8 x 8 blocks; their edges sit on this grid of the image.
+constexpr int kCodecBlock = 8;
+// Side of the cells whose quietest quarter tells the sensor noise: flat
+// enough cells exist in most images, and texture inflates the others.
+constexpr int kNoiseCell = 16;
+constexpr double kQuietShare = 0.25;
+
+// One side of the block for a shift of `shift` (moving by up to `reach`)
+// along an axis of `length`, and where it starts, as near the middle as the
+// shifted block allows.
+bool PlaceBlock(int start, int length, int largest, int shift, int reach, int& from, int& side) {
+    side = std::min(largest, length - std::max(std::abs(shift) + reach, 2 * reach));
+    if (side < kLeastBlockSide) return false;
+    const int lowest = start + std::max(0, reach - shift);
+    const int highest = start + length - side - std::max(0, shift + reach);
+    if (highest < lowest) return false;
+    from = std::clamp(start + (length - side) / 2 - shift / 2, lowest, highest);
+    return true;
+}
+
+// Energy that white noise of unit variance leaves in the smoothed gradient:
+// the squared taps of the smoothing and derivative filters together.
+double NoiseGain(double smoothing) {
+    const int half = static_cast<int>(std::ceil(4 * smoothing)) + 3;
+    cv::Mat impulse = cv::Mat::zeros(2 * half + 1, 2 * half + 1, CV_32F);
+    impulse.at<float>(half, half) = 1.0f;
+    cv::GaussianBlur(impulse, impulse, cv::Size(), smoothing);
+    cv::Mat x, y;
+    cv::Sobel(impulse, x, CV_32F, 1, 0);
+    cv::Sobel(impulse, y, CV_32F, 0, 1);
+    return x.dot(x) + y.dot(y);
+}
+
+// Standard deviation of white noise in `grey` (Immerkaer's estimate), from
+// its quietest cells so that texture and edges do not count as noise.
+double SensorNoise(const cv::Mat& grey) {
+    static const cv::Mat kernel = (cv::Mat_<float>(3, 3) << 1, -2, 1, -2, 4, -2, 1, -2, 1);
+    cv::Mat response;
+    cv::filter2D(grey, response, CV_32F, kernel, {-1, -1}, 0, cv::BORDER_REFLECT);
+    response = cv::abs(response);
+    std::vector<double> cells;
+    for (int y = 1; y + kNoiseCell <= grey.rows - 1; y += kNoiseCell) {
+        for (int x = 1; x + kNoiseCell <= grey.cols - 1; x += kNoiseCell) {
+            cells.push_back(cv::mean(response(cv::Rect(x, y, kNoiseCell, kNoiseCell)))[0]);
+        }
+    }
+    if (cells.empty()) return 0.0;
+    const auto quiet = cells.begin() + static_cast<long>(kQuietShare * (cells.size() - 1));
+    std::nth_element(cells.begin(), quiet, cells.end());
+    return std::sqrt(CV_PI / 2.0) / 6.0 * *quiet;
+}
+
+// The share of the differences between neighbours along one axis that sits,
+// in excess of the others, on one phase of the codec's block grid.
+double BlockEdgeShare(const cv::Mat& grey, cv::Point origin, bool across) {
+    double energy[kCodecBlock] = {};
+    const int columns = grey.cols - (across ? 1 : 0);
+    const int rows = grey.rows - (across ? 0 : 1);
+    for (int y = 0; y < rows; ++y) {
+        const float* here = grey.ptr<float>(y);
+        const float* below = grey.ptr<float>(across ? y : y + 1);
+        for (int x = 0; x < columns; ++x) {
+            const double step = across ? here[x + 1] - here[x] : below[x] - here[x];
+            const int phase = ((across ? origin.x + x : origin.y + y) % kCodecBlock + kCodecBlock) %
+                              kCodecBlock;
+            energy[phase] += step * step;
+        }
+    }
+    std::vector<double> sorted(energy, energy + kCodecBlock);
+    std::sort(sorted.begin(), sorted.end());
+    double total = 0.0;
+    for (double e : sorted) total += e;
+    if (!(total > 0.0)) return 0.0;
+    const double typical = 0.5 * (sorted[kCodecBlock / 2 - 1] + sorted[kCodecBlock / 2]);
+    return (sorted.back() - typical) / total;
 }
 
 }  // namespace
 
-ShiftMatch::ShiftMatch(const cv::Mat& grey, double smoothing) {
-    cv::Mat smooth;
-    cv::GaussianBlur(grey, smooth, cv::Size(), smoothing);
-    cv::Sobel(smooth, gradientX_, CV_32F, 1, 0);
-    cv::Sobel(smooth, gradientY_, CV_32F, 0, 1);
+ShiftMatch::ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing, cv::Size block)
+    : image_(image), smoothing_(smoothing), block_(block) {
+    // Gradients within the filters' reach of the frame's edge see padding,
+    // not the image: blocks stay clear of it.
+    const int border = static_cast<int>(std::ceil(3 * smoothing)) + 2;
+    const cv::Rect inner(border, border, image.cols - 2 * border, image.rows - 2 * border);
+    area_ = area & (inner.width > 0 && inner.height > 0 ? inner : cv::Rect({}, image.size()));
 }
 
-double ShiftMatch::Similarity(cv::Point shift) const {
-    const cv::Rect here = CentralOverlap(gradientX_.size(), shift);
-    if (here.empty()) return -1.0;
-    const cv::Rect there = here + shift;
-    const cv::Mat x0 = gradientX_(here), x1 = gradientX_(there);
-    const cv::Mat y0 = gradientY_(here), y1 = gradientY_(there);
-    const double energy = (x0.dot(x0) + y0.dot(y0)) * (x1.dot(x1) + y1.dot(y1));
+const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
+    const auto key = std::make_pair(std::make_pair(rect.x, rect.y), std::make_pair(rect.width, rect.height));
+    if (const auto it = cache_.find(key); it != cache_.end()) return it->second;
+    // A few blocks are compared again and again; the rest once.
+    if (cache_.size() >= 4) cache_.clear();
+    const int border = static_cast<int>(std::ceil(3 * smoothing_)) + 2;
+    const cv::Rect padded =
+        cv::Rect(rect.x - border, rect.y - border, rect.width + 2 * border, rect.height + 2 * border) &
+        cv::Rect({}, image_.size());
+    Gradients gradients;
+    gradients.rect = padded;
+    gradients.grey = GreyWorkingCopy(image_, padded, 1.0);
+    cv::Mat smooth;
+    cv::GaussianBlur(gradients.grey, smooth, cv::Size(), smoothing_);
+    cv::Sobel(smooth, gradients.x, CV_32F, 1, 0);
+    cv::Sobel(smooth, gradients.y, CV_32F, 0, 1);
+    return cache_.emplace(key, std::move(gradients)).first->second;
+}
+
+cv::Rect ShiftMatch::BlockFor(cv::Point shift) const {
+    // The block of a shift measured on its own, not climbed from.
+    cv::Rect block;
+    if (!PlaceBlock(area_.x, area_.width, block_.width, shift.x, 0, block.x, block.width) ||
+        !PlaceBlock(area_.y, area_.height, block_.height, shift.y, 0, block.y, block.height)) {
+        return {};
+    }
+    return block;
+}
+
+double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradients& b,
+                             cv::Rect blockB, int flip) const {
+    const cv::Rect inA = blockA - a.rect.tl();
+    const cv::Rect inB = blockB - b.rect.tl();
+    if ((inA & cv::Rect({}, a.x.size())) != inA || (inB & cv::Rect({}, b.x.size())) != inB) {
+        return -1.0;
+    }
+    // One pass over both blocks; a mirrored block is read backwards, and a
+    // gradient across the mirror's axis changes its sign.
+    const bool backwards = flip == 1, upsideDown = flip == 0;
+    const float signX = backwards ? -1.0f : 1.0f, signY = upsideDown ? -1.0f : 1.0f;
+    double energyA = 0.0, energyB = 0.0, product = 0.0;
+    // Every second row (more in a tall block): the smoothed gradient changes
+    // little from one row to the next, and the score stays as steady.
+    const int rowStep = 2 * ((inA.height + kMatchBlockSide - 1) / kMatchBlockSide);
+    for (int y = 0; y < inA.height; y += rowStep) {
+        const int yb = upsideDown ? inB.y + inB.height - 1 - y : inB.y + y;
+        const float* x0 = a.x.ptr<float>(inA.y + y) + inA.x;
+        const float* y0 = a.y.ptr<float>(inA.y + y) + inA.x;
+        const float* x1 = b.x.ptr<float>(yb) + inB.x;
+        const float* y1 = b.y.ptr<float>(yb) + inB.x;
+        float rowA = 0.0f, rowB = 0.0f, rowProduct = 0.0f;
+        if (backwards) {
+            for (int x = 0, xb = inB.width - 1; x < inA.width; ++x, --xb) {
+                const float u = signX * x1[xb], v = signY * y1[xb];
+                rowA += x0[x] * x0[x] + y0[x] * y0[x];
+                rowB += u * u + v * v;
+                rowProduct += x0[x] * u + y0[x] * v;
+            }
+        } else if (!upsideDown) {
+            // Lanes the compiler keeps in vector registers.
+            constexpr int kLanes = 8;
+            float laneA[kLanes] = {}, laneB[kLanes] = {}, laneProduct[kLanes] = {};
+            int x = 0;
+            for (; x + kLanes <= inA.width; x += kLanes) {
+                for (int k = 0; k < kLanes; ++k) {
+                    laneA[k] += x0[x + k] * x0[x + k] + y0[x + k] * y0[x + k];
+                    laneB[k] += x1[x + k] * x1[x + k] + y1[x + k] * y1[x + k];
+                    laneProduct[k] += x0[x + k] * x1[x + k] + y0[x + k] * y1[x + k];
+                }
+            }
+            for (int k = 0; k < kLanes; ++k) {
+                rowA += laneA[k];
+                rowB += laneB[k];
+                rowProduct += laneProduct[k];
+            }
+            for (; x < inA.width; ++x) {
+                rowA += x0[x] * x0[x] + y0[x] * y0[x];
+                rowB += x1[x] * x1[x] + y1[x] * y1[x];
+                rowProduct += x0[x] * x1[x] + y0[x] * y1[x];
+            }
+        } else {
+            for (int x = 0; x < inA.width; ++x) {
+                const float u = x1[x], v = signY * y1[x];
+                rowA += x0[x] * x0[x] + y0[x] * y0[x];
+                rowB += u * u + v * v;
+                rowProduct += x0[x] * u + y0[x] * v;
+            }
+        }
+        energyA += rowA;
+        energyB += rowB;
+        product += rowProduct;
+    }
+    const double energy = energyA * energyB;
     // Samples too large for the gradients' floats overflow to infinities,
     // whose correlation means nothing.
     if (!(energy > 0.0) || !std::isfinite(energy)) return 0.0;
-    const double similarity = (x0.dot(x1) + y0.dot(y1)) / std::sqrt(energy);
+    const double similarity = product / std::sqrt(energy);
     return std::isfinite(similarity) ? similarity : 0.0;
 }
 
 ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
-    const cv::Point start(static_cast<int>(std::lround(guess.x)),
-                          static_cast<int>(std::lround(guess.y)));
+    const cv::Point start(static_cast<int>(std::lround(guess.x)), static_cast<int>(std::lround(guess.y)));
+    // One block for the whole climb, so that every shift is measured on the
+    // same pixels; its partner moves within reach (and one more for the
+    // interpolation).
+    const int margin = reach + 1;
+    cv::Rect here;
+    if (!PlaceBlock(area_.x, area_.width, block_.width, start.x, margin, here.x, here.width) ||
+        !PlaceBlock(area_.y, area_.height, block_.height, start.y, margin, here.y, here.height)) {
+        return {guess, -1.0};
+    }
+    // Copies of the headers: a later call may clear the cache.
+    const Gradients fixed = GradientsOver(here);
+    const cv::Rect reachable(here.x + start.x - margin, here.y + start.y - margin,
+                             here.width + 2 * margin, here.height + 2 * margin);
+    const Gradients moving = GradientsOver(reachable);
+
     std::map<std::pair<int, int>, double> known;
     const auto similarity = [&](cv::Point shift) {
         const auto [entry, added] = known.try_emplace({shift.x, shift.y}, 0.0);
-        if (added) entry->second = Similarity(shift);
+        if (added) entry->second = Correlate(fixed, here, moving, here + shift, 2);
         return entry->second;
     };
-
+    // Up, down, left and right first: a good guess needs no more; otherwise
+    // every neighbour, until none is better.
     cv::Point best = start;
-    for (bool moved = true; moved;) {
+    for (const cv::Point step : {cv::Point(1, 0), cv::Point(-1, 0), cv::Point(0, 1), cv::Point(0, -1)}) {
+        if (reach >= 1 && similarity(start + step) > similarity(best)) best = start + step;
+    }
+    for (bool moved = best != start; moved;) {
         moved = false;
         const cv::Point centre = best;
         for (int dy = -1; dy <= 1; ++dy) {
@@ -74,11 +248,63 @@ ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
         }
     }
     const double peak = similarity(best);
-    const cv::Point2d offset(ParabolaOffset(similarity(best - cv::Point(1, 0)), peak,
-                                            similarity(best + cv::Point(1, 0))),
-                             ParabolaOffset(similarity(best - cv::Point(0, 1)), peak,
-                                            similarity(best + cv::Point(0, 1))));
-    return {cv::Point2d(best) + offset, peak};
+    const double left = similarity(best - cv::Point(1, 0)), right = similarity(best + cv::Point(1, 0));
+    const double up = similarity(best - cv::Point(0, 1)), down = similarity(best + cv::Point(0, 1));
+    const cv::Point2d offset(ParabolaOffset(left, peak, right), ParabolaOffset(up, peak, down));
+    const double top = peak + ParabolaRise(left, peak, right) + ParabolaRise(up, peak, down);
+    return {cv::Point2d(best) + offset, std::min(top, 1.0)};
+}
+
+double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
+    // A block straddling the axis is its own mirror image's place.
+    const int start = across ? area_.x : area_.y;
+    const int length = across ? area_.width : area_.height;
+    int side = std::min(across ? block_.width : block_.height, length);
+    if ((twiceAxis - side + 1) % 2 != 0) --side;
+    int from = (twiceAxis - side + 1) / 2;
+    // Near the area's edge the block shrinks to what lies on both sides.
+    const int spare = std::min(from - start, start + length - (from + side));
+    if (spare < 0) {
+        side += 2 * spare;
+        from -= spare;
+    }
+    // A small block beside the area's edge agrees with its mirror image by
+    // chance: the block stays at least half as wide as it can be.
+    if (side < std::max(kLeastBlockSide, std::min(across ? block_.width : block_.height, length) / 2)) {
+        return -1.0;
+    }
+    cv::Rect block = across ? cv::Rect(from, 0, side, 0) : cv::Rect(0, from, 0, side);
+    int otherFrom = 0, otherSide = 0;
+    if (!PlaceBlock(across ? area_.y : area_.x, across ? area_.height : area_.width,
+                    across ? block_.height : block_.width, 0, 0, otherFrom, otherSide)) {
+        return -1.0;
+    }
+    if (across) {
+        block.y = otherFrom;
+        block.height = otherSide;
+    } else {
+        block.x = otherFrom;
+        block.width = otherSide;
+    }
+    const Gradients gradients = GradientsOver(block);
+    return Correlate(gradients, block, gradients, block, across ? 1 : 0);
+}
+
+ShiftMatch::Noise ShiftMatch::MeasureNoise() const {
+    const cv::Rect block = BlockFor({0, 0});
+    if (block.empty()) return {};
+    const Gradients gradients = GradientsOver(block);
+    const cv::Rect inside = block - gradients.rect.tl();
+    const cv::Mat grey = gradients.grey(inside);
+    const cv::Mat x = gradients.x(inside), y = gradients.y(inside);
+    const double edges = (x.dot(x) + y.dot(y)) / static_cast<double>(block.area());
+    if (!(edges > 0.0) || !std::isfinite(edges)) return {};
+    const double sensor = SensorNoise(grey);
+    Noise noise;
+    noise.white = std::clamp(sensor * sensor * NoiseGain(smoothing_) / edges, 0.0, 1.0);
+    noise.blocks =
+        0.5 * (BlockEdgeShare(grey, block.tl(), true) + BlockEdgeShare(grey, block.tl(), false));
+    return noise;
 }
 
 }  // namespace zentrel::lattice

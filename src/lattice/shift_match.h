@@ -1,8 +1,12 @@
-// Agreement of an image with itself shifted by whole pixels, measured on its
-// edges, and the sub-pixel shift where that agreement peaks.
+// Agreement of an image with itself shifted by whole pixels, or mirrored,
+// measured on its edges at full resolution; the sub-pixel shift where that
+// agreement peaks; and how much of the image's edge energy is noise that no
+// period can reproduce.
 #pragma once
 
+#include <map>
 #include <opencv2/core.hpp>
+#include <utility>
 
 namespace zentrel::lattice {
 
@@ -12,26 +16,53 @@ inline constexpr int kMatchBlockSide = 256;
 
 class ShiftMatch {
 public:
-    // `grey`: single-channel float; it is smoothed with a Gaussian of
-    // `smoothing` pixels before its gradient is taken.
-    ShiftMatch(const cv::Mat& grey, double smoothing);
-
-    // Normalised correlation of the gradient with itself shifted by `shift`,
-    // over a central block of the overlap: 1 for a period, about 0 for
-    // unrelated content; -1 without overlap.
-    double Similarity(cv::Point shift) const;
+    // Compares blocks of `image` (the decoded input, any format) that lie in
+    // `area`, as near its centre as the shift allows, of at most `block`
+    // pixels. The image is smoothed with a Gaussian of `smoothing` pixels
+    // before its gradient is taken; only the blocks compared are converted.
+    ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing,
+               cv::Size block = {kMatchBlockSide, kMatchBlockSide});
 
     struct Peak {
         cv::Point2d shift;
-        double similarity;  // at the best whole shift
+        double similarity;  // at the sub-pixel peak, interpolated
     };
     // Climbs from `guess` to the best whole shift within `reach` pixels of
-    // it, then interpolates between its neighbours.
+    // it, then interpolates between its neighbours. Similarity -1 when no
+    // block fits in the area shifted so far.
     Peak Refine(cv::Point2d guess, int reach) const;
 
+    // Normalised correlation of the gradient with itself mirrored across the
+    // column x = twiceAxis / 2 (across == true) or the row y = twiceAxis / 2,
+    // over a block beside the axis; -1 when no block fits.
+    double MirrorSimilarity(bool across, int twiceAxis) const;
+
+    // What of the image repeats nowhere, measured on the central block.
+    struct Noise {
+        double white = 0.0;   // the share of the edge energy that is sensor noise
+        double blocks = 0.0;  // the share of the steps between neighbours that sits on
+                              // one phase of JPEG's 8-pixel block grid beyond the others
+    };
+    Noise MeasureNoise() const;
+
 private:
-    cv::Mat gradientX_;
-    cv::Mat gradientY_;
+    struct Gradients {
+        cv::Rect rect;  // in input pixels
+        cv::Mat x, y;   // CV_32F
+        cv::Mat grey;   // unsmoothed
+    };
+    // The gradients over `rect` (clipped to the image), computed once.
+    const Gradients& GradientsOver(cv::Rect rect) const;
+    // The block compared for `shift`, or an empty rect.
+    cv::Rect BlockFor(cv::Point shift) const;
+    double Correlate(const Gradients& a, cv::Rect blockA, const Gradients& b, cv::Rect blockB,
+                     int flip) const;
+
+    cv::Mat image_;
+    cv::Rect area_;
+    double smoothing_;
+    cv::Size block_;
+    mutable std::map<std::pair<std::pair<int, int>, std::pair<int, int>>, Gradients> cache_;
 };
 
 }  // namespace zentrel::lattice

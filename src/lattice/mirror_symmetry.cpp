@@ -1,0 +1,92 @@
+#include "mirror_symmetry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+namespace zentrel::lattice {
+
+namespace {
+
+// The climb along the axis at full resolution stops after this many steps.
+constexpr int kMaxSteps = 24;
+
+// The edge energy of `copy` summed across the other axis: a mirror image
+// about an axis has a profile symmetric about it.
+std::vector<double> Profile(const cv::Mat& copy, bool across) {
+    cv::Mat x, y, energy;
+    cv::Sobel(copy, x, CV_32F, 1, 0);
+    cv::Sobel(copy, y, CV_32F, 0, 1);
+    energy = cv::abs(x) + cv::abs(y);
+    cv::Mat sum;
+    cv::reduce(energy, sum, across ? 0 : 1, cv::REDUCE_AVG, CV_64F);
+    std::vector<double> profile(sum.begin<double>(), sum.end<double>());
+    const double mean = cv::mean(sum)[0];
+    for (double& value : profile) value -= mean;
+    return profile;
+}
+
+// How well the profile matches itself reflected as x -> twice - x.
+double Symmetry(const std::vector<double>& profile, int twice) {
+    const int n = static_cast<int>(profile.size());
+    const int from = std::max(0, twice - (n - 1)), to = std::min(n - 1, twice);
+    double product = 0.0, energy = 0.0;
+    for (int x = from; x <= to; ++x) {
+        product += profile[x] * profile[twice - x];
+        energy += profile[x] * profile[x];
+    }
+    return energy > 0.0 ? product / energy : -1.0;
+}
+
+}  // namespace
+
+std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
+                                 const ShiftMatch& climb, const ShiftMatch& exact, bool across,
+                                 double period, double threshold) {
+    // The region on the copy; its profile proposes the axis.
+    const cv::Rect inCopy =
+        cv::Rect(static_cast<int>(region.x * toCopy), static_cast<int>(region.y * toCopy),
+                 static_cast<int>(region.width * toCopy), static_cast<int>(region.height * toCopy)) &
+        cv::Rect({}, copy.size());
+    if (inCopy.width < 8 || inCopy.height < 8) return std::nullopt;
+    const std::vector<double> profile = Profile(copy(inCopy), across);
+    const int n = static_cast<int>(profile.size());
+    // Axes repeat every half period, so twice the axis repeats every period:
+    // one period of candidates around the middle.
+    const int span = std::max(1, static_cast<int>(std::lround(period * toCopy)));
+    int best = n - 1;
+    double bestSymmetry = -2.0;
+    for (int twice = n - 1 - span / 2; twice < n - 1 - span / 2 + span; ++twice) {
+        const double symmetry = Symmetry(profile, twice);
+        if (symmetry > bestSymmetry) {
+            bestSymmetry = symmetry;
+            best = twice;
+        }
+    }
+    // Climbed to at full resolution, on the smoothed image that tolerates
+    // the copy's uncertainty, then measured on the sharp one.
+    int twice = static_cast<int>(std::lround((2.0 * (across ? inCopy.x : inCopy.y) + best) / toCopy));
+    double similarity = climb.MirrorSimilarity(across, twice);
+    const int reach = 2 * static_cast<int>(std::ceil(1.0 / toCopy)) + 2;
+    for (int step = 0; step < std::min(kMaxSteps, reach); ++step) {
+        const double left = climb.MirrorSimilarity(across, twice - 1);
+        const double right = climb.MirrorSimilarity(across, twice + 1);
+        if (left <= similarity && right <= similarity) break;
+        twice += left > right ? -1 : 1;
+        similarity = std::max(left, right);
+    }
+    int sharpest = twice;
+    double sharp = -1.0;
+    for (int near = twice - 1; near <= twice + 1; ++near) {
+        const double value = exact.MirrorSimilarity(across, near);
+        if (value > sharp) {
+            sharp = value;
+            sharpest = near;
+        }
+    }
+    if (!(sharp >= threshold)) return std::nullopt;
+    return sharpest / 2.0;
+}
+
+}  // namespace zentrel::lattice

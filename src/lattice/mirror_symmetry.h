@@ -1,0 +1,23 @@
+// Mirror repeats: a straight lattice whose neighbouring units are mirror
+// images of each other across columns, rows or both.
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <optional>
+
+#include "shift_match.h"
+
+namespace zentrel::lattice {
+
+// The column (across == true) or row about which the image is its own mirror
+// image, in input pixels, for a straight repeat of `period` pixels along that
+// axis; none when it is not mirrored to within `threshold` of similarity.
+// `copy` is a reduced copy of the whole input (`toCopy` its scale) that
+// proposes the axis; `climb` (smoothed for the copy's uncertainty) moves it
+// to where the full resolution agrees best, and `exact` measures it there,
+// both in `region`.
+std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
+                                 const ShiftMatch& climb, const ShiftMatch& exact, bool across,
+                                 double period, double threshold);
+
+}  // namespace zentrel::lattice

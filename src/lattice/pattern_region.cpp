@@ -1,0 +1,120 @@
+#include "pattern_region.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+namespace zentrel::lattice {
+
+namespace {
+
+// The same light smoothing as the self-similarity map's.
+constexpr double kSmoothingSigma = 0.7;
+// A place belongs to the pattern where its agreement reaches this share of
+// the agreement that most of the pattern shows...
+constexpr double kShareOfTypical = 0.6;
+// ...taken as this quantile of all places: a pattern covers at least a tenth
+// of the frame.
+constexpr double kTypicalQuantile = 0.95;
+// Below this, agreement is chance.
+constexpr double kLeastAgreement = 0.3;
+// Vectors at least this long are measured on a copy of half the size.
+constexpr double kHalvedShift = 12.0;
+// Places with less edge energy than this share of the typical are flat
+// (a wall, a table): they agree with nothing.
+constexpr double kLeastEnergyShare = 0.05;
+
+cv::Mat Shifted(const cv::Mat& image, cv::Point2d shift) {
+    const cv::Mat move = (cv::Mat_<double>(2, 3) << 1, 0, -shift.x, 0, 1, -shift.y);
+    cv::Mat shifted;
+    cv::warpAffine(image, shifted, move, image.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+    return shifted;
+}
+
+double Quantile(const cv::Mat& values, double q) {
+    std::vector<float> all(values.begin<float>(), values.end<float>());
+    if (all.empty()) return 0.0;
+    const auto at = all.begin() + static_cast<long>(q * (all.size() - 1));
+    std::nth_element(all.begin(), at, all.end());
+    return *at;
+}
+
+}  // namespace
+
+cv::Rect PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
+    // Long vectors are measured as well on a copy of half the size, at a
+    // quarter of the cost.
+    if (std::min(cv::norm(a), cv::norm(b)) >= kHalvedShift && std::min(grey.cols, grey.rows) >= 64) {
+        cv::Mat half;
+        cv::resize(grey, half, cv::Size(grey.cols / 2, grey.rows / 2), 0, 0, cv::INTER_AREA);
+        const cv::Rect box = PatternRegion(half, a / 2, b / 2);
+        if (box.empty()) return box;
+        const int right = box.x + box.width == half.cols ? grey.cols : 2 * (box.x + box.width);
+        const int bottom = box.y + box.height == half.rows ? grey.rows : 2 * (box.y + box.height);
+        return {2 * box.x, 2 * box.y, right - 2 * box.x, bottom - 2 * box.y};
+    }
+    cv::Mat smooth, x, y;
+    cv::GaussianBlur(grey, smooth, cv::Size(), kSmoothingSigma);
+    cv::Sobel(smooth, x, CV_32F, 1, 0);
+    cv::Sobel(smooth, y, CV_32F, 0, 1);
+    const cv::Mat energy = x.mul(x) + y.mul(y);
+
+    // About one cell: enough to hold the motif whatever its layout.
+    const int side = std::clamp(static_cast<int>(std::lround(std::max(cv::norm(a), cv::norm(b)))),
+                                5, std::max(5, std::min(grey.cols, grey.rows) / 3));
+    const cv::Size window(side, side);
+    cv::Mat localEnergy;
+    cv::boxFilter(energy, localEnergy, CV_32F, window);
+
+    // The agreement with each vector, either way (so the pattern's far edges
+    // count too), and with both vectors.
+    cv::Mat agreement;
+    for (const cv::Point2d v : {a, b}) {
+        cv::Mat best;
+        for (const cv::Point2d shift : {v, -v}) {
+            const cv::Mat sx = Shifted(x, shift), sy = Shifted(y, shift);
+            cv::Mat product = x.mul(sx) + y.mul(sy);
+            cv::Mat shiftedEnergy = sx.mul(sx) + sy.mul(sy);
+            cv::boxFilter(product, product, CV_32F, window);
+            cv::boxFilter(shiftedEnergy, shiftedEnergy, CV_32F, window);
+            cv::Mat norm;
+            cv::sqrt(localEnergy.mul(shiftedEnergy) + 1e-12f, norm);
+            cv::Mat local = product / norm;
+            best = best.empty() ? local : cv::max(best, local);
+        }
+        agreement = agreement.empty() ? best : cv::min(agreement, best);
+    }
+
+    const double typicalEnergy = Quantile(localEnergy, 0.5);
+    const double level =
+        std::max(kLeastAgreement, kShareOfTypical * Quantile(agreement, kTypicalQuantile));
+    cv::Mat mask = (agreement >= level) & (localEnergy >= kLeastEnergyShare * typicalEnergy);
+    if (cv::countNonZero(mask) == 0) return {};
+    // Gaps inside the pattern (a plain patch of its motif) close; specks
+    // outside it go.
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, window);
+    cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
+    int largest = 0;
+    for (int k = 1; k < count; ++k) {
+        if (largest == 0 ||
+            stats.at<int>(k, cv::CC_STAT_AREA) > stats.at<int>(largest, cv::CC_STAT_AREA)) {
+            largest = k;
+        }
+    }
+    if (largest == 0) return {};
+    cv::Rect box(stats.at<int>(largest, cv::CC_STAT_LEFT), stats.at<int>(largest, cv::CC_STAT_TOP),
+                 stats.at<int>(largest, cv::CC_STAT_WIDTH), stats.at<int>(largest, cv::CC_STAT_HEIGHT));
+    // The window blurs the edges by half its side; within that of the
+    // frame's edge, the pattern reaches the edge.
+    const int half = side / 2;
+    const int left = box.x <= half ? 0 : box.x;
+    const int top = box.y <= half ? 0 : box.y;
+    const int right = box.x + box.width >= grey.cols - half ? grey.cols : box.x + box.width;
+    const int bottom = box.y + box.height >= grey.rows - half ? grey.rows : box.y + box.height;
+    return {left, top, right - left, bottom - top};
+}
+
+}  // namespace zentrel::lattice
