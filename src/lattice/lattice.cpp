@@ -137,6 +137,13 @@ constexpr std::size_t kReferenceCandidates = 4;
 // Halvings and thirdings of a cell: a few steps reach any finer lattice.
 constexpr int kMaxSubdivisions = 4;
 constexpr double kPartMargin = 0.15;
+// The share of the steps on JPEG's block grid that a part of a cell on the
+// grid may lack.
+constexpr double kCodecMargin = 1.0;
+
+bool OnGrid(cv::Point2d shift) {
+    return std::lround(shift.x) % 8 == 0 && std::lround(shift.y) % 8 == 0;
+}
 // The blocks compared for exactness grow to hold the longest strong
 // candidate, so that the cell in which a near-repeat differs is seen.
 constexpr int kLargestExactBlock = 512;
@@ -243,7 +250,8 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // every shift on the grid agrees better than any shift off it.
     const LatticeProbe::ByGrid grid = probe.SplitByGrid();
     const double offGrid = grid.bestOff;
-    const bool blocky = noise.blocks >= kBlocky || (grid.leastOn <= 1.0 && grid.leastOn > offGrid);
+    const bool blocky = noise.compressed && (noise.blocks >= kBlocky ||
+                                             (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));
     const double reference = blocky && offGrid > 0.0 && best - offGrid > kBaseMargin ? offGrid : best;
     const double threshold = reference - kBaseMargin - kBlockMargin * noise.blocks -
                              kNoiseMargin * (1.0 - reference);
@@ -285,7 +293,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     for (int step = 0, refined = 1; refined && step < kMaxSubdivisions; ++step) {
         refined = 0;
         const double cell = std::min(first.similarity, other.similarity);
-        const double least = std::max(threshold, cell - kBaseMargin - kPartMargin * (1.0 - cell));
+        // A cell on the block grid of a JPEG agrees with itself through the
+        // codec's errors too: its parts off the grid are allowed those.
+        const bool onGrid = OnGrid(first.shift) && OnGrid(other.shift);
+        const double codec = blocky && onGrid ? kCodecMargin * noise.blocks : 0.0;
+        const double part = cell - kBaseMargin - kPartMargin * (1.0 - cell);
+        const double least =
+            codec > 0.0 ? std::max(kMinConfidence, part - codec) : std::max(threshold, part);
         for (const auto& [shift, partner] : Subdivisions(ReduceBasis(first.shift, other.shift))) {
             if (cv::norm(shift) < kMinPeriod) continue;
             const ShiftMatch::Peak part = exact.Refine(shift, 1);
@@ -426,8 +440,11 @@ Lattice EstimateLattice(const cv::Mat& image) {
         };
         const std::optional<double> column = axis(true);
         const std::optional<double> row = axis(false);
+        // Axes run through pixel centres; the origin is a corner, half a
+        // pixel before the centre.
         const auto onAxis = [](double origin, double axis, double unit) {
-            return axis + std::ceil((origin - axis) / unit) * unit;
+            const double edge = axis + 0.5;
+            return edge + std::ceil((origin - edge) / unit) * unit;
         };
         if (column) lattice.origin.x = onAxis(lattice.origin.x, *column, tile.width / 2);
         if (row) lattice.origin.y = onAxis(lattice.origin.y, *row, tile.height / 2);

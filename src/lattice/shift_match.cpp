@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
+#include <iterator>
 #include <vector>
 
 #include "parabola_peak.h"
@@ -20,6 +21,13 @@ constexpr int kCodecBlock = 8;
 // enough cells exist in most images, and texture inflates the others.
 constexpr int kNoiseCell = 16;
 constexpr double kQuietShare = 0.25;
+// Quantisation steps looked for in DCT coefficients, the least number of
+// coefficients beyond half a step that make a count, and the share of them on
+// multiples of the step that shows quantisation.
+constexpr int kLeastStep = 3;
+constexpr int kLargestStep = 48;
+constexpr int kLeastCoefficients = 24;
+constexpr double kQuantisedShare = 0.8;
 
 // One side of the block for a shift of `shift` (moving by up to `reach`)
 // along an axis of `length`, and where it starts, as near the middle as the
@@ -91,16 +99,64 @@ double BlockEdgeShare(const cv::Mat& grey, cv::Point origin, bool across) {
     return (sorted.back() - typical) / total;
 }
 
+// Whether `grey` (whose top-left pixel is `origin` of the image) was decoded
+// from JPEG: the DCT coefficients of its 8 x 8 blocks, on the grid that
+// starts at the image's corner, lie on multiples of a quantisation step.
+// Content that merely repeats every 8 pixels shows no such steps.
+bool LooksCompressed(const cv::Mat& grey, cv::Point origin) {
+    const int left = (kCodecBlock - origin.x % kCodecBlock) % kCodecBlock;
+    const int top = (kCodecBlock - origin.y % kCodecBlock) % kCodecBlock;
+    // The lowest frequencies across, down and both: quantised finest, so
+    // most often not zero.
+    const cv::Point frequencies[] = {{1, 0}, {0, 1}, {1, 1}, {2, 0}, {0, 2}};
+    std::vector<std::vector<float>> values(std::size(frequencies));
+    cv::Mat block, coefficients;
+    for (int y = top; y + kCodecBlock <= grey.rows; y += kCodecBlock) {
+        for (int x = left; x + kCodecBlock <= grey.cols; x += kCodecBlock) {
+            grey(cv::Rect(x, y, kCodecBlock, kCodecBlock)).copyTo(block);
+            cv::dct(block, coefficients);
+            for (std::size_t k = 0; k < std::size(frequencies); ++k) {
+                values[k].push_back(coefficients.at<float>(frequencies[k].y, frequencies[k].x));
+            }
+        }
+    }
+    // A step explains a coefficient when it lies within a fifth of a step of
+    // a multiple; at random a coefficient does so two times in five.
+    int explained = 0, tested = 0;
+    for (const std::vector<float>& column : values) {
+        double bestShare = 0.0;
+        int bestCount = 0;
+        for (int step = kLeastStep; step <= kLargestStep; ++step) {
+            int count = 0, near = 0;
+            for (const float value : column) {
+                if (std::abs(value) < step / 2.0f) continue;
+                ++count;
+                const double ratio = value / step;
+                near += std::abs(ratio - std::round(ratio)) < 0.2 ? 1 : 0;
+            }
+            if (count >= kLeastCoefficients && near > bestShare * count) {
+                bestShare = static_cast<double>(near) / count;
+                bestCount = count;
+            }
+        }
+        if (bestCount == 0) continue;
+        ++tested;
+        explained += bestShare >= kQuantisedShare ? 1 : 0;
+    }
+    return tested > 0 && 2 * explained > tested;
+}
+
 }  // namespace
 
 ShiftMatch::ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing, cv::Size block)
     : image_(image), smoothing_(smoothing), block_(block) {
-    // Gradients within the filters' reach of the frame's edge see padding,
-    // not the image: blocks stay clear of it.
+    // Gradients within the filters' reach of the area's edge see what lies
+    // beyond it (padding, or what the pattern lies on): blocks stay clear.
     const int border = static_cast<int>(std::ceil(3 * smoothing)) + 2;
-    const cv::Rect inner(border, border, image.cols - 2 * border, image.rows - 2 * border);
-    area_ = area & (inner.width > 0 && inner.height > 0 ? inner : cv::Rect({}, image.size()));
-}
+    const cv::Rect inside = area & cv::Rect({}, image.size());
+    const cv::Rect inner(inside.x + border, inside.y + border, inside.width - 2 * border,
+                         inside.height - 2 * border);
+    area_ = inner.width > 0 && inner.height > 0 ? inner : inside;}
 
 const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
     const auto key = std::make_pair(std::make_pair(rect.x, rect.y), std::make_pair(rect.width, rect.height));
@@ -302,8 +358,10 @@ ShiftMatch::Noise ShiftMatch::MeasureNoise() const {
     const double sensor = SensorNoise(grey);
     Noise noise;
     noise.white = std::clamp(sensor * sensor * NoiseGain(smoothing_) / edges, 0.0, 1.0);
-    noise.blocks =
-        0.5 * (BlockEdgeShare(grey, block.tl(), true) + BlockEdgeShare(grey, block.tl(), false));
+    noise.compressed = LooksCompressed(grey, block.tl());
+    noise.blocks = noise.compressed ? 0.5 * (BlockEdgeShare(grey, block.tl(), true) +
+                                             BlockEdgeShare(grey, block.tl(), false))
+                                    : 0.0;
     return noise;
 }
 

@@ -40,8 +40,10 @@ public:
     // What of the image repeats nowhere, measured on the central block.
     struct Noise {
         double white = 0.0;   // the share of the edge energy that is sensor noise
-        double blocks = 0.0;  // the share of the steps between neighbours that sits on
-                              // one phase of JPEG's 8-pixel block grid beyond the others
+        bool compressed = false;  // decoded from JPEG
+        double blocks = 0.0;  // when compressed, the share of the steps between neighbours
+                              // that sits on one phase of the 8-pixel block grid beyond the
+                              // others
     };
     Noise MeasureNoise() const;
 

@@ -1,0 +1,137 @@
+// The exact repeat against its near-repeats and multiples, mirrored units,
+// and the region where a pattern holds.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "lattice.h"
+#include "test_images.h"
+
+namespace zentrel::lattice {
+namespace {
+
+using testing::RepeatTile;
+using testing::ShapesTile;
+using testing::TileOffset;
+
+cv::Mat Jpeg(const cv::Mat& image, int quality) {
+    std::vector<uchar> bytes;
+    cv::imencode(".jpg", image, bytes, {cv::IMWRITE_JPEG_QUALITY, quality});
+    return cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
+}
+
+double Overlap(const cv::Rect& a, const cv::Rect& b) {
+    const double common = (a & b).area();
+    return common / (a.area() + b.area() - common);
+}
+
+// A tile of four copies of one motif, one of them changed: the motif's
+// period is a near-repeat, the four together the repeat.
+cv::Mat FourMotifs(const std::string& change) {
+    const cv::Mat motif = ShapesTile({40, 36}, CV_8UC1, 3);
+    cv::Mat odd = motif.clone();
+    if (change == "recoloured") odd.convertTo(odd, -1, 0.6, 40);
+    if (change == "shifted") cv::warpAffine(motif, odd, cv::Mat_<double>({2, 3}, {1, 0, 2, 0, 1, 1}), motif.size(), cv::INTER_NEAREST, cv::BORDER_WRAP);
+    if (change == "flipped") cv::flip(motif, odd, 1);
+    cv::Mat top, bottom, tile;
+    cv::hconcat(motif, motif, top);
+    cv::hconcat(motif, odd, bottom);
+    cv::vconcat(top, bottom, tile);
+    return tile;
+}
+
+TEST(LatticeNearRepeat, TheTileWinsOverItsMotifsPeriod) {
+    for (const std::string change : {"recoloured", "shifted", "flipped"}) {
+        for (const int quality : {0, 90}) {
+            SCOPED_TRACE(change + (quality ? " as JPEG" : ""));
+            const cv::Mat tiled = RepeatTile(FourMotifs(change), {560, 500}, TileOffset::None, {9, 4});
+            const Lattice found = EstimateLattice(quality ? Jpeg(tiled, quality) : tiled);
+            ASSERT_TRUE(found.found);
+            EXPECT_NEAR(found.width, 80, 1.0);
+            EXPECT_NEAR(found.height, 72, 1.0);
+            EXPECT_EQ(found.match, MatchType::Straight);
+        }
+    }
+}
+
+// One tile of such a design holds its motif several times but repeats
+// nowhere.
+TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {
+    cv::Mat single;
+    cv::resize(FourMotifs("recoloured"), single, cv::Size(), 4, 4, cv::INTER_NEAREST);
+    EXPECT_FALSE(EstimateLattice(single).found);
+}
+
+TEST(LatticeMirror, MirroredUnitsAreReportedWithTheirTile) {
+    const cv::Mat unit = ShapesTile({44, 30}, CV_8UC3, 21);
+    const struct {
+        Mirror mirror;
+        int flipCode;  // -2: no mirror
+    } cases[] = {{Mirror::None, -2}, {Mirror::Horizontal, 1}, {Mirror::Vertical, 0}, {Mirror::Both, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(MirrorName(c.mirror));
+        cv::Mat tile = unit;
+        if (c.mirror == Mirror::Horizontal || c.mirror == Mirror::Both) {
+            cv::Mat flipped;
+            cv::flip(tile, flipped, 1);
+            cv::hconcat(tile, flipped, tile);
+        }
+        if (c.mirror == Mirror::Vertical || c.mirror == Mirror::Both) {
+            cv::Mat flipped;
+            cv::flip(tile, flipped, 0);
+            cv::vconcat(tile, flipped, tile);
+        }
+        const Lattice found = EstimateLattice(RepeatTile(tile, {620, 480}, TileOffset::None, {13, 7}));
+        ASSERT_TRUE(found.found);
+        EXPECT_EQ(found.mirror, c.mirror);
+        EXPECT_NEAR(found.width, tile.cols, 1.0);
+        EXPECT_NEAR(found.height, tile.rows, 1.0);
+        // The unit starts on a mirror axis: 13 and 7 pixels into the tiling.
+        if (c.mirror == Mirror::Horizontal || c.mirror == Mirror::Both) {
+            EXPECT_NEAR(std::fmod(found.origin.x + 13.0, 44.0), 0.0, 1.0);
+        }
+    }
+}
+
+// A swatch on a plain background, a little turned: the region is the
+// swatch's, and a swatch too small for two repeats each way is no repeat.
+TEST(LatticeRegion, ThePatternsPartOfTheFrame) {
+    for (const int side : {380, 70}) {
+        SCOPED_TRACE(side);
+        cv::Mat image(600, 800, CV_8UC3, cv::Scalar(90, 120, 140));
+        cv::randn(image, cv::Scalar(90, 120, 140), cv::Scalar::all(6));
+        const cv::Rect swatch(210, 150, 420, side);
+        RepeatTile(ShapesTile({50, 42}, CV_8UC3), swatch.size(), TileOffset::HalfDrop)
+            .copyTo(image(swatch));
+        const Lattice found = EstimateLattice(image);
+        if (side < 2 * 42) {
+            EXPECT_FALSE(found.found);
+            continue;
+        }
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 50, 1.0);
+        EXPECT_GT(Overlap(found.region, swatch), 0.8);
+        EXPECT_TRUE((found.region & cv::Rect(found.origin, cv::Size(50, 42))).area() == 50 * 42);
+    }
+}
+
+// A chessboard held in an office holds its lattice on the board only; a
+// photographed puzzle grid, whose cells differ, repeats nowhere.
+TEST(LatticeRegion, RealPhotos) {
+    const cv::Mat board = cv::imread(ZENTREL_TEST_DATA_DIR "/left01.jpg", cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(board.empty());
+    const Lattice found = EstimateLattice(board);
+    ASSERT_TRUE(found.found);
+    // The board's outer corners span 214..550 x 51..302.
+    EXPECT_GT(Overlap(found.region, cv::Rect(214, 51, 336, 251)), 0.7);
+
+    const cv::Mat grid = cv::imread(ZENTREL_TEST_DATA_DIR "/sudoku.png", cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(grid.empty());
+    EXPECT_FALSE(EstimateLattice(grid).found);
+}
+
+}  // namespace
+}  // namespace zentrel::lattice
