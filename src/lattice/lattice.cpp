@@ -53,6 +53,16 @@ constexpr double kLeastRegionShift = 4.0;
 // Mirror images are held to this share of the periods' own agreement, plus
 // the noise's allowance.
 constexpr double kMirrorMargin = 0.005;
+// Confidence: a choice is close when a candidate lies within this share of
+// the margin from the threshold; the factors discount close choices, periods
+// on a JPEG's block grid, fewer than this many repeats across or down the
+// region, and a pattern in part of the frame.
+constexpr double kCloseShare = 0.5;
+constexpr double kCloseFactor = 0.9;
+constexpr double kCodecGridFactor = 0.85;
+constexpr double kFewRepeats = 3.0;
+constexpr double kFewFactor = 0.9;
+constexpr double kPartFactor = 0.95;
 // A pattern covering less of the frame than this is searched again on its own.
 constexpr double kPartOfFrame = 0.8;
 
@@ -125,6 +135,11 @@ double ScaleFor(cv::Size size) {
 struct Verified {
     Basis basis;
     double confidence;
+    // What makes the choice less sure: a candidate within a small share of
+    // the margin from the threshold either way, or a JPEG whose periods lie
+    // on its block grid, where the codec's errors agree with themselves.
+    bool close = false;
+    bool onCodecGrid = false;
 };
 
 // Whole-pixel checks of multiples of a refined vector: enough for a few
@@ -177,6 +192,14 @@ public:
         double bestOff = -1.0;
         double leastOn = 2.0;
     };
+    // The least distance of any similarity measured from `threshold`.
+    double Closest(double threshold) const {
+        double closest = 1.0;
+        for (const auto& [at, peak] : known_) {
+            if (peak.similarity >= 0.0) closest = std::min(closest, std::abs(peak.similarity - threshold));
+        }
+        return closest;
+    }
     ByGrid SplitByGrid() const {
         ByGrid split;
         for (const auto& [at, peak] : known_) {
@@ -313,7 +336,10 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     }
     const double confidence = std::min(first.similarity, other.similarity);
     if (!(confidence >= kMinConfidence)) return std::nullopt;
-    return Verified{ReduceBasis(first.shift, other.shift), std::min(confidence, 1.0)};
+    Verified verified{ReduceBasis(first.shift, other.shift), std::min(confidence, 1.0)};
+    verified.close = probe.Closest(threshold) < kCloseShare * std::max(reference - threshold, kBaseMargin);
+    verified.onCodecGrid = noise.compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);
+    return verified;
 }
 
 struct Found {
@@ -424,7 +450,13 @@ Lattice EstimateLattice(const cv::Mat& image) {
     lattice.match = tile.match;
     lattice.origin = cv::Point2d(region.x + std::floor((region.width - tile.width) / 2.0),
                                  region.y + std::floor((region.height - tile.height) / 2.0));
-    lattice.confidence = verified->confidence;
+    // The agreement, discounted for what the harness found to go with wrong
+    // answers (docs/tile-estimation.md has the calibration).
+    const bool few = region.width < kFewRepeats * tile.width || region.height < kFewRepeats * tile.height;
+    const bool part = region.area() < kPartOfFrame * image.cols * image.rows;
+    lattice.confidence = verified->confidence * (verified->close ? kCloseFactor : 1.0) *
+                         (verified->onCodecGrid ? kCodecGridFactor : 1.0) *
+                         (few ? kFewFactor : 1.0) * (part ? kPartFactor : 1.0);
     lattice.region = region;
     if (tile.match == MatchType::Straight) {
         // Units mirrored across columns or rows: the unit starts on an axis.
