@@ -3,7 +3,8 @@
 // and prints per family how often each finds the tile exactly, a multiple of
 // it, or something wrong, and how often the negatives show a repeat.
 //
-//   zentrel_accuracy [--quick] [--verbose] [--seed N] [--per-family N] [--keep DIR] PHOTO_FOLDER...
+//   zentrel_accuracy [--quick] [--verbose] [--seed N] [--per-family N] [--keep DIR]
+//                    [--no-art] [--floors FILE] PHOTO_FOLDER...
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -240,6 +241,7 @@ int main(int argc, char** argv) try {
     unsigned seed = 12;
     std::string keep;  // a folder to write the corpus to and leave there
     std::string floorsPath;
+    bool withArt = true;  // the installed pattern art, when there is any
     std::vector<std::string> folders;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
@@ -256,13 +258,16 @@ int main(int argc, char** argv) try {
             perFamily = std::stoi(argv[++k]);
         } else if (arg == "--floors" && k + 1 < argc) {
             floorsPath = argv[++k];
+        } else if (arg == "--no-art") {
+            withArt = false;
         } else {
             folders.push_back(arg);
         }
     }
     const std::map<std::string, double> floors =
         floorsPath.empty() ? std::map<std::string, double>{} : ReadFloors(floorsPath);
-    const zentrel::accuracy::Photos photos = zentrel::accuracy::LoadPhotos(folders);
+    zentrel::accuracy::Photos photos = zentrel::accuracy::LoadPhotos(folders);
+    if (!withArt) photos.art = {};
     if (photos.sources.empty()) {
         std::fprintf(stderr, "no photos found in the folders given\n");
         return 2;
