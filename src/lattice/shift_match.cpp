@@ -342,7 +342,16 @@ double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
         block.x = otherFrom;
         block.width = otherSide;
     }
-    const Gradients gradients = GradientsOver(block);
+    // Neighbouring axes share their gradients: the rect asked for is snapped
+    // to a coarse grid along the axis, so a climb finds it computed.
+    constexpr int kSnap = 32;
+    cv::Rect wider = block;
+    int& low = across ? wider.x : wider.y;
+    int& extent = across ? wider.width : wider.height;
+    const int end = low + extent;
+    low = (low / kSnap - 1) * kSnap;
+    extent = (end / kSnap + 2) * kSnap - low;
+    const Gradients gradients = GradientsOver(wider);
     return Correlate(gradients, block, gradients, block, across ? 1 : 0);
 }
 
