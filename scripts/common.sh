@@ -5,7 +5,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The packages the Linux build, the tests and the tool (with its man page) need.
 zentrel_packages=(cmake ninja-build g++ pkg-config binutils python3
-                  libopencv-dev googletest libgtest-dev help2man)
+                  libopencv-dev googletest libgtest-dev help2man libexiv2-dev libpng-dev)
 # What the Python tests add: Dask for zentrel.batch, and venv with Debian's
 # setuptools and wheel wheels for the offline pip install.
 zentrel_python_test_packages=(python3-distributed python3-venv python3-wheel-whl)

@@ -15,7 +15,10 @@ public:
     enum class Line { Traced, Untraced };
 
     // What the caller got wrong, for the exports that answer with a status.
-    enum class Cause { Other, BadArgument, Unreadable };
+    // Output: the file asked for cannot be written there; NoRepeat: no tile
+    // in the image (or the caller's does not fit it); TooLarge: the tile
+    // cannot be resampled.
+    enum class Cause { Other, BadArgument, Unreadable, Output, NoRepeat, TooLarge };
 
     explicit Refusal(const std::string& message, Line line = Line::Traced)
         : std::runtime_error(message), traced_(line == Line::Traced) {}
