@@ -1,6 +1,6 @@
 /*
- * Zentrel extended API: the repeat unit of a pattern, error text without
- * reading standard output, trace lines sent to a callback, and the
+ * Zentrel extended API: the repeat unit of a pattern and the tile itself,
+ * error text without reading standard output, trace lines sent to a callback, and the
  * repeat candidates and corner order behind the seven's results.
  *
  * These functions are exported by the shared library (libzentrel.so) next to
@@ -33,6 +33,16 @@ extern "C" {
 #define ZENTREL_ERROR_UNREADABLE (-2)
 /** The work stopped on an error inside the library (the error text says which). */
 #define ZENTREL_ERROR_INTERNAL (-3)
+/**
+ * The tile cannot be written where asked: the output's folder is missing or
+ * not writable, the output is the input image itself, a folder or a
+ * read-only file, or its format cannot hold the image.
+ */
+#define ZENTREL_ERROR_OUTPUT (-4)
+/** No tile: the image shows no repeat, or the tile given does not fit it. */
+#define ZENTREL_ERROR_NO_REPEAT (-5)
+/** The tile is too large to resample. */
+#define ZENTREL_ERROR_TOO_LARGE (-6)
 
 /* How neighbouring tiles are offset: the `match` field of ZentrelTile. */
 /** No repeat was found; every other field is 0. */
@@ -45,6 +55,24 @@ extern "C" {
 #define ZENTREL_MATCH_HALF_BRICK 3
 /** Any other lattice; the two vectors describe it. */
 #define ZENTREL_MATCH_OTHER 4
+
+/* How zentrel_extract_tile makes one tile of the repeats: `combine`. */
+/** Value by value, the median: ignores a stain, a fold or glare on a few repeats. */
+#define ZENTREL_COMBINE_MEDIAN 0
+/** Value by value, the mean: the least noise where every repeat is sound. */
+#define ZENTREL_COMBINE_MEAN 1
+/** No combination: the one repeat nearest the median, as it is. */
+#define ZENTREL_COMBINE_NONE 2
+
+/* The file zentrel_extract_tile writes: `format`. */
+/** The format the output path's extension names (.png, .tif or .tiff, .jpg or .jpeg). */
+#define ZENTREL_FORMAT_BY_EXTENSION 0
+/** PNG: 8 or 16 bits, grey or colour, with or without alpha. */
+#define ZENTREL_FORMAT_PNG 1
+/** TIFF: as PNG, and 32-bit floating point. */
+#define ZENTREL_FORMAT_TIFF 2
+/** JPEG, only when asked for: lossy, 8-bit grey or colour without alpha. */
+#define ZENTREL_FORMAT_JPEG 3
 
 /** A point or a displacement in input pixels; x to the right, y downwards. */
 typedef struct ZentrelPoint {
@@ -83,6 +111,63 @@ typedef struct ZentrelTile {
 } ZentrelTile;
 
 /**
+ * How zentrel_extract_tile makes and writes the tile. A null pointer means
+ * the defaults: the median, no flattening, the format by extension and the
+ * input's own resolution.
+ *
+ * Like ZentrelTile it starts with its size and grows at its end: the caller
+ * sets `size` to sizeof(ZentrelExportOptions) of its header; fields beyond
+ * the caller's size take their defaults.
+ */
+typedef struct ZentrelExportOptions {
+    /** Set by the caller to sizeof(ZentrelExportOptions); at least 24. */
+    uint32_t size;
+    /** ZENTREL_COMBINE_MEDIAN (0), _MEAN or _NONE. */
+    int32_t combine;
+    /** Nonzero: divide out uneven lighting, measured on the repeats, first. */
+    int32_t flatten;
+    /** ZENTREL_FORMAT_BY_EXTENSION (0), _PNG, _TIFF or _JPEG; must agree with the extension. */
+    int32_t format;
+    /** Above 0: the resolution in pixels per inch, whatever the input records; 0: the input's. */
+    double dpi;
+} ZentrelExportOptions;
+
+/**
+ * What zentrel_extract_tile wrote. Starts with its size and grows at its
+ * end, as ZentrelTile: the library fills the fields that fit in `size`.
+ */
+typedef struct ZentrelExportResult {
+    /** Set by the caller to sizeof(ZentrelExportResult); at least 88; never written. */
+    uint32_t size;
+    /** The tile's size in whole pixels. */
+    int32_t width;
+    int32_t height;
+    /** How copies of the tile are offset: ZENTREL_MATCH_STRAIGHT, _HALF_DROP or _HALF_BRICK. */
+    int32_t match;
+    /** How many repeats were combined (1 for ZENTREL_COMBINE_NONE). */
+    int32_t repeats;
+    /** The format written: ZENTREL_FORMAT_PNG, _TIFF or _JPEG. */
+    int32_t format;
+    /** 1 when the resolution, and so the physical size below, is known. */
+    int32_t physical;
+    /** 1 when the resolution was written into the file too. */
+    int32_t recorded;
+    /**
+     * The gradient energy across the tile's wrap-around edges against that
+     * across the same lines in the image: 1.0 for seams no one can find.
+     */
+    double seam_score;
+    /** Pixels per inch across and down, when known; else 0. */
+    double dpi_x;
+    double dpi_y;
+    /** The tile's printed size, when the resolution is known; else 0. */
+    double width_mm;
+    double height_mm;
+    double width_in;
+    double height_in;
+} ZentrelExportResult;
+
+/**
  * Receives one trace line; see zentrel_set_trace_callback.
  * `line` is NUL-terminated, without the newline, and valid only during the
  * call; `user` is the pointer given with the callback.
@@ -109,11 +194,44 @@ typedef void(ZENTREL_CALL* ZentrelTraceFn)(const char* line, void* user);
 ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile* result);
 
 /**
+ * Writes the tile of the image at `path` to the file `output`: the one image
+ * that, repeated with its match, reprints the pattern.
+ *
+ * `tile` is a repeat unit from zentrel_estimate_tile (of this image, or of
+ * another one of the same pattern at the same scale); null to estimate it
+ * here. Its lattice is resampled onto a tile of whole pixels (an even height
+ * for a half-drop, an even width for a half-brick) with one interpolation,
+ * or copied where the repeats already lie on whole pixels; every whole
+ * repeat at its origin's phase is found where it really lies, and they are
+ * combined as `options` say. Depth and alpha are kept. A mirrored pattern
+ * gives its translational tile, which reprints it by plain repetition.
+ *
+ * `output` is the file to write, never the input itself; it is written to a
+ * temporary name in its folder and renamed when complete, so it is either
+ * left as it was or holds the whole tile. The resolution (`options->dpi`, or
+ * the input's own from its PNG, JPEG or TIFF metadata) is written into it
+ * where this build can (`recorded`) and gives the physical size.
+ *
+ * Returns ZENTREL_OK when the tile was written. Otherwise
+ * ZENTREL_ERROR_ARGUMENT (a null path, output or result, a struct smaller
+ * than its first version, an unknown mode or format, a negative
+ * resolution), ZENTREL_ERROR_OUTPUT, ZENTREL_ERROR_UNREADABLE,
+ * ZENTREL_ERROR_NO_REPEAT, ZENTREL_ERROR_TOO_LARGE or
+ * ZENTREL_ERROR_INTERNAL, with one error line traced (and returned by
+ * zentrel_last_error); nothing is written, and the result's known fields
+ * are reset to 0. A success traces nothing and keeps no state.
+ */
+ZENTREL_API int ZENTREL_CALL zentrel_extract_tile(const char* path, const ZentrelTile* tile,
+                                                  const char* output,
+                                                  const ZentrelExportOptions* options,
+                                                  ZentrelExportResult* result);
+
+/**
  * Why the calling thread's last working call failed: the text of the error
  * line it traced, without the newline. Empty ("") exactly when that call
  * succeeded, or before this thread made any working call. Working calls are
- * ShowRepeatPoints, SavePerspectiveImage and zentrel_estimate_tile; the
- * getters and the functions of this header other than zentrel_estimate_tile
+ * ShowRepeatPoints, SavePerspectiveImage, zentrel_estimate_tile and
+ * zentrel_extract_tile; the getters and the other functions of this header
  * leave it as it is. (One failure traces no error line: a repeat analysis
  * that traced its result line but could not resolve a rectangle; the text is
  * then the reason.)

@@ -2,6 +2,8 @@
 // and each working call is, like theirs, the one place where its errors stop;
 // unlike theirs, it also hands the host a status code.
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <mutex>
 #include <opencv2/core.hpp>
 #include <type_traits>
@@ -12,6 +14,7 @@
 #include "perspective.h"
 #include "result_state.h"
 #include "tile_driver.h"
+#include "tile_export.h"
 #include "trace.h"
 #include "zentrel/zentrel_ext.h"
 
@@ -30,6 +33,12 @@ int StatusOf(Cause cause) {
             return ZENTREL_ERROR_ARGUMENT;
         case Cause::Unreadable:
             return ZENTREL_ERROR_UNREADABLE;
+        case Cause::Output:
+            return ZENTREL_ERROR_OUTPUT;
+        case Cause::NoRepeat:
+            return ZENTREL_ERROR_NO_REPEAT;
+        case Cause::TooLarge:
+            return ZENTREL_ERROR_TOO_LARGE;
         case Cause::Other:
             break;
     }
@@ -77,6 +86,148 @@ void EstimateTile(const char* path, ZentrelTile* result) {
     }
 }
 
+// Fixed-size fields without padding, so that hosts in other languages lay
+// them out the same on every platform.
+static_assert(sizeof(ZentrelExportOptions) == 24 && sizeof(ZentrelExportResult) == 88,
+              "the export's structs keep their documented layout");
+
+// The structs' first versions: a host compiled against them keeps working as
+// fields are added at their ends.
+constexpr std::size_t kFirstTileSize = offsetof(ZentrelTile, confidence) + sizeof(double);
+constexpr std::size_t kFirstOptionsSize = offsetof(ZentrelExportOptions, dpi) + sizeof(double);
+constexpr std::size_t kFirstExportSize = offsetof(ZentrelExportResult, height_in) + sizeof(double);
+
+// The caller's struct, as far as both it and this library know it; the
+// rest of `known` keeps what it held.
+template <typename Struct>
+void ReadKnown(const Struct* from, Struct& known) {
+    std::memcpy(static_cast<void*>(&known), from, std::min<std::size_t>(from->size, sizeof known));
+    known.size = sizeof known;
+}
+
+// Writes `known` into the caller's struct as far as its size goes, leaving
+// its `size` alone.
+template <typename Struct>
+void WriteKnown(const Struct& known, Struct* to) {
+    const std::uint32_t size = to->size;
+    std::memcpy(static_cast<void*>(to), &known, std::min<std::size_t>(size, sizeof known));
+    to->size = size;
+}
+
+void RefuseSmall(const char* what, std::uint32_t size, std::size_t needed) {
+    throw zentrel::Refusal(Cause::BadArgument,
+                           zentrel::Format("zentrel_extract_tile was given ", what, " of size ",
+                                           size, "; this library needs at least ", needed));
+}
+
+MatchType TypeOf(int code) {
+    for (const MatchCode& match : kMatchCodes) {
+        if (match.code == code) return match.type;
+    }
+    return MatchType::Other;
+}
+
+zentrel::lattice::Lattice LatticeOf(const ZentrelTile& tile) {
+    zentrel::lattice::Lattice lattice;
+    lattice.found = tile.found != 0;
+    lattice.match = TypeOf(tile.match);
+    lattice.width = tile.width;
+    lattice.height = tile.height;
+    lattice.vectorA = {tile.vector_a.x, tile.vector_a.y};
+    lattice.vectorB = {tile.vector_b.x, tile.vector_b.y};
+    lattice.origin = {tile.origin.x, tile.origin.y};
+    lattice.confidence = tile.confidence;
+    return lattice;
+}
+
+int FormatCode(zentrel::TileFormat format) {
+    switch (format) {
+        case zentrel::TileFormat::Tiff:
+            return ZENTREL_FORMAT_TIFF;
+        case zentrel::TileFormat::Jpeg:
+            return ZENTREL_FORMAT_JPEG;
+        default:
+            return ZENTREL_FORMAT_PNG;
+    }
+}
+
+void ExportTile(const char* path, const ZentrelTile* tile, const char* output,
+                const ZentrelExportOptions* options, ZentrelExportResult* result) {
+    if (result == nullptr) {
+        throw zentrel::Refusal(Cause::BadArgument,
+                               "zentrel_extract_tile was given a null result; nothing was read");
+    }
+    if (result->size < kFirstExportSize) RefuseSmall("a result", result->size, kFirstExportSize);
+    WriteKnown(ZentrelExportResult{}, result);
+
+    ZentrelExportOptions chosen{sizeof chosen, ZENTREL_COMBINE_MEDIAN, 0,
+                                ZENTREL_FORMAT_BY_EXTENSION, 0.0};
+    if (options != nullptr) {
+        if (options->size < kFirstOptionsSize) {
+            RefuseSmall("options", options->size, kFirstOptionsSize);
+        }
+        ReadKnown(options, chosen);
+    }
+    static const zentrel::lattice::Combine kCombine[] = {zentrel::lattice::Combine::Median,
+                                                         zentrel::lattice::Combine::Mean,
+                                                         zentrel::lattice::Combine::Best};
+    static const zentrel::TileFormat kFormats[] = {
+        zentrel::TileFormat::ByExtension, zentrel::TileFormat::Png, zentrel::TileFormat::Tiff,
+        zentrel::TileFormat::Jpeg};
+    if (chosen.combine < 0 || chosen.combine > ZENTREL_COMBINE_NONE) {
+        throw zentrel::Refusal(Cause::BadArgument,
+                               zentrel::Format("zentrel_extract_tile was given the combination ",
+                                               chosen.combine, "; it knows 0, 1 and 2"));
+    }
+    if (chosen.format < 0 || chosen.format > ZENTREL_FORMAT_JPEG) {
+        throw zentrel::Refusal(Cause::BadArgument,
+                               zentrel::Format("zentrel_extract_tile was given the format ",
+                                               chosen.format, "; it knows 0 to 3"));
+    }
+
+    zentrel::TileExportRequest request;
+    request.input = path;
+    request.output = output;
+    request.extract = {kCombine[chosen.combine], chosen.flatten != 0};
+    request.format = kFormats[chosen.format];
+    request.dpi = chosen.dpi;
+    if (tile != nullptr) {
+        if (tile->size < kFirstTileSize) RefuseSmall("a tile", tile->size, kFirstTileSize);
+        ZentrelTile given{};
+        ReadKnown(tile, given);
+        if (given.found == 0) {
+            throw zentrel::Refusal(Cause::NoRepeat,
+                                   "zentrel_extract_tile was given a tile that describes no "
+                                   "repeat (found is 0); nothing was read");
+        }
+        request.lattice = LatticeOf(given);
+    }
+
+    const zentrel::TileExportOutcome outcome = zentrel::RunTileExport(request);
+    ZentrelExportResult filled{};
+    filled.width = outcome.size.width;
+    filled.height = outcome.size.height;
+    filled.match = CodeOf(outcome.match);
+    filled.repeats = outcome.repeats;
+    filled.format =
+        FormatCode(request.format == zentrel::TileFormat::ByExtension
+                       ? zentrel::FormatOfExtension(output).value_or(zentrel::TileFormat::Png)
+                       : request.format);
+    filled.seam_score = outcome.seamScore;
+    filled.recorded = outcome.recorded ? 1 : 0;
+    if (outcome.resolution) {
+        constexpr double kMillimetresPerInch = 25.4;
+        filled.physical = 1;
+        filled.dpi_x = outcome.resolution->x;
+        filled.dpi_y = outcome.resolution->y;
+        filled.width_in = outcome.size.width / outcome.resolution->x;
+        filled.height_in = outcome.size.height / outcome.resolution->y;
+        filled.width_mm = filled.width_in * kMillimetresPerInch;
+        filled.height_mm = filled.height_in * kMillimetresPerInch;
+    }
+    WriteKnown(filled, result);
+}
+
 }  // namespace
 
 extern "C" {
@@ -86,6 +237,17 @@ ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile
     const bool ok =
         zentrel::GuardedCall([&] { EstimateTile(path, result); },
                              [&] { return "Tile estimation of " + zentrel::Describe(path); });
+    return ok ? ZENTREL_OK : StatusOf(zentrel::LastCallOutcome().cause);
+}
+
+ZENTREL_API int ZENTREL_CALL zentrel_extract_tile(const char* path, const ZentrelTile* tile,
+                                                  const char* output,
+                                                  const ZentrelExportOptions* options,
+                                                  ZentrelExportResult* result) {
+    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
+    const bool ok =
+        zentrel::GuardedCall([&] { ExportTile(path, tile, output, options, result); },
+                             [&] { return "Tile export of " + zentrel::Describe(path); });
     return ok ? ZENTREL_OK : StatusOf(zentrel::LastCallOutcome().cause);
 }
 

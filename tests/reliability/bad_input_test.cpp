@@ -2,6 +2,7 @@
 // host loads it: what is traced, what the getters return, and which files
 // change. docs/reliability.md has the same rows as a table; rows that
 // tests/abi already covers are named there and not repeated here.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 
 #include "library_host.h"
 #include "test_images.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace zentrel::testing {
 namespace {
@@ -424,6 +426,32 @@ TEST_F(BadInputTest, CornersGivenInACrossingOrderGiveTheSameImageAsInOrder) {
     PathBuffer crossing(dir.path());
     Rectify({5, 55, 50, 2, 3, 35, 6, 38}, crossing.data);  // TL BR TR BL: a bow tie
     EXPECT_EQ(Bytes(dir.File("page_pers.png")), expected);
+}
+
+// The folder is checked before the work, but whether it takes a file shows
+// only when the tile is written: refused then, with no temporary left.
+TEST_F(BadInputTest, AnExportIntoAFolderTheCallerCannotWriteLeavesItAsItWas) {
+    fs::create_directory(dir.File("locked"));
+    void* library = dlopen(ZENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Extract = int (*)(const char*, const ZentrelTile*, const char*,
+                            const ZentrelExportOptions*, ZentrelExportResult*);
+    const auto extract = reinterpret_cast<Extract>(dlsym(library, "zentrel_extract_tile"));
+    ASSERT_NE(extract, nullptr);
+    const std::string input = dir.File("good.png");
+    const std::string output = dir.File("locked/good_tile.png");
+    const auto before = Files();
+    ZentrelExportResult result{};
+    result.size = sizeof result;
+    int status = ZENTREL_OK;
+    {
+        const Unprivileged user(dir.File("locked"));
+        if (!user.dropped()) GTEST_SKIP() << "cannot act as an ordinary user here";
+        status = extract(input.c_str(), nullptr, output.c_str(), nullptr, &result);
+    }
+    EXPECT_EQ(status, ZENTREL_ERROR_OUTPUT);
+    EXPECT_EQ(Files(), before);
+    dlclose(library);
 }
 
 }  // namespace
