@@ -2,9 +2,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
-#include "zentrel/zentrel.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace zentrel::cli {
 
@@ -80,15 +81,34 @@ const char* const kTileHelp =
     "two decimals), MATCH is straight, half-drop, half-brick or other, and\n"
     "CONFIDENCE runs from 0 to 1. An image that fails is named on standard error\n"
     "with the reason, and has no result line.\n"
+    "With --export, the tile itself is written too, and the line goes on:\n"
+    "  PATH  WIDTH HEIGHT MATCH CONFIDENCE  TILE  W x H px, N repeats, seam S\n"
+    "with ', W x H mm' where the resolution is known; an image without a repeat\n"
+    "then fails.\n"
     "\n"
     "Options:\n"
     "  --json           print one JSON array of objects with path, found, width,\n"
     "                   height, match, vector_a, vector_b, origin, confidence, ok\n"
-    "                   and error instead of text lines\n"
+    "                   and error instead of text lines (with --export also\n"
+    "                   tile_path, tile_width_px, tile_height_px,\n"
+    "                   repeats_combined, seam_score, width_mm and height_mm)\n"
+    "  --export DIR     write each image's tile into DIR (which must exist) as\n"
+    "                   NAME_tile.png: every repeat resampled to whole pixels\n"
+    "                   and combined into the one image that, repeated with its\n"
+    "                   match, reprints the pattern\n"
+    "  --combine HOW    median (the default: ignores stains and glare on a few\n"
+    "                   repeats), mean, or none (the best single repeat)\n"
+    "  --flatten        divide out uneven lighting before combining\n"
+    "  --dpi N          the resolution to record and report, whatever the image\n"
+    "                   records (without it, the image's own, if any)\n"
+    "  --format F       png (the default), tiff, or jpeg (lossy)\n"
     "  --preview DIR    write NAME_lattice.png (the image, at most 1200 pixels wide,\n"
     "                   with the lattice points and one tile drawn) and\n"
     "                   NAME_unit.png (the tile repeated 3 x 3 with its match\n"
-    "                   offset) into DIR, for each image that repeats\n"
+    "                   offset) into DIR, for each image that repeats; with\n"
+    "                   --export also NAME_seams.png (the exported tile repeated\n"
+    "                   3 x 3 with its match and shifted by half a tile, so that\n"
+    "                   any seam crosses the middle)\n"
     "  -j, --jobs N     analyse with N worker processes (default 1); the output\n"
     "                   keeps the order of the arguments\n"
     "  --trace          copy the library's trace lines to standard error\n"
@@ -178,7 +198,9 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
 
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     ArgumentCursor cursor(rest, first);
+    const bool tile = options.command == Command::Tile;
     bool cornersGiven = false;
+    const char* exportOnly = nullptr;  // an option given that needs --export
     bool optionsEnded = false;
     while (!cursor.Done()) {
         const std::string argument = cursor.Take();
@@ -208,6 +230,45 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.corners = *parsed;
             cornersGiven = true;
+        } else if (auto folder = cursor.ValueFor(argument, "--export"); folder && tile) {
+            if (folder->empty()) throw UsageError("--export needs a folder name", first);
+            options.exportFolder = *folder;
+        } else if (auto how = cursor.ValueFor(argument, "--combine"); how && tile) {
+            if (*how == "median") {
+                options.combine = ZENTREL_COMBINE_MEDIAN;
+            } else if (*how == "mean") {
+                options.combine = ZENTREL_COMBINE_MEAN;
+            } else if (*how == "none") {
+                options.combine = ZENTREL_COMBINE_NONE;
+            } else {
+                throw UsageError("--combine takes median, mean or none, not '" + *how + "'", first);
+            }
+            exportOnly = "--combine";
+        } else if (argument == "--flatten" && tile) {
+            options.flatten = true;
+            exportOnly = "--flatten";
+        } else if (auto dpi = cursor.ValueFor(argument, "--dpi"); dpi && tile) {
+            char* end = nullptr;
+            errno = 0;
+            const double value = std::strtod(dpi->c_str(), &end);
+            if (dpi->empty() || *end != '\0' || errno != 0 || !std::isfinite(value) ||
+                !(value > 0.0) || value >= 1e5) {
+                throw UsageError(
+                    "--dpi needs a resolution above 0 and below 100000, not '" + *dpi + "'", first);
+            }
+            options.dpi = value;
+            exportOnly = "--dpi";
+        } else if (auto format = cursor.ValueFor(argument, "--format"); format && tile) {
+            if (*format == "png") {
+                options.format = ZENTREL_FORMAT_PNG;
+            } else if (*format == "tiff" || *format == "tif") {
+                options.format = ZENTREL_FORMAT_TIFF;
+            } else if (*format == "jpeg" || *format == "jpg") {
+                options.format = ZENTREL_FORMAT_JPEG;
+            } else {
+                throw UsageError("--format takes png, tiff or jpeg, not '" + *format + "'", first);
+            }
+            exportOnly = "--format";
         } else if (!rectify && (argument == "-j" || argument.compare(0, 2, "-j") == 0 ||
                                 argument == "--jobs" || argument.compare(0, 7, "--jobs=") == 0)) {
             std::optional<std::string> value;
@@ -231,6 +292,9 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
     }
 
     if (options.images.empty()) throw UsageError("no image given", first);
+    if (exportOnly != nullptr && !options.exportFolder) {
+        throw UsageError(std::string(exportOnly) + " goes with --export", first);
+    }
     if (rectify) {
         if (options.images.size() > 1) throw UsageError("rectify takes one image", first);
         if (!cornersGiven) throw UsageError("rectify needs --corners", first);

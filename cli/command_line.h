@@ -22,6 +22,13 @@ struct Options {
     int jobs = 1;
     // x1,y1,x2,y2,x3,y3,x4,y4 as written on the command line.
     std::array<int, 8> corners{};
+    // tile --export: the folder each NAME_tile.EXT is written into, and how
+    // (ZENTREL_COMBINE_*, ZENTREL_FORMAT_*).
+    std::optional<std::string> exportFolder;
+    int combine = 0;
+    bool flatten = false;
+    double dpi = 0.0;
+    int format = 1;
 };
 
 // A command line that cannot be run; the tool exits with status 2.

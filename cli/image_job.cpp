@@ -125,17 +125,48 @@ RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings) {
     return outcome;
 }
 
+std::string TilePath(const std::string& folder, const std::string& image, int format) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    const char* extension = format == ZENTREL_FORMAT_TIFF   ? ".tif"
+                            : format == ZENTREL_FORMAT_JPEG ? ".jpg"
+                                                            : ".png";
+    return path + ImageStem(image) + "_tile" + extension;
+}
+
 TileOutcome RunTile(const std::string& path, const JobSettings& settings) {
     TileOutcome outcome;
     outcome.tile.size = sizeof outcome.tile;
+    outcome.exportAsked = settings.tileExport.has_value();
     {
         const CallbackCapture capture;
         outcome.ok = zentrel_estimate_tile(path.c_str(), &outcome.tile) == ZENTREL_OK;
+        outcome.estimated = outcome.ok;
         if (!outcome.ok) outcome.error = zentrel_last_error();
+        if (outcome.ok && settings.tileExport) {
+            const std::string tilePath =
+                TilePath(settings.tileExport->folder, path, settings.tileExport->options.format);
+            outcome.written.size = sizeof outcome.written;
+            // Without a repeat the library's own refusal names it.
+            const ZentrelTile* found = outcome.tile.found != 0 ? &outcome.tile : nullptr;
+            if (zentrel_extract_tile(path.c_str(), found, tilePath.c_str(),
+                                     &settings.tileExport->options,
+                                     &outcome.written) == ZENTREL_OK) {
+                outcome.exported = true;
+                outcome.tilePath = tilePath;
+            } else {
+                outcome.ok = false;
+                outcome.error = zentrel_last_error();
+            }
+        }
         if (settings.keepTrace) outcome.trace = capture.Text();
     }
     if (outcome.ok && outcome.tile.found != 0 && settings.previewFolder) {
         outcome.previewError = WriteTilePreview(path, *settings.previewFolder, outcome.tile);
+        if (outcome.previewError.empty() && outcome.exported) {
+            outcome.previewError =
+                WriteSeamsPreview(outcome.tilePath, path, *settings.previewFolder, outcome.written);
+        }
     }
     return outcome;
 }
@@ -199,11 +230,16 @@ std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes) {
 std::string EncodeTileOutcome(const TileOutcome& outcome) {
     std::string out;
     PutInt(out, outcome.ok ? 1 : 0);
-    // Workers are forks of this very program, so the struct's bytes are its format.
+    // Workers are forks of this very program, so the structs' bytes are their format.
     PutString(out, std::string(reinterpret_cast<const char*>(&outcome.tile), sizeof outcome.tile));
     PutString(out, outcome.error);
     PutString(out, outcome.trace);
     PutString(out, outcome.previewError);
+    PutInt(out, (outcome.exportAsked ? 1 : 0) + (outcome.exported ? 2 : 0) +
+                    (outcome.estimated ? 4 : 0));
+    PutString(out, outcome.tilePath);
+    PutString(out,
+              std::string(reinterpret_cast<const char*>(&outcome.written), sizeof outcome.written));
     return out;
 }
 
@@ -211,14 +247,22 @@ std::optional<TileOutcome> DecodeTileOutcome(const std::string& bytes) {
     Reader reader(bytes);
     TileOutcome outcome;
     std::int64_t ok = 0;
+    std::int64_t exported = 0;
     std::string tile;
+    std::string written;
     if (!reader.Int(ok) || !reader.String(tile) || tile.size() != sizeof outcome.tile ||
         !reader.String(outcome.error) || !reader.String(outcome.trace) ||
-        !reader.String(outcome.previewError) || !reader.AtEnd()) {
+        !reader.String(outcome.previewError) || !reader.Int(exported) ||
+        !reader.String(outcome.tilePath) || !reader.String(written) ||
+        written.size() != sizeof outcome.written || !reader.AtEnd()) {
         return std::nullopt;
     }
     outcome.ok = ok != 0;
+    outcome.exportAsked = (exported & 1) != 0;
+    outcome.exported = (exported & 2) != 0;
+    outcome.estimated = (exported & 4) != 0;
     std::memcpy(&outcome.tile, tile.data(), sizeof outcome.tile);
+    std::memcpy(&outcome.written, written.data(), sizeof outcome.written);
     return outcome;
 }
 

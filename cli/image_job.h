@@ -9,9 +9,16 @@
 
 namespace zentrel::cli {
 
+// Where and how `tile` writes each image's tile.
+struct TileExport {
+    std::string folder;
+    ZentrelExportOptions options{};
+};
+
 struct JobSettings {
     bool keepTrace = false;
     std::optional<std::string> previewFolder;
+    std::optional<TileExport> tileExport;
 };
 
 struct RepeatOutcome {
@@ -39,12 +46,22 @@ struct TileOutcome {
     std::string error;
     std::string trace;
     std::string previewError;
+    bool estimated = false;  // the estimate succeeded (an export may still fail)
+    bool exportAsked = false;
+    bool exported = false;
+    std::string tilePath;           // the file written, when exported
+    ZentrelExportResult written{};  // as the library filled it, when exported
 };
 
 RepeatOutcome RunRepeat(const std::string& path, const JobSettings& settings);
 
 // Through the extended API only, as any host would call it.
+// With an export asked for, the tile is written into its folder as
+// NAME_tile.EXT; an image without a repeat then fails.
 TileOutcome RunTile(const std::string& path, const JobSettings& settings);
+
+// FOLDER/NAME_tile.png (or .tif, .jpg) for `image`.
+std::string TilePath(const std::string& folder, const std::string& image, int format);
 
 // `corners` are x1,y1,...,x4,y4.
 RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,

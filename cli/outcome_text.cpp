@@ -61,18 +61,43 @@ std::string RepeatText(const std::string& path, const RepeatOutcome& outcome) {
            std::to_string(outcome.width) + ' ' + std::to_string(outcome.height) + '\n';
 }
 
+namespace {
+
+// The exported tile's members, after the lattice's: null where nothing was
+// written, the sizes in millimetres null where no resolution is known.
+std::string ExportJson(const TileOutcome& outcome) {
+    const ZentrelExportResult& written = outcome.written;
+    const bool done = outcome.exported;
+    const bool physical = done && written.physical != 0;
+    const auto number = [](bool present, double value) {
+        return present ? JsonNumber(value) : "null";
+    };
+    return ", \"tile_path\": " + (done ? JsonString(outcome.tilePath) : "null") +
+           ", \"tile_width_px\": " + JsonInt(done, written.width) +
+           ", \"tile_height_px\": " + JsonInt(done, written.height) +
+           ", \"repeats_combined\": " + JsonInt(done, written.repeats) +
+           ", \"seam_score\": " + number(done, written.seam_score) +
+           ", \"width_mm\": " + number(physical, written.width_mm) +
+           ", \"height_mm\": " + number(physical, written.height_mm);
+}
+
+}  // namespace
+
 std::string TileJson(const std::string& path, const TileOutcome& outcome) {
     const ZentrelTile& tile = outcome.tile;
-    const bool found = outcome.ok && tile.found != 0;
+    // An export that failed leaves the estimate before it to be read.
+    const bool estimated = outcome.ok || outcome.estimated;
+    const bool found = estimated && tile.found != 0;
     const auto number = [&](double value) { return found ? JsonNumber(value) : "null"; };
     const auto point = [&](const ZentrelPoint& value) { return found ? JsonPoint(value) : "null"; };
     const char* match = zentrel_match_name(tile.match);
     return "{\"path\": " + JsonString(path) +
-           ", \"found\": " + (outcome.ok ? (found ? "true" : "false") : "null") +
+           ", \"found\": " + (estimated ? (found ? "true" : "false") : "null") +
            ", \"width\": " + number(tile.width) + ", \"height\": " + number(tile.height) +
            ", \"match\": " + (found && match != nullptr ? JsonString(match) : "null") +
            ", \"vector_a\": " + point(tile.vector_a) + ", \"vector_b\": " + point(tile.vector_b) +
            ", \"origin\": " + point(tile.origin) + ", \"confidence\": " + number(tile.confidence) +
+           (outcome.exportAsked ? ExportJson(outcome) : "") +
            ", \"ok\": " + (outcome.ok ? "true" : "false") +
            ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
 }
@@ -81,8 +106,19 @@ std::string TileText(const std::string& path, const TileOutcome& outcome) {
     const ZentrelTile& tile = outcome.tile;
     if (tile.found == 0) return path + "  no repeat\n";
     const char* match = zentrel_match_name(tile.match);
-    return path + "  " + Size(tile.width) + ' ' + Size(tile.height) + ' ' +
-           (match != nullptr ? match : "unknown") + ' ' + Fixed(tile.confidence, 2) + '\n';
+    std::string line = path + "  " + Size(tile.width) + ' ' + Size(tile.height) + ' ' +
+                       (match != nullptr ? match : "unknown") + ' ' + Fixed(tile.confidence, 2);
+    if (outcome.exported) {
+        const ZentrelExportResult& written = outcome.written;
+        line += "  " + outcome.tilePath + "  " + std::to_string(written.width) + " x " +
+                std::to_string(written.height) + " px, " + std::to_string(written.repeats) +
+                (written.repeats == 1 ? " repeat" : " repeats") + ", seam " +
+                Fixed(written.seam_score, 2);
+        if (written.physical != 0) {
+            line += ", " + Fixed(written.width_mm, 1) + " x " + Fixed(written.height_mm, 1) + " mm";
+        }
+    }
+    return line + '\n';
 }
 
 }  // namespace zentrel::cli

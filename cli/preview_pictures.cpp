@@ -250,6 +250,26 @@ cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile) {
     return unit;
 }
 
+cv::Mat SeamsThreeByThree(const cv::Mat& tile, int match) {
+    if (tile.empty()) return {};
+    ZentrelTile lattice{};
+    lattice.match = match;
+    const cv::Size2d size(tile.cols, tile.rows);
+    cv::Mat mapX(3 * tile.rows, 3 * tile.cols, CV_32FC1);
+    cv::Mat mapY(mapX.size(), CV_32FC1);
+    for (int y = 0; y < mapX.rows; ++y) {
+        for (int x = 0; x < mapX.cols; ++x) {
+            const cv::Point2d shifted(x + tile.cols / 2, y + tile.rows / 2);
+            const cv::Point2d source = PlaceInTile(lattice, shifted, size);
+            mapX.at<float>(y, x) = static_cast<float>(source.x);
+            mapY.at<float>(y, x) = static_cast<float>(source.y);
+        }
+    }
+    cv::Mat picture;
+    cv::remap(tile, picture, mapX, mapY, cv::INTER_NEAREST, cv::BORDER_REPLICATE);
+    return picture;
+}
+
 cv::Mat DrawQuadrilateral(const cv::Mat& image, const std::array<int, 8>& corners) {
     ZentrelPoint ordered[4];
     for (std::size_t k = 0; k < 4; ++k) {
@@ -301,6 +321,19 @@ std::string WriteQuadPreview(const std::string& imagePath, const std::string& fo
     return WritePictures(imagePath, folder, [&](const cv::Mat& image) {
         return std::vector<Picture>{{"_quad.png", DrawQuadrilateral(image, corners)}};
     });
+}
+
+std::string WriteSeamsPreview(const std::string& tilePath, const std::string& imagePath,
+                              const std::string& folder, const ZentrelExportResult& written) {
+    try {
+        // As any viewer shows it: 8-bit colour.
+        const cv::Mat tile = cv::imread(tilePath, cv::IMREAD_COLOR);
+        if (tile.empty()) return "cannot read " + tilePath + " for the preview";
+        return WritePicture(PreviewPath(folder, imagePath, "_seams.png"),
+                            SeamsThreeByThree(tile, written.match));
+    } catch (const std::exception& error) {
+        return std::string("preview failed: ") + error.what();
+    }
 }
 
 }  // namespace zentrel::cli

@@ -34,6 +34,11 @@ cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile);
 // tile misses the image.
 cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile);
 
+// `tile` repeated 3 x 3 with its match (ZENTREL_MATCH_STRAIGHT, _HALF_DROP or
+// _HALF_BRICK) and shifted by half a tile each way, so that the tile's
+// edges, where a seam would show, cross the middle of the picture.
+cv::Mat SeamsThreeByThree(const cv::Mat& tile, int match);
+
 // `image` scaled like the overview, with the quadrilateral of `corners`
 // (x1,y1,...,x4,y4) in the library's corner order, numbered 1 to 4.
 cv::Mat DrawQuadrilateral(const cv::Mat& image, const std::array<int, 8>& corners);
@@ -47,5 +52,8 @@ std::string WriteTilePreview(const std::string& imagePath, const std::string& fo
                              const ZentrelTile& tile);
 std::string WriteQuadPreview(const std::string& imagePath, const std::string& folder,
                              const std::array<int, 8>& corners);
+// NAME_seams.png from the tile exported to `tilePath`, NAME from `imagePath`.
+std::string WriteSeamsPreview(const std::string& tilePath, const std::string& imagePath,
+                              const std::string& folder, const ZentrelExportResult& written);
 
 }  // namespace zentrel::cli

@@ -115,7 +115,12 @@ int RunImagesCommand(const Options& options, Outcome (*run)(const std::string&, 
                      typename OutcomePrinter<Outcome>::Formatter json,
                      typename OutcomePrinter<Outcome>::Formatter text) {
     if (!PreparePreviewFolder(options)) return kExitFailed;
-    const JobSettings settings{options.trace, options.previewFolder};
+    JobSettings settings{options.trace, options.previewFolder, std::nullopt};
+    if (options.exportFolder) {
+        settings.tileExport = TileExport{*options.exportFolder,
+                                         {sizeof(ZentrelExportOptions), options.combine,
+                                          options.flatten ? 1 : 0, options.format, options.dpi}};
+    }
     ProgressBar bar(options.images.size(), options.images.size() > 1 && isatty(STDERR_FILENO));
     OutcomePrinter<Outcome> printer(options, bar, json, text);
     RunJobs(
@@ -139,8 +144,8 @@ int RunImagesCommand(const Options& options, Outcome (*run)(const std::string&, 
 int RunRectifyCommand(const Options& options) {
     if (!PreparePreviewFolder(options)) return kExitFailed;
     const std::string& path = options.images.front();
-    const RectifyOutcome outcome =
-        RunRectify(path, options.corners, JobSettings{options.trace, options.previewFolder});
+    const RectifyOutcome outcome = RunRectify(
+        path, options.corners, JobSettings{options.trace, options.previewFolder, std::nullopt});
     std::cerr << outcome.trace;
     if (!outcome.ok) ReportFailure(path, outcome.error);
     if (!outcome.previewError.empty()) ReportFailure(path, outcome.previewError);

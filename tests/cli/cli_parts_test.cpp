@@ -308,15 +308,65 @@ TEST(TileOutcomeTest, JsonHasEveryFieldAndNullsWhereThereIsNothing) {
               "\"error\": \"Could not read image file: a.png\"}");
 }
 
+// An export's members come before ok: the file and its figures where it was
+// written, the estimate's members still where only the writing failed.
+TEST(TileOutcomeTest, AnExportAddsItsMembersAndItsPartOfTheLine) {
+    TileOutcome written = FoundTile();
+    written.exportAsked = written.exported = true;
+    written.tilePath = "out/a_tile.png";
+    written.written.width = 40;
+    written.written.height = 30;
+    written.written.repeats = 16;
+    written.written.seam_score = 1.004;
+    const std::string found =
+        "\"match\": \"half-drop\", \"vector_a\": [40.333, 14.75], \"vector_b\": [0, 29.5], "
+        "\"origin\": [0.1, 3], \"confidence\": 0.987, ";
+    EXPECT_EQ(TileJson("a.png", written),
+              "{\"path\": \"a.png\", \"found\": true, \"width\": 40.333, \"height\": 29.5, " +
+                  found +
+                  "\"tile_path\": \"out/a_tile.png\", \"tile_width_px\": 40, "
+                  "\"tile_height_px\": 30, \"repeats_combined\": 16, \"seam_score\": 1.004, "
+                  "\"width_mm\": null, \"height_mm\": null, \"ok\": true, \"error\": null}");
+    EXPECT_EQ(TileText("a.png", written),
+              "a.png  40.33 29.5 half-drop 0.99  out/a_tile.png  40 x 30 px, 16 repeats, seam "
+              "1.00\n");
+    written.written.physical = 1;
+    written.written.width_mm = 3.4;
+    written.written.height_mm = 2.56;
+    EXPECT_NE(TileJson("a.png", written).find("\"width_mm\": 3.4, \"height_mm\": 2.56"),
+              std::string::npos);
+    EXPECT_EQ(TileText("a.png", written),
+              "a.png  40.33 29.5 half-drop 0.99  out/a_tile.png  40 x 30 px, 16 repeats, seam "
+              "1.00, 3.4 x 2.6 mm\n");
+
+    TileOutcome unwritten = FoundTile();
+    unwritten.ok = false;
+    unwritten.estimated = unwritten.exportAsked = true;
+    unwritten.error = "the tile's output folder out does not exist";
+    EXPECT_EQ(TileJson("a.png", unwritten),
+              "{\"path\": \"a.png\", \"found\": true, \"width\": 40.333, \"height\": 29.5, " +
+                  found +
+                  "\"tile_path\": null, \"tile_width_px\": null, \"tile_height_px\": null, "
+                  "\"repeats_combined\": null, \"seam_score\": null, \"width_mm\": null, "
+                  "\"height_mm\": null, \"ok\": false, "
+                  "\"error\": \"the tile's output folder out does not exist\"}");
+}
+
 TEST(TileOutcomeTest, CodecRoundTripsAndRejectsDamage) {
     TileOutcome outcome = FoundTile();
     outcome.trace = "line\n";
     outcome.previewError = "cannot write x";
+    outcome.exportAsked = outcome.exported = true;
+    outcome.tilePath = "out/a_tile.png";
+    outcome.written.seam_score = 1.25;
     const std::string bytes = EncodeTileOutcome(outcome);
     const auto decoded = DecodeTileOutcome(bytes);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(EncodeTileOutcome(*decoded), bytes);
     EXPECT_EQ(decoded->tile.vector_a.y, 14.75);
+    EXPECT_EQ(decoded->tilePath, "out/a_tile.png");
+    EXPECT_EQ(decoded->written.seam_score, 1.25);
+    EXPECT_TRUE(decoded->exported);
     EXPECT_FALSE(DecodeTileOutcome(bytes.substr(0, bytes.size() - 1)));
     EXPECT_FALSE(DecodeTileOutcome(bytes + "x"));
     EXPECT_FALSE(DecodeRepeatOutcome(bytes)) << "the two kinds are not confused";

@@ -30,6 +30,8 @@ TILE_MIXED = ["noise.pgm", "broken.png", "missing.pgm"]
 TILE_KEYS = ["path", "found", "width", "height", "match", "vector_a", "vector_b", "origin",
              "confidence", "ok", "error"]
 LATTICE_KEYS = ["width", "height", "match", "vector_a", "vector_b", "origin", "confidence"]
+EXPORT_KEYS = ["tile_path", "tile_width_px", "tile_height_px", "repeats_combined", "seam_score",
+               "width_mm", "height_mm"]
 
 
 def without_call_counts(trace: str) -> list:
@@ -301,6 +303,80 @@ class Tile(ToolCase):
                 self.assertAlmostEqual(entry["height"], size[1], delta=0.5)
 
 
+class TileExport(ToolCase):
+    def test_each_tile_is_written_and_reported(self) -> None:
+        (self.folder / "tiles").mkdir()
+        images = ["wall.pgm", "cloth.ppm", "noise.pgm", "broken.png"]
+        text = self.run_tool("tile", "--export", "tiles", *images)
+        result = self.run_tool("tile", "--json", "--export", "tiles", "--dpi", "254", *images)
+        parallel = self.run_tool("tile", "--json", "--export", "tiles", "--dpi", "254", "-j", "2",
+                                 *images)
+        self.assertEqual((parallel.returncode, parallel.stdout), (result.returncode, result.stdout))
+        self.assertEqual((text.returncode, result.returncode), (1, 1))
+        entries = json.loads(result.stdout)
+        for entry in entries:
+            self.assertEqual(list(entry), TILE_KEYS[:-2] + EXPORT_KEYS + ["ok", "error"])
+        wall, cloth, noise_, broken = entries
+        lines = text.stdout.splitlines()
+        self.assertEqual(len(lines), 2, "a line for each tile written")
+        for entry, size, line in ((wall, WALL_TILE, lines[0]), (cloth, (30, 20), lines[1])):
+            with self.subTest(path=entry["path"]):
+                stem = entry["path"].rsplit(".", 1)[0]
+                self.assertTrue(entry["ok"], entry["error"])
+                self.assertEqual(entry["tile_path"], f"tiles/{stem}_tile.png")
+                self.assertEqual(png_size(self.folder / entry["tile_path"]), size)
+                self.assertEqual((entry["tile_width_px"], entry["tile_height_px"]), size)
+                self.assertGreaterEqual(entry["repeats_combined"], 64)
+                self.assertAlmostEqual(entry["seam_score"], 1.0, delta=0.05)
+                # 254 pixels per inch are 10 per millimetre.
+                self.assertAlmostEqual(entry["width_mm"], size[0] / 10)
+                self.assertAlmostEqual(entry["height_mm"], size[1] / 10)
+                self.assertRegex(line, rf"^{entry['path']}  \S+ \S+ straight \S+  "
+                                       rf"tiles/{stem}_tile.png  {size[0]} x {size[1]} px, "
+                                       rf"\d+ repeats, seam \d\.\d\d$")
+        self.assertFalse(noise_["found"])
+        self.assertFalse(noise_["ok"])
+        self.assertIn("no repeat", noise_["error"])
+        self.assertIsNone(noise_["tile_path"])
+        self.assertIsNone(broken["found"])
+        self.assertEqual(sorted(path.name for path in (self.folder / "tiles").iterdir()),
+                         ["cloth_tile.png", "wall_tile.png"])
+
+    def test_formats_and_combinations(self) -> None:
+        (self.folder / "formats").mkdir()
+        cases = [(["--format", "tiff"], ".tif", (b"II*\0", b"MM\0*")),
+                 (["--format", "jpeg"], ".jpg", (b"\xff\xd8",)),
+                 (["--combine", "mean", "--flatten"], ".png", (b"\x89PNG",)),
+                 (["--combine", "none"], ".png", (b"\x89PNG",))]
+        for options, suffix, magic in cases:
+            with self.subTest(options=options):
+                result = self.run_tool("tile", "--json", "--export", "formats", *options,
+                                       "wall.pgm")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                entry = json.loads(result.stdout)[0]
+                self.assertEqual(entry["tile_path"], "formats/wall_tile" + suffix)
+                self.assertTrue((self.folder / entry["tile_path"]).read_bytes().startswith(magic))
+                self.assertIsNone(entry["width_mm"], "a PGM records no resolution")
+                if "none" in options:
+                    self.assertEqual(entry["repeats_combined"], 1)
+
+    def test_a_missing_folder_fails_and_nothing_is_written(self) -> None:
+        result = self.run_tool("tile", "--export", "nowhere", "wall.pgm")
+        self.assertEqual((result.returncode, result.stdout), (1, ""))
+        self.assertIn("nowhere does not exist", result.stderr)
+        self.assertFalse((self.folder / "nowhere").exists())
+
+    def test_the_seams_picture_shows_the_tile_three_by_three(self) -> None:
+        (self.folder / "seams").mkdir()
+        result = self.run_tool("tile", "--export", "seams", "--preview", "pictures/seams",
+                               "wall.pgm")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        pictures = self.folder / "pictures" / "seams"
+        self.assertEqual(sorted(picture.name for picture in pictures.iterdir()),
+                         ["wall_lattice.png", "wall_seams.png", "wall_unit.png"])
+        self.assertEqual(png_size(pictures / "wall_seams.png"), (3 * WALL_TILE[0], 3 * WALL_TILE[1]))
+
+
 class CommandLine(ToolCase):
     def test_usage_errors_exit_two(self) -> None:
         cases = [
@@ -311,6 +387,12 @@ class CommandLine(ToolCase):
             ["rectify", "card.pgm", "wall.pgm", "--corners", CARD_CORNERS],
             ["rectify", "-j", "2", "card.pgm", "--corners", CARD_CORNERS],
             ["tile"], ["tile", "--corners", CARD_CORNERS, "wall.pgm"], ["tile", "-j", "0", "a.png"],
+            ["tile", "--combine", "mean", "wall.pgm"], ["tile", "--dpi", "300", "wall.pgm"],
+            ["tile", "--export", "t", "--combine", "max", "wall.pgm"],
+            ["tile", "--export", "t", "--dpi", "0", "wall.pgm"],
+            ["tile", "--export", "t", "--dpi", "300x", "wall.pgm"],
+            ["tile", "--export", "t", "--format", "bmp", "wall.pgm"],
+            ["tile", "--export", "", "wall.pgm"], ["repeat", "--export", "t", "wall.pgm"],
         ]
         for arguments in cases:
             with self.subTest(arguments=arguments):
