@@ -1,4 +1,5 @@
-"""Zentrel from Python: repeat detection and perspective rectification.
+"""Zentrel from Python: repeat detection, the repeat unit and the tile itself,
+and perspective rectification.
 
 A thin ``ctypes`` layer over the Zentrel shared library; nothing is compiled.
 The library is looked for, in this order, at the path in the
@@ -19,6 +20,9 @@ Rect(x=303, y=143, width=64, height=48)
 >>> zentrel.tile("wall.pgm")
 Tile(width=64.0, height=48.0, match='straight', vectors=((64.0, 0.0), (0.0, 48.0)), \
 origin=(318.0, 226.0), confidence=0.98)
+>>> zentrel.extract_tile("wall.pgm", "tiles/wall_tile.png", dpi=300)
+Export(path='tiles/wall_tile.png', width=64, height=48, match='straight', repeats=81, \
+seam_score=1.0, dpi=(300.0, 300.0), size_mm=(5.418666666666667, 4.064), recorded=True)
 """
 
 from __future__ import annotations
@@ -30,7 +34,7 @@ import threading
 from pathlib import Path
 from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
 
-__all__ = ["Rect", "Tile", "ZentrelError", "repeat", "rectify", "tile"]
+__all__ = ["Export", "Rect", "Tile", "ZentrelError", "extract_tile", "repeat", "rectify", "tile"]
 
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 TraceCallback = Callable[[str], None]
@@ -71,12 +75,35 @@ class Tile(NamedTuple):
     confidence: float
 
 
+class Export(NamedTuple):
+    """A tile written by :func:`extract_tile`.
+
+    ``path`` is the file written; ``width`` and ``height`` its size in
+    pixels; ``match`` how its copies are offset (``"straight"``,
+    ``"half-drop"`` or ``"half-brick"``); ``repeats`` how many repeats were
+    combined; ``seam_score`` 1.0 for a tile that adds no seam; ``dpi`` and
+    ``size_mm`` (across, down) None unless the resolution is known;
+    ``recorded`` whether the resolution is in the file too.
+    """
+
+    path: str
+    width: int
+    height: int
+    match: str
+    repeats: int
+    seam_score: float
+    dpi: Optional[_XY]
+    size_mm: Optional[_XY]
+    recorded: bool
+
+
 class ZentrelError(Exception):
     """A call that the library could not complete.
 
     ``message`` is the library's own error line; ``trace`` holds every line
     the call traced, that one included; ``status`` is the status code of a
-    call that returns one (:func:`tile`), otherwise None.
+    call that returns one (:func:`tile`, :func:`extract_tile`), otherwise
+    None.
     """
 
     def __init__(self, message: str, trace: Sequence[str], status: Optional[int] = None) -> None:
@@ -97,6 +124,26 @@ class _TileResult(ctypes.Structure):
                 ("vector_a", _Point), ("vector_b", _Point), ("origin", _Point),
                 ("confidence", ctypes.c_double)]
 
+
+# ZentrelExportOptions and ZentrelExportResult of zentrel_ext.h.
+class _ExportOptions(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("combine", ctypes.c_int32),
+                ("flatten", ctypes.c_int32), ("format", ctypes.c_int32), ("dpi", ctypes.c_double)]
+
+
+class _ExportResult(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("width", ctypes.c_int32), ("height", ctypes.c_int32),
+                ("match", ctypes.c_int32), ("repeats", ctypes.c_int32),
+                ("format", ctypes.c_int32), ("physical", ctypes.c_int32),
+                ("recorded", ctypes.c_int32), ("seam_score", ctypes.c_double),
+                ("dpi_x", ctypes.c_double), ("dpi_y", ctypes.c_double),
+                ("width_mm", ctypes.c_double), ("height_mm", ctypes.c_double),
+                ("width_in", ctypes.c_double), ("height_in", ctypes.c_double)]
+
+
+_COMBINATIONS = {"median": 0, "mean": 1, "none": 2}
+_FORMATS = {None: 0, "png": 1, "tiff": 2, "jpeg": 3}
+_MATCH_CODES = {"straight": 1, "half-drop": 2, "half-brick": 3, "other": 4}
 
 _TraceFunction = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_void_p)
 
@@ -153,6 +200,10 @@ def _load() -> ctypes.CDLL:
     library.zentrel_last_error.restype = ctypes.c_char_p
     library.zentrel_estimate_tile.argtypes = [ctypes.c_char_p, ctypes.POINTER(_TileResult)]
     library.zentrel_estimate_tile.restype = ctypes.c_int
+    library.zentrel_extract_tile.argtypes = [
+        ctypes.c_char_p, ctypes.POINTER(_TileResult), ctypes.c_char_p,
+        ctypes.POINTER(_ExportOptions), ctypes.POINTER(_ExportResult)]
+    library.zentrel_extract_tile.restype = ctypes.c_int
     library.zentrel_match_name.argtypes = [ctypes.c_int]
     library.zentrel_match_name.restype = ctypes.c_char_p
     library.zentrel_version.argtypes = []
@@ -302,3 +353,61 @@ def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Optional[Ti
     return Tile(result.width, result.height, (match or b"unknown").decode("ascii"),
                 ((result.vector_a.x, result.vector_a.y), (result.vector_b.x, result.vector_b.y)),
                 (result.origin.x, result.origin.y), result.confidence)
+
+
+def extract_tile(path: StrPath, output: StrPath, *, tile: Optional[Tile] = None,
+                 combine: str = "median", flatten: bool = False, dpi: Optional[float] = None,
+                 format: Optional[str] = None, trace: Optional[TraceCallback] = None) -> Export:
+    """Writes the tile of the image at ``path`` to ``output``: the one image
+    that, repeated with its match, reprints the pattern, made from every
+    repeat in the image.
+
+    ``tile`` is the repeat unit to cut (from :func:`tile`, of this image or
+    another of the same pattern and scale); None estimates it. ``combine``
+    is ``"median"`` (ignores a stain or glare on a few repeats), ``"mean"``
+    or ``"none"`` (the best single repeat); ``flatten`` divides out uneven
+    lighting first; ``dpi`` is the resolution to record and report, whatever
+    the image records (None: the image's own, if any); ``format`` is
+    ``"png"``, ``"tiff"`` or ``"jpeg"`` (None: as ``output``'s extension
+    says). The file is never the input, and is either written whole or not
+    at all.
+
+    Raises :class:`ZentrelError` (with the library's status code) when no
+    tile can be written, ``ValueError`` for an unknown ``combine`` or
+    ``format`` or a tile of an unknown match.
+    """
+    if combine not in _COMBINATIONS:
+        raise ValueError(f"combine must be one of {', '.join(_COMBINATIONS)}, not {combine!r}")
+    if format not in _FORMATS:
+        raise ValueError(f"format must be png, tiff, jpeg or None, not {format!r}")
+    encoded, target = _encode(path), _encode(output)
+    given = None
+    if tile is not None:
+        if tile.match not in _MATCH_CODES:
+            raise ValueError(f"a tile's match is one of {', '.join(_MATCH_CODES)}, "
+                             f"not {tile.match!r}")
+        (ax, ay), (bx, by) = tile.vectors
+        given = _TileResult(ctypes.sizeof(_TileResult), 1, _MATCH_CODES[tile.match], tile.width,
+                            tile.height, _Point(ax, ay), _Point(bx, by), _Point(*tile.origin),
+                            tile.confidence)
+    options = _ExportOptions(ctypes.sizeof(_ExportOptions), _COMBINATIONS[combine],
+                             1 if flatten else 0, _FORMATS[format], float(dpi or 0.0))
+    result = _ExportResult()
+    result.size = ctypes.sizeof(result)
+
+    def export(library: ctypes.CDLL) -> Tuple[int, Optional[bytes]]:
+        status = library.zentrel_extract_tile(
+            encoded, ctypes.byref(given) if given is not None else None, target,
+            ctypes.byref(options), ctypes.byref(result))
+        return status, library.zentrel_match_name(result.match)
+
+    (status, match), lines, error = _call(export)
+    _report(lines, trace)
+    if status != 0:
+        raise ZentrelError(error or f"the tile export failed with status {status}", lines, status)
+    physical = bool(result.physical)
+    return Export(os.fsdecode(target), result.width, result.height,
+                  (match or b"unknown").decode("ascii"), result.repeats, result.seam_score,
+                  (result.dpi_x, result.dpi_y) if physical else None,
+                  (result.width_mm, result.height_mm) if physical else None,
+                  bool(result.recorded))

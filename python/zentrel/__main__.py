@@ -57,8 +57,17 @@ def _text_line(job: str, image: str, record: Record) -> str:
     if not record["found"]:
         return f"{image}  no repeat"
     confidence = "nan" if record["confidence"] is None else "%.2f" % record["confidence"]
-    return (f"{image}  {_size(record['width'])} {_size(record['height'])} "
+    line = (f"{image}  {_size(record['width'])} {_size(record['height'])} "
             f"{record['match'] or 'unknown'} {confidence}")
+    if record.get("tile_path") is None:
+        return line
+    repeats = record["repeats_combined"]
+    line += (f"  {record['tile_path']}  {record['tile_width_px']} x {record['tile_height_px']} px, "
+             f"{repeats} {'repeat' if repeats == 1 else 'repeats'}, "
+             f"seam {'%.2f' % (record['seam_score'] or 0.0)}")
+    if record["width_mm"] is not None:
+        line += f", {'%.1f' % record['width_mm']} x {'%.1f' % record['height_mm']} mm"
+    return line
 
 
 def _report(results: Iterable[Tuple[str, Record]], job: str, as_json: bool, out: TextIO) -> int:
@@ -111,6 +120,7 @@ def _batch(arguments: argparse.Namespace, out: TextIO) -> int:
         target = open(arguments.output, "w", encoding="utf-8") if arguments.output else out
         with target:
             for record in batch.run(paths, arguments.job, client, corners=arguments.corners,
+                                    folder=arguments.export, export=_export_options(arguments),
                                     workers=arguments.workers, progress=progress):
                 target.write(records.to_json(record) + "\n")
                 target.flush()
@@ -133,6 +143,38 @@ class _VersionAction(argparse.Action):
                  values: Any, option_string: Optional[str] = None) -> None:
         print(f"zentrel {zentrel.__version__}")
         parser.exit()
+
+
+def _dpi(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not 0 < value < 1e5:
+        raise argparse.ArgumentTypeError(
+            f"--dpi needs a resolution above 0 and below 100000, not '{text}'")
+    return value
+
+
+def _add_export_options(parser: argparse.ArgumentParser, what: str) -> None:
+    parser.add_argument("--export", metavar="DIR",
+                        help=f"{what} write each image's tile into DIR (which must exist) as "
+                             "NAME_tile.png")
+    parser.add_argument("--combine", choices=("median", "mean", "none"),
+                        help="how the repeats are combined (default median; none: the best "
+                             "single repeat)")
+    parser.add_argument("--flatten", action="store_true",
+                        help="divide out uneven lighting before combining")
+    parser.add_argument("--dpi", type=_dpi, metavar="N",
+                        help="the resolution to record, whatever the image records")
+    parser.add_argument("--format", choices=("png", "tiff", "jpeg"),
+                        help="the tile's format (default png)")
+
+
+def _export_options(arguments: argparse.Namespace) -> dict:
+    options = {"combine": arguments.combine or "median", "flatten": arguments.flatten,
+               "dpi": arguments.dpi, "format": arguments.format}
+    return {key: value for key, value in options.items() if value}
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -163,13 +205,15 @@ def _parser() -> argparse.ArgumentParser:
     tile = command("tile", "print the repeat unit of each image: "
                            "PATH  WIDTH HEIGHT MATCH CONFIDENCE, or PATH  no repeat")
     tile.add_argument("images", nargs="+", metavar="IMAGE")
+    _add_export_options(tile, "also")
 
     batch = commands.add_parser(
         "batch", help="run a job over many images on a Dask cluster; JSON Lines out",
         description="Runs a job over many images on a Dask cluster and prints one JSON object "
                     "per image, in the order given, as the tool's --json does.")
     batch.add_argument("images", nargs="*", metavar="IMAGE")
-    batch.add_argument("--job", choices=("repeat", "rectify", "tile"), default="repeat")
+    batch.add_argument("--job", choices=("repeat", "rectify", "tile", "extract"),
+                       default="repeat")
     batch.add_argument("--corners", type=_corners, metavar="LIST",
                        help="for the rectify job: the same corners for every image")
     batch.add_argument("--paths-from", metavar="FILE",
@@ -179,6 +223,7 @@ def _parser() -> argparse.ArgumentParser:
     batch.add_argument("--workers", type=int, metavar="N",
                        help="local worker processes (default: one per core)")
     batch.add_argument("--output", metavar="FILE", help="write the records to FILE")
+    _add_export_options(batch, "for the extract job (required):")
     return parser
 
 
@@ -194,13 +239,25 @@ def main(argv: Optional[Sequence[str]] = None, out: TextIO = sys.stdout) -> int:
     for stream in (out, sys.stderr):
         if hasattr(stream, "reconfigure"):
             stream.reconfigure(errors="surrogateescape")
+    given = [name for name in ("combine", "flatten", "dpi", "format")
+             if getattr(arguments, name, None)]
+    extracting = arguments.command == "tile" or getattr(arguments, "job", None) == "extract"
+    if given and not (extracting and arguments.export):
+        parser.error(f"--{given[0]} goes with --export")
     if arguments.command == "batch":
         if arguments.job == "rectify" and arguments.corners is None:
             parser.error("the rectify job needs --corners")
+        if arguments.job == "extract" and not arguments.export:
+            parser.error("the extract job needs --export")
+        if arguments.export and arguments.job != "extract":
+            parser.error("--export goes with the extract job")
         return _batch(arguments, out)
     if arguments.command == "rectify":
         results = _each([arguments.image], records.rectify, arguments.trace,
                         corners=arguments.corners)
+    elif arguments.command == "tile" and arguments.export:
+        results = _each(arguments.images, records.extract, arguments.trace,
+                        folder=arguments.export, **_export_options(arguments))
     else:
         job = records.repeat if arguments.command == "repeat" else records.tile
         results = _each(arguments.images, job, arguments.trace)

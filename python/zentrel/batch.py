@@ -44,6 +44,7 @@ JOBS: Dict[str, Callable[..., Record]] = {
     "repeat": records.repeat,
     "rectify": records.rectify,
     "tile": records.tile,
+    "extract": records.extract,
 }
 
 # The scheduler settings a run relies on; a cluster of one's own is started
@@ -59,15 +60,19 @@ SCHEDULER_CONFIG = {
 
 def run(paths: Iterable[StrPath], job: Union[str, Callable[[str], Record]] = "repeat",
         client: Optional["distributed.Client"] = None, *,
-        corners: Optional[Sequence[Tuple[int, int]]] = None, workers: Optional[int] = None,
-        retries: int = 1, window: Optional[int] = None,
+        corners: Optional[Sequence[Tuple[int, int]]] = None,
+        folder: Optional[StrPath] = None, export: Optional[Dict[str, object]] = None,
+        workers: Optional[int] = None, retries: int = 1, window: Optional[int] = None,
         progress: Optional[TextIO] = None) -> Iterator[Record]:
     """Runs ``job`` on each of ``paths`` on a Dask cluster and yields the
     records in the order of ``paths``.
 
     ``job`` is ``"repeat"``, ``"rectify"`` (with the same ``corners`` for
-    every image) or ``"tile"``, or a function of one path that returns a
-    record and can be imported on the workers. ``client`` is a
+    every image), ``"tile"`` or ``"extract"`` (the tile written into
+    ``folder``, which the workers must see, as NAME_tile.png; ``export``
+    holds :func:`zentrel.records.extract`'s other options, such as
+    ``{"combine": "mean", "dpi": 300}``), or a function of one path that
+    returns a record and can be imported on the workers. ``client`` is a
     ``distributed.Client``; without one, a ``LocalCluster`` of ``workers``
     process workers (default: one per core) is started and stopped around
     the run. At most ``window`` images (default: 16 per worker thread) are
@@ -75,7 +80,7 @@ def run(paths: Iterable[StrPath], job: Union[str, Callable[[str], Record]] = "re
     length needs bounded memory. ``progress``, if given, is a terminal
     stream that shows a progress bar (needs ``len(paths)``).
     """
-    function, name = _job_function(job, corners)
+    function, name = _job_function(job, corners, folder, export)
     if client is not None:
         yield from _stream(client, function, name, paths, retries, window, progress)
         return
@@ -164,7 +169,9 @@ def _cluster_address(host: "subprocess.Popen[bytes]") -> str:
 
 
 def _job_function(job: Union[str, Callable[[str], Record]],
-                  corners: Optional[Sequence[Tuple[int, int]]]) -> Tuple[Callable[[str], Record], str]:
+                  corners: Optional[Sequence[Tuple[int, int]]], folder: Optional[StrPath] = None,
+                  export: Optional[Dict[str, object]] = None
+                  ) -> Tuple[Callable[[str], Record], str]:
     if callable(job):
         return job, getattr(job, "__name__", "job")
     if job not in JOBS:
@@ -173,6 +180,11 @@ def _job_function(job: Union[str, Callable[[str], Record]],
         if corners is None:
             raise ValueError("the rectify job needs corners")
         return functools.partial(records.rectify, corners=[tuple(point) for point in corners]), job
+    if job == "extract":
+        if folder is None:
+            raise ValueError("the extract job needs a folder")
+        return functools.partial(records.extract, folder=os.fsdecode(folder),
+                                 **(export or {})), job
     return JOBS[job], job
 
 

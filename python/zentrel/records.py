@@ -21,8 +21,8 @@ from typing import Any, Callable, Dict, Optional, Sequence, Tuple, Union
 
 import zentrel
 
-__all__ = ["FIELDS", "Record", "display_path", "failure", "rectify", "repeat", "tile",
-           "to_json"]
+__all__ = ["FIELDS", "Record", "display_path", "extract", "failure", "rectify", "repeat", "tile",
+           "tile_path", "to_json"]
 
 Record = Dict[str, Any]
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -37,6 +37,13 @@ FIELDS: Dict[str, Tuple[str, ...]] = {
     "tile": ("found", "width", "height", "match", "vector_a", "vector_b", "origin",
              "confidence"),
 }
+# The tile's, then the exported tile's, as the tool's tile --export prints
+# them: null unless the tile was written (the millimetres, unless its
+# resolution is known). A record whose estimate succeeded but whose tile was
+# not written keeps the estimate's fields.
+EXPORT_FIELDS = ("tile_path", "tile_width_px", "tile_height_px", "repeats_combined", "seam_score",
+                 "width_mm", "height_mm")
+FIELDS["extract"] = FIELDS["tile"] + EXPORT_FIELDS
 
 
 def display_path(path: StrPath) -> str:
@@ -84,16 +91,11 @@ def _number(value: float) -> Optional[float]:
     return value if math.isfinite(value) else None
 
 
-def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Record:
-    """The repeat unit of the image at ``path`` as a record."""
-    try:
-        found = zentrel.tile(path, trace=trace)
-    except (zentrel.ZentrelError, ValueError) as error:
-        return failure("tile", path, _reason(error))
+def _tile_fields(found: Optional[zentrel.Tile]) -> Dict[str, Any]:
     if found is None:
-        return _success(path, {"found": False, **dict.fromkeys(FIELDS["tile"][1:])})
+        return {"found": False, **dict.fromkeys(FIELDS["tile"][1:])}
     (ax, ay), (bx, by) = found.vectors
-    return _success(path, {
+    return {
         "found": True,
         "width": _number(found.width),
         "height": _number(found.height),
@@ -104,7 +106,58 @@ def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Record:
         "vector_b": [_number(bx), _number(by)],
         "origin": [_number(found.origin[0]), _number(found.origin[1])],
         "confidence": _number(found.confidence),
+    }
+
+
+def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Record:
+    """The repeat unit of the image at ``path`` as a record."""
+    try:
+        found = zentrel.tile(path, trace=trace)
+    except (zentrel.ZentrelError, ValueError) as error:
+        return failure("tile", path, _reason(error))
+    return _success(path, _tile_fields(found))
+
+
+_EXTENSIONS = {None: ".png", "png": ".png", "tiff": ".tif", "jpeg": ".jpg"}
+
+
+def tile_path(folder: StrPath, path: StrPath, format: Optional[str] = None) -> str:
+    """FOLDER/NAME_tile.png (.tif, .jpg) for the image at ``path``, as the
+    tool names it."""
+    folder_text = os.fsdecode(folder)
+    name = os.path.basename(os.fsdecode(path))
+    stem = name.rsplit(".", 1)[0] if "." in name else name
+    return os.path.join(folder_text, f"{stem}_tile{_EXTENSIONS.get(format, '.png')}")
+
+
+def extract(path: StrPath, *, folder: StrPath, combine: str = "median", flatten: bool = False,
+            dpi: Optional[float] = None, format: Optional[str] = None,
+            trace: Optional[TraceCallback] = None) -> Record:
+    """The repeat unit of the image at ``path`` and its tile, written into
+    ``folder`` as NAME_tile.png (see :func:`zentrel.extract_tile` for the
+    options), as a record like the tool's ``tile --export``. An image
+    without a repeat fails."""
+    try:
+        found = zentrel.tile(path, trace=trace)
+    except (zentrel.ZentrelError, ValueError) as error:
+        return failure("extract", path, _reason(error))
+    fields = {**_tile_fields(found), **dict.fromkeys(EXPORT_FIELDS)}
+    try:
+        written = zentrel.extract_tile(path, tile_path(folder, path, format), tile=found,
+                                       combine=combine, flatten=flatten, dpi=dpi, format=format,
+                                       trace=trace)
+    except (zentrel.ZentrelError, ValueError) as error:
+        return {"path": display_path(path), **fields, "ok": False, "error": _reason(error)}
+    fields.update({
+        "tile_path": display_path(written.path),
+        "tile_width_px": written.width,
+        "tile_height_px": written.height,
+        "repeats_combined": written.repeats,
+        "seam_score": _number(written.seam_score),
+        "width_mm": _number(written.size_mm[0]) if written.size_mm else None,
+        "height_mm": _number(written.size_mm[1]) if written.size_mm else None,
     })
+    return _success(path, fields)
 
 
 def json_number(value: float) -> str:

@@ -115,6 +115,17 @@ class BatchTest(unittest.TestCase):
         self.assertEqual((result.returncode, result.stdout.splitlines()), (1, objects))
         self.assertEqual(len(objects), len(self.images))
 
+    def test_extract_job_like_the_tool(self) -> None:
+        tiles = self.folder / "tiles"
+        tiles.mkdir()
+        images = self.images[5:9]  # a broken image among them
+        tool = self.tool_json("tile", "--json", "--export", str(tiles), "--dpi", "300", *images)
+        self.assertEqual(list(batch.run(images, "extract", self.client, folder=tiles,
+                                        export={"dpi": 300})), tool)
+        self.assertEqual(len(list(tiles.iterdir())), 3)
+        with self.assertRaises(ValueError):
+            next(batch.run(images, "extract", self.client))
+
     def test_tile_job_finds_each_scans_tile(self) -> None:
         scans = [image for image in self.images if "scan" in image]
         results = list(batch.run(scans, "tile", self.client))

@@ -11,10 +11,12 @@ import unittest
 from pathlib import Path
 
 import zentrel
-from synthetic_images import gradient, noise, pnm_size, tiled_noise, write_pnm
+from synthetic_images import gradient, noise, png_size, pnm_size, tiled_noise, write_pnm
 
 # zentrel_ext.h's status codes.
 ERROR_UNREADABLE = -2
+ERROR_OUTPUT = -4
+ERROR_NO_REPEAT = -5
 MATCHES = ("straight", "half-drop", "half-brick", "other")
 
 
@@ -166,6 +168,37 @@ class BindingTest(unittest.TestCase):
         self.assertAlmostEqual(found.width, 64, delta=0.5)
         self.assertAlmostEqual(found.height, 48, delta=0.5)
         self.assertEqual(sorted(round(abs(x) + abs(y)) for x, y in found.vectors), [48, 64])
+
+    def test_extract_tile_writes_the_tile_and_says_how(self) -> None:
+        output = self.folder / "wall_tile.png"
+        written = zentrel.extract_tile(self.wall, output, dpi=254)
+        self.assertEqual(written.path, str(output))
+        self.assertEqual((written.width, written.height, written.match), (64, 48, "straight"))
+        self.assertEqual(png_size(output), (64, 48))
+        self.assertGreaterEqual(written.repeats, 64)
+        self.assertAlmostEqual(written.seam_score, 1.0, delta=0.05)
+        self.assertEqual(written.dpi, (254.0, 254.0))
+        self.assertAlmostEqual(written.size_mm[0], 6.4)
+        self.assertAlmostEqual(written.size_mm[1], 4.8)
+        # The caller's tile, and the best single repeat alone.
+        alone = zentrel.extract_tile(self.wall, self.folder / "alone.tif",
+                                     tile=zentrel.tile(self.wall), combine="none")
+        self.assertEqual((alone.repeats, alone.dpi, alone.size_mm), (1, None, None))
+
+    def test_extract_tile_failures_carry_the_status_and_the_library_line(self) -> None:
+        cases = [(self.noise, self.folder / "noise_tile.png", ERROR_NO_REPEAT, "no repeat"),
+                 (self.wall, self.folder / "missing" / "t.png", ERROR_OUTPUT, "does not exist"),
+                 (self.wall, self.wall, ERROR_OUTPUT, "input image itself")]
+        for image, output, status, words in cases:
+            with self.subTest(output=output.name):
+                with self.assertRaises(zentrel.ZentrelError) as caught:
+                    zentrel.extract_tile(image, output)
+                self.assertEqual(caught.exception.status, status)
+                self.assertIn(words, caught.exception.message)
+        for options in ({"combine": "max"}, {"format": "bmp"}):
+            with self.subTest(options=options), self.assertRaises(ValueError):
+                zentrel.extract_tile(self.wall, self.folder / "x.png", **options)
+        self.assertFalse((self.folder / "noise_tile.png").exists())
 
     def test_threads_get_their_own_results(self) -> None:
         expected = {self.wall: zentrel.repeat(self.wall), self.cloth: zentrel.repeat(self.cloth)}

@@ -118,6 +118,21 @@ class Tile(ModuleCase):
                          r"^wall\.pgm  \d+(\.\d\d?)? \d+(\.\d\d?)? straight [01]\.\d\d\n$")
 
 
+class TileExport(ModuleCase):
+    def test_like_the_tool(self) -> None:
+        # Each run writes the same tiles over the last ones.
+        (self.folder / "tiles").mkdir()
+        images = ["wall.pgm", "cloth.ppm", "noise.pgm", "broken.png"]
+        for mode in ([], ["--json"], ["--json", "--dpi", "300", "--combine", "mean"],
+                     ["--format", "tiff", "--flatten"]):
+            with self.subTest(mode=mode):
+                result = self.assert_like_the_tool("tile", "--export", "tiles", *mode, *images)
+                self.assertEqual(result.returncode, 1)
+        self.assertEqual(sorted(path.name for path in (self.folder / "tiles").iterdir()),
+                         ["cloth_tile.png", "cloth_tile.tif", "wall_tile.png", "wall_tile.tif"])
+        self.assertEqual(self.module("tile", "--dpi", "300", "wall.pgm").returncode, 2)
+
+
 def found(width: float, height: float, match: str, confidence: float) -> zentrel.Tile:
     return zentrel.Tile(width, height, match, ((width, height / 2), (0.0, height)), (0.1, 3.0),
                         confidence)
