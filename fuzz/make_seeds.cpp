@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
     fs::create_directories(root / "repeat");
     fs::create_directories(root / "perspective");
     fs::create_directories(root / "tile");
+    fs::create_directories(root / "export");
 
     const Seed seeds[] = {
         {"png", CV_8UC1},  {"png", CV_8UC3},  {"png", CV_8UC4},  {"png", CV_16UC1},
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
         rectify.image = bytes;
         if (!Write(root / "repeat" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "tile" / (stem + "." + seed.ext), bytes) ||
+            !Write(root / "export" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "perspective" / stem, zentrel::fuzz::EncodeRectifyCase(rectify))) {
             std::fprintf(stderr, "cannot write into %s\n", root.c_str());
             return 1;
