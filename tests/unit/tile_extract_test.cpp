@@ -95,6 +95,22 @@ TEST(TileExtract, LosslessTilingsGiveTheTileExactly) {
     }
 }
 
+// A pattern whose units are mirror images of each other: the tile written
+// is the translational repeat, unit and mirror together, which reprints it by
+// plain repetition.
+TEST(TileExtract, AMirroredPatternGivesItsTranslationalTile) {
+    const cv::Mat unit = ShapesTile({30, 36}, CV_8UC3);
+    cv::Mat mirrored, truth;
+    cv::flip(unit, mirrored, 1);
+    cv::hconcat(unit, mirrored, truth);
+    Lattice lattice = KnownLattice(truth.size(), TileOffset::None);
+    lattice.mirror = Mirror::Horizontal;
+    const ExtractedTile found =
+        ExtractTile(RepeatTile(truth, {420, 330}, TileOffset::None, {11, 7}), lattice);
+    EXPECT_EQ(found.tile.size(), truth.size());
+    EXPECT_EQ(PhaseError(found.tile, RepeatTile(truth, truth.size() * 2, TileOffset::None)), 0.0);
+}
+
 // Vectors a little off (as estimated) are corrected on the repeats
 // themselves, and an odd half-drop height becomes even so the drop is whole.
 TEST(TileExtract, TheLatticeIsRefinedAndTheDropMadeWhole) {
