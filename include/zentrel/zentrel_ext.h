@@ -74,6 +74,16 @@ extern "C" {
 /** JPEG, only when asked for: lossy, 8-bit grey or colour without alpha. */
 #define ZENTREL_FORMAT_JPEG 3
 
+/* Whether neighbouring units are mirror images: the `mirror` field of ZentrelTile. */
+/** Neighbouring units are plain copies (or no repeat was found). */
+#define ZENTREL_MIRROR_NONE 0
+/** Neighbours left and right are mirror images: the unit flips across its vertical edges. */
+#define ZENTREL_MIRROR_H 1
+/** Neighbours above and below are mirror images: the unit flips across its horizontal edges. */
+#define ZENTREL_MIRROR_V 2
+/** Both: each neighbour across or down is the unit's mirror image. */
+#define ZENTREL_MIRROR_HV 3
+
 /** A point or a displacement in input pixels; x to the right, y downwards. */
 typedef struct ZentrelPoint {
     double x;
@@ -83,11 +93,22 @@ typedef struct ZentrelPoint {
 /**
  * The repeat unit of a pattern, filled by zentrel_estimate_tile.
  *
- * The struct grows at its end in later versions. The caller sets `size` to
- * sizeof(ZentrelTile) of the header it was compiled with; the library
- * refuses a size below the one it knows and fills only the fields it knows
- * of a bigger struct, leaving the rest as the caller set them (zero the
- * struct first to recognise fields an older library did not fill).
+ * The struct grows at its end. The caller sets `size` to sizeof(ZentrelTile)
+ * of the header it was compiled with. The library accepts any size from 88
+ * (the struct up to `confidence`, its first version) and writes only the
+ * fields that fit wholly in it: a host built against an older header gets
+ * what it knows, with the same meaning, and nothing past its struct is
+ * touched. Fields of a newer, bigger struct that this library does not know
+ * are left as the caller set them (zero the struct first to recognise them).
+ *
+ * The layout has fixed-size fields in this order, doubles 8-aligned: 88
+ * bytes up to `confidence`, 128 in all, on 32- and 64-bit Windows and 64-bit
+ * Linux alike (a C# host marshals it with LayoutKind.Sequential).
+ *
+ * `width`, `height`, `match` and the vectors always describe the
+ * translational repeat: the tile that reprints the pattern by plain
+ * repetition. A mirrored pattern's unit, half that tile along each mirrored
+ * axis, is in `unit_width`, `unit_height` and `mirror`.
  */
 typedef struct ZentrelTile {
     /** Set by the caller to sizeof(ZentrelTile); never written by the library. */
@@ -104,10 +125,34 @@ typedef struct ZentrelTile {
     ZentrelPoint vector_a;
     /** The other lattice vector; every repeat is a whole combination of the two. */
     ZentrelPoint vector_b;
-    /** The top-left corner of one whole tile lying inside the image. */
+    /**
+     * The top-left corner of one whole tile lying inside the image (inside
+     * the region); for a mirrored pattern it lies on a mirror axis.
+     */
     ZentrelPoint origin;
     /** 0 to 1: how well the image agrees with itself shifted by the vectors. */
     double confidence;
+
+    /* Written only when `size` holds them. */
+    /**
+     * The unit's width: `width`, or half of it when neighbours left and
+     * right are mirror images (ZENTREL_MIRROR_H or _HV).
+     */
+    double unit_width;
+    /** The unit's height: `height`, or half of it for ZENTREL_MIRROR_V or _HV. */
+    double unit_height;
+    /** ZENTREL_MIRROR_NONE, _H, _V or _HV; only a straight repeat is mirrored. */
+    int32_t mirror;
+    /**
+     * The box, in whole input pixels, where the image agrees with itself
+     * under the lattice: the whole image when the pattern fills it, less when
+     * it covers part of the frame (a swatch on a table). It holds at least
+     * two repeats each way. All 0 when not found.
+     */
+    int32_t region_x;
+    int32_t region_y;
+    int32_t region_width;
+    int32_t region_height;
 } ZentrelTile;
 
 /**
@@ -185,10 +230,10 @@ typedef void(ZENTREL_CALL* ZentrelTraceFn)(const char* line, void* user);
  *
  * Returns ZENTREL_OK when the image was analysed, whether or not it repeats:
  * `result->found` tells. Otherwise returns ZENTREL_ERROR_ARGUMENT (null
- * `path`, null `result`, or `result->size` below sizeof(ZentrelTile) of
- * this version), ZENTREL_ERROR_UNREADABLE or ZENTREL_ERROR_INTERNAL, and
- * traces one error line, which zentrel_last_error returns. On failure the
- * fields the library knows are reset to 0 when `result` is usable, so an
+ * `path`, null `result`, or `result->size` below 88),
+ * ZENTREL_ERROR_UNREADABLE or ZENTREL_ERROR_INTERNAL, and traces one error
+ * line, which zentrel_last_error returns. On failure the fields the library
+ * writes are reset to 0 when `result` is usable, so an
  * earlier result is never mistaken for this one.
  */
 ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile* result);
@@ -282,6 +327,12 @@ ZENTREL_API void ZENTREL_CALL zentrel_order_corners(ZentrelPoint corners[4]);
  * ZENTREL_MATCH_NONE; null for any other value. The strings are static.
  */
 ZENTREL_API const char* ZENTREL_CALL zentrel_match_name(int match);
+
+/**
+ * "none", "mirror-h", "mirror-v" or "mirror-hv" for ZENTREL_MIRROR_NONE, _H,
+ * _V or _HV; null for any other value. The strings are static.
+ */
+ZENTREL_API const char* ZENTREL_CALL zentrel_mirror_name(int mirror);
 
 /**
  * The version of the loaded library, ZENTREL_VERSION_STRING as it was built

@@ -3,6 +3,7 @@
 // unlike theirs, it also hands the host a status code.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <opencv2/core.hpp>
@@ -24,6 +25,7 @@ static_assert(std::is_same_v<ZentrelTraceFn, zentrel::TraceCallback>,
 namespace {
 
 using zentrel::lattice::MatchType;
+using zentrel::lattice::Mirror;
 
 using Cause = zentrel::Refusal::Cause;
 
@@ -63,27 +65,87 @@ int CodeOf(MatchType type) {
 
 ZentrelPoint PointOf(const cv::Point2d& point) { return {point.x, point.y}; }
 
-// Only the fields this version knows: a newer caller's struct may be longer.
-void ClearKnownFields(ZentrelTile& result) {
-    const std::uint32_t size = result.size;
-    result = ZentrelTile{};
-    result.size = size;
+// The first version of ZentrelTile ends at `confidence`; hosts compiled
+// against it keep working as fields are added at the end.
+constexpr std::size_t kFirstTileSize = offsetof(ZentrelTile, unit_width);
+static_assert(kFirstTileSize == offsetof(ZentrelTile, confidence) + sizeof(double),
+              "later fields follow the first version without a gap");
+#if defined(_WIN32) || UINTPTR_MAX > 0xFFFFFFFFu
+static_assert(kFirstTileSize == 88 && sizeof(ZentrelTile) == 128,
+              "ZentrelTile keeps the layout hosts in other languages declare");
+#endif
+
+// Where each field after the first version ends: the caller's `size` takes
+// whole fields only, never part of one.
+constexpr std::size_t kTileFieldEnds[] = {
+    kFirstTileSize,
+    offsetof(ZentrelTile, unit_width) + sizeof(double),
+    offsetof(ZentrelTile, unit_height) + sizeof(double),
+    offsetof(ZentrelTile, mirror) + sizeof(std::int32_t),
+    offsetof(ZentrelTile, region_x) + sizeof(std::int32_t),
+    offsetof(ZentrelTile, region_y) + sizeof(std::int32_t),
+    offsetof(ZentrelTile, region_width) + sizeof(std::int32_t),
+    offsetof(ZentrelTile, region_height) + sizeof(std::int32_t),
+};
+
+// How much of a caller's struct of `size` bytes holds whole fields.
+std::size_t TileLength(std::uint32_t size) {
+    std::size_t length = 0;
+    for (const std::size_t end : kTileFieldEnds) {
+        if (end <= size) length = end;
+    }
+    return length;
+}
+
+// Copies the fields of `filled` that fit wholly in `to->size`, leaving
+// `size` and every byte past the last of them as the caller had them.
+void WriteTile(const ZentrelTile& filled, ZentrelTile* to) {
+    const std::uint32_t size = to->size;
+    std::memcpy(static_cast<void*>(to), &filled, TileLength(size));
+    to->size = size;
+}
+
+struct MirrorCode {
+    int code;
+    Mirror mirror;
+};
+constexpr MirrorCode kMirrorCodes[] = {{ZENTREL_MIRROR_NONE, Mirror::None},
+                                       {ZENTREL_MIRROR_H, Mirror::Horizontal},
+                                       {ZENTREL_MIRROR_V, Mirror::Vertical},
+                                       {ZENTREL_MIRROR_HV, Mirror::Both}};
+
+int CodeOf(Mirror mirror) {
+    for (const MirrorCode& known : kMirrorCodes) {
+        if (known.mirror == mirror) return known.code;
+    }
+    return ZENTREL_MIRROR_NONE;
 }
 
 void EstimateTile(const char* path, ZentrelTile* result) {
-    zentrel::CheckTileResult(result, result != nullptr ? result->size : 0, sizeof(ZentrelTile));
-    ClearKnownFields(*result);
+    zentrel::CheckTileResult(result, result != nullptr ? result->size : 0, kFirstTileSize);
+    WriteTile(ZentrelTile{}, result);
     const zentrel::lattice::Lattice lattice = zentrel::RunTileJob(path);
-    if (lattice.found) {
-        result->found = 1;
-        result->match = CodeOf(lattice.match);
-        result->width = lattice.width;
-        result->height = lattice.height;
-        result->vector_a = PointOf(lattice.vectorA);
-        result->vector_b = PointOf(lattice.vectorB);
-        result->origin = PointOf(lattice.origin);
-        result->confidence = lattice.confidence;
-    }
+    if (!lattice.found) return;
+    ZentrelTile filled{};
+    filled.found = 1;
+    filled.match = CodeOf(lattice.match);
+    filled.width = lattice.width;
+    filled.height = lattice.height;
+    filled.vector_a = PointOf(lattice.vectorA);
+    filled.vector_b = PointOf(lattice.vectorB);
+    filled.origin = PointOf(lattice.origin);
+    filled.confidence = lattice.confidence;
+    filled.mirror = CodeOf(lattice.mirror);
+    const bool acrossMirrored =
+        lattice.mirror == Mirror::Horizontal || lattice.mirror == Mirror::Both;
+    const bool downMirrored = lattice.mirror == Mirror::Vertical || lattice.mirror == Mirror::Both;
+    filled.unit_width = acrossMirrored ? lattice.width / 2 : lattice.width;
+    filled.unit_height = downMirrored ? lattice.height / 2 : lattice.height;
+    filled.region_x = lattice.region.x;
+    filled.region_y = lattice.region.y;
+    filled.region_width = lattice.region.width;
+    filled.region_height = lattice.region.height;
+    WriteTile(filled, result);
 }
 
 // Fixed-size fields without padding, so that hosts in other languages lay
@@ -93,7 +155,6 @@ static_assert(sizeof(ZentrelExportOptions) == 24 && sizeof(ZentrelExportResult) 
 
 // The structs' first versions: a host compiled against them keeps working as
 // fields are added at their ends.
-constexpr std::size_t kFirstTileSize = offsetof(ZentrelTile, confidence) + sizeof(double);
 constexpr std::size_t kFirstOptionsSize = offsetof(ZentrelExportOptions, dpi) + sizeof(double);
 constexpr std::size_t kFirstExportSize = offsetof(ZentrelExportResult, height_in) + sizeof(double);
 
@@ -127,6 +188,30 @@ MatchType TypeOf(int code) {
     return MatchType::Other;
 }
 
+// The tile's region, or an empty one (the whole image) when it names none.
+cv::Rect RegionOf(const ZentrelTile& tile) {
+    const cv::Rect region(tile.region_x, tile.region_y, tile.region_width, tile.region_height);
+    if (region == cv::Rect()) return region;
+    const std::int64_t right = std::int64_t{tile.region_x} + tile.region_width;
+    const std::int64_t bottom = std::int64_t{tile.region_y} + tile.region_height;
+    if (region.x < 0 || region.y < 0 || region.width <= 0 || region.height <= 0 ||
+        right > INT32_MAX || bottom > INT32_MAX) {
+        throw zentrel::Refusal(
+            Cause::BadArgument,
+            zentrel::Format("zentrel_extract_tile was given a tile whose region (", region.x, ", ",
+                            region.y, ", ", region.width, " x ", region.height,
+                            ") is not a box of pixels; nothing was read"));
+    }
+    return region;
+}
+
+Mirror MirrorOf(int code) {
+    for (const MirrorCode& known : kMirrorCodes) {
+        if (known.code == code) return known.mirror;
+    }
+    return Mirror::None;
+}
+
 zentrel::lattice::Lattice LatticeOf(const ZentrelTile& tile) {
     zentrel::lattice::Lattice lattice;
     lattice.found = tile.found != 0;
@@ -137,6 +222,8 @@ zentrel::lattice::Lattice LatticeOf(const ZentrelTile& tile) {
     lattice.vectorB = {tile.vector_b.x, tile.vector_b.y};
     lattice.origin = {tile.origin.x, tile.origin.y};
     lattice.confidence = tile.confidence;
+    lattice.mirror = MirrorOf(tile.mirror);
+    lattice.region = RegionOf(tile);
     return lattice;
 }
 
@@ -194,7 +281,7 @@ void ExportTile(const char* path, const ZentrelTile* tile, const char* output,
     if (tile != nullptr) {
         if (tile->size < kFirstTileSize) RefuseSmall("a tile", tile->size, kFirstTileSize);
         ZentrelTile given{};
-        ReadKnown(tile, given);
+        std::memcpy(static_cast<void*>(&given), tile, TileLength(tile->size));
         if (given.found == 0) {
             throw zentrel::Refusal(Cause::NoRepeat,
                                    "zentrel_extract_tile was given a tile that describes no "
@@ -291,6 +378,13 @@ ZENTREL_API const char* ZENTREL_CALL zentrel_match_name(int match) {
     if (match == ZENTREL_MATCH_NONE) return "none";
     for (const MatchCode& known : kMatchCodes) {
         if (known.code == match) return zentrel::lattice::MatchTypeName(known.type);
+    }
+    return nullptr;
+}
+
+ZENTREL_API const char* ZENTREL_CALL zentrel_mirror_name(int mirror) {
+    for (const MirrorCode& known : kMirrorCodes) {
+        if (known.code == mirror) return zentrel::lattice::MirrorName(known.mirror);
     }
     return nullptr;
 }

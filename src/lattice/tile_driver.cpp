@@ -14,7 +14,8 @@ void CheckTileResult(const void* result, std::uint32_t size, std::size_t needed)
     if (size < needed) {
         throw Refusal(Refusal::Cause::BadArgument,
                       Format("zentrel_estimate_tile was given a result of size ", size,
-                             "; this library needs at least ", needed, " (sizeof(ZentrelTile))"));
+                             "; this library needs at least ", needed,
+                             " (ZentrelTile up to its confidence)"));
     }
 }
 

@@ -12,8 +12,8 @@
 namespace zentrel {
 
 // Refuses, as a bad argument, a result the caller cannot receive into: null,
-// or its `size` field below `needed`, the size of the struct this library
-// fills.
+// or its `size` field below `needed`, the smallest struct this library
+// accepts.
 void CheckTileResult(const void* result, std::uint32_t size, std::size_t needed);
 
 // The lattice of the image at `path`. Refuses a null path as a bad argument

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -22,6 +24,10 @@
 namespace zentrel::testing {
 namespace {
 
+using testing::RepeatTile;
+using testing::ShapesTile;
+using testing::TileOffset;
+
 using Lines = std::vector<std::string>;
 
 // The extended functions, bound by name from the library LibraryHost loaded.
@@ -33,6 +39,7 @@ struct ExtendedApi {
         Bind("zentrel_last_error", lastError);
         Bind("zentrel_set_trace_callback", setTraceCallback);
         Bind("zentrel_match_name", matchName);
+        Bind("zentrel_mirror_name", mirrorName);
         Bind("zentrel_version", version);
         Bind("zentrel_repeat_candidates", repeatCandidates);
         Bind("zentrel_order_corners", orderCorners);
@@ -52,6 +59,7 @@ struct ExtendedApi {
     const char* (*lastError)() = nullptr;
     void (*setTraceCallback)(ZentrelTraceFn, void*) = nullptr;
     const char* (*matchName)(int) = nullptr;
+    const char* (*mirrorName)(int) = nullptr;
     const char* (*version)() = nullptr;
     int (*repeatCandidates)(ZentrelPoint*, int) = nullptr;
     void (*orderCorners)(ZentrelPoint*) = nullptr;
@@ -68,11 +76,14 @@ ZentrelTile StaleTile() {
 }
 
 ::testing::AssertionResult IsNoRepeat(const ZentrelTile& tile) {
-    const double fields[] = {tile.width,      tile.height,     tile.vector_a.x,
-                             tile.vector_a.y, tile.vector_b.x, tile.vector_b.y,
-                             tile.origin.x,   tile.origin.y,   tile.confidence};
-    if (tile.found != 0 || tile.match != ZENTREL_MATCH_NONE) {
-        return ::testing::AssertionFailure() << "found " << tile.found << ", match " << tile.match;
+    const double fields[] = {tile.width,      tile.height,     tile.vector_a.x, tile.vector_a.y,
+                             tile.vector_b.x, tile.vector_b.y, tile.origin.x,   tile.origin.y,
+                             tile.confidence, tile.unit_width, tile.unit_height};
+    const std::int32_t codes[] = {tile.found,        tile.match,    tile.mirror,
+                                  tile.region_x,     tile.region_y, tile.region_width,
+                                  tile.region_height};
+    for (const std::int32_t code : codes) {
+        if (code != 0) return ::testing::AssertionFailure() << "a code holds " << code;
     }
     for (const double field : fields) {
         if (field != 0.0) return ::testing::AssertionFailure() << "a field holds " << field;
@@ -121,8 +132,9 @@ TEST_F(ExtendedApiTest, BadArgumentsGiveAStatusAndAnErrorLineWithoutCrashing) {
     EXPECT_TRUE(IsErrorLineNaming(api.lastError(), "null result"));
     EXPECT_EQ(Estimate(nullptr, nullptr), ZENTREL_ERROR_ARGUMENT);
 
-    // Too small for this library: refused, and not a byte is written.
-    for (const std::uint32_t size : {0u, 4u, static_cast<std::uint32_t>(sizeof(ZentrelTile) - 1)}) {
+    // Smaller than the first version of the struct: refused, and not a byte
+    // is written.
+    for (const std::uint32_t size : {0u, 4u, 87u}) {
         SCOPED_TRACE(size);
         ZentrelTile small = StaleTile();
         small.size = size;
@@ -184,6 +196,96 @@ TEST_F(ExtendedApiTest, ABiggerResultFromANewerHeaderIsFilledOnlyAsFarAsTheLibra
     EXPECT_NE(newer.known.found, 0x5A5A5A5A) << "the known fields are written";
     EXPECT_EQ(newer.known.size, sizeof newer) << "size belongs to the caller";
     for (const unsigned char byte : newer.later) EXPECT_EQ(byte, 0x5A);
+}
+
+// A unit of 44 x 30 beside its mirror images, tiled from 13, 7 pixels in.
+cv::Mat MirroredTiling(int mirror) {
+    cv::Mat tile = ShapesTile({44, 30}, CV_8UC3, 21);
+    cv::Mat flipped;
+    if (mirror == ZENTREL_MIRROR_H || mirror == ZENTREL_MIRROR_HV) {
+        cv::flip(tile, flipped, 1);
+        cv::hconcat(tile, flipped, tile);
+    }
+    if (mirror == ZENTREL_MIRROR_V || mirror == ZENTREL_MIRROR_HV) {
+        cv::flip(tile, flipped, 0);
+        cv::vconcat(tile, flipped, tile);
+    }
+    return RepeatTile(tile, {620, 480}, TileOffset::None, {13, 7});
+}
+
+TEST_F(ExtendedApiTest, MirroredUnitsComeInTheirOwnFieldsBesideTheTranslationalTile) {
+    const struct {
+        int mirror;
+        const char* name;
+        double width, height;  // the translational tile
+    } cases[] = {{ZENTREL_MIRROR_NONE, "none", 44, 30},
+                 {ZENTREL_MIRROR_H, "mirror-h", 88, 30},
+                 {ZENTREL_MIRROR_V, "mirror-v", 44, 60},
+                 {ZENTREL_MIRROR_HV, "mirror-hv", 88, 60}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_STREQ(api.mirrorName(c.mirror), c.name);
+        const std::string path = WriteImage(dir, "mirror.png", MirroredTiling(c.mirror));
+        ZentrelTile tile = StaleTile();
+        ASSERT_EQ(Estimate(path.c_str(), &tile), ZENTREL_OK);
+        ASSERT_EQ(tile.found, 1);
+        EXPECT_EQ(tile.match, ZENTREL_MATCH_STRAIGHT);
+        EXPECT_EQ(tile.mirror, c.mirror);
+        EXPECT_NEAR(tile.width, c.width, 1.0);
+        EXPECT_NEAR(tile.height, c.height, 1.0);
+        EXPECT_NEAR(tile.unit_width, 44, 1.0);
+        EXPECT_NEAR(tile.unit_height, 30, 1.0);
+        EXPECT_EQ(cv::Rect(tile.region_x, tile.region_y, tile.region_width, tile.region_height),
+                  cv::Rect(0, 0, 620, 480))
+            << "the pattern fills the frame";
+    }
+    EXPECT_EQ(api.mirrorName(-1), nullptr);
+    EXPECT_EQ(api.mirrorName(4), nullptr);
+}
+
+// A host built against the first, 88-byte struct gets that struct filled
+// and nothing past it touched; a size that ends inside a field gets the
+// fields before it only.
+TEST_F(ExtendedApiTest, AnOlderSmallerResultIsFilledOnlyAsFarAsItsSize) {
+    const std::string path = WriteImage(dir, "mirror.png", MirroredTiling(ZENTREL_MIRROR_H));
+    ZentrelTile full = StaleTile();
+    ASSERT_EQ(Estimate(path.c_str(), &full), ZENTREL_OK);
+    ASSERT_EQ(full.mirror, ZENTREL_MIRROR_H);
+    const struct {
+        std::size_t size, written;
+    } cases[] = {{88, 88},
+                 {offsetof(ZentrelTile, unit_height) + 4, offsetof(ZentrelTile, unit_height)},
+                 {offsetof(ZentrelTile, region_width) + 2, offsetof(ZentrelTile, region_width)}};
+    for (const auto [size, written] : cases) {
+        SCOPED_TRACE(size);
+        ZentrelTile tile = StaleTile();
+        tile.size = static_cast<std::uint32_t>(size);
+        ASSERT_EQ(Estimate(path.c_str(), &tile), ZENTREL_OK);
+        EXPECT_EQ(std::memcmp(&tile.found, &full.found, written - sizeof tile.size), 0);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&tile);
+        EXPECT_EQ(std::count(bytes + written, bytes + sizeof tile, 0x5A), sizeof tile - written)
+            << "nothing past the caller's whole fields is written";
+    }
+}
+
+// A swatch on a plain, noisy background: the box is where it lies, and the
+// tile the origin names is inside it.
+TEST_F(ExtendedApiTest, APatternInPartOfTheFrameGivesItsRegion) {
+    cv::Mat image(600, 800, CV_8UC3);
+    cv::randn(image, cv::Scalar(90, 120, 140), cv::Scalar::all(6));
+    const cv::Rect swatch(210, 150, 420, 380);
+    RepeatTile(ShapesTile({50, 42}, CV_8UC3), swatch.size(), TileOffset::None)
+        .copyTo(image(swatch));
+    const std::string path = WriteImage(dir, "swatch.png", image);
+    ZentrelTile tile = StaleTile();
+    ASSERT_EQ(Estimate(path.c_str(), &tile), ZENTREL_OK);
+    ASSERT_EQ(tile.found, 1);
+    const cv::Rect region(tile.region_x, tile.region_y, tile.region_width, tile.region_height);
+    EXPECT_GT(static_cast<double>((region & swatch).area()) / (region | swatch).area(), 0.8)
+        << region;
+    const cv::Rect unit(cv::Point(static_cast<int>(tile.origin.x), static_cast<int>(tile.origin.y)),
+                        cv::Size(50, 42));
+    EXPECT_EQ(region & unit, unit);
 }
 
 TEST_F(ExtendedApiTest, LastErrorFollowsTheLastWorkingCallOfAnyKind) {
