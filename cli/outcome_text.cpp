@@ -43,6 +43,11 @@ std::string JsonPoint(const ZentrelPoint& point) {
     return "[" + JsonNumber(point.x) + ", " + JsonNumber(point.y) + "]";
 }
 
+std::string JsonRegion(const ZentrelTile& tile) {
+    return "[" + std::to_string(tile.region_x) + ", " + std::to_string(tile.region_y) + ", " +
+           std::to_string(tile.region_width) + ", " + std::to_string(tile.region_height) + "]";
+}
+
 }  // namespace
 
 std::string JsonError(bool ok, const std::string& error) { return ok ? "null" : JsonString(error); }
@@ -91,12 +96,16 @@ std::string TileJson(const std::string& path, const TileOutcome& outcome) {
     const auto number = [&](double value) { return found ? JsonNumber(value) : "null"; };
     const auto point = [&](const ZentrelPoint& value) { return found ? JsonPoint(value) : "null"; };
     const char* match = zentrel_match_name(tile.match);
+    const char* mirror = zentrel_mirror_name(tile.mirror);
     return "{\"path\": " + JsonString(path) +
            ", \"found\": " + (estimated ? (found ? "true" : "false") : "null") +
            ", \"width\": " + number(tile.width) + ", \"height\": " + number(tile.height) +
            ", \"match\": " + (found && match != nullptr ? JsonString(match) : "null") +
            ", \"vector_a\": " + point(tile.vector_a) + ", \"vector_b\": " + point(tile.vector_b) +
            ", \"origin\": " + point(tile.origin) + ", \"confidence\": " + number(tile.confidence) +
+           ", \"mirror\": " + (found && mirror != nullptr ? JsonString(mirror) : "null") +
+           ", \"unit\": " + point({tile.unit_width, tile.unit_height}) +
+           ", \"region\": " + (found ? JsonRegion(tile) : "null") +
            (outcome.exportAsked ? ExportJson(outcome) : "") +
            ", \"ok\": " + (outcome.ok ? "true" : "false") +
            ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
@@ -105,9 +114,13 @@ std::string TileJson(const std::string& path, const TileOutcome& outcome) {
 std::string TileText(const std::string& path, const TileOutcome& outcome) {
     const ZentrelTile& tile = outcome.tile;
     if (tile.found == 0) return path + "  no repeat\n";
-    const char* match = zentrel_match_name(tile.match);
-    std::string line = path + "  " + Size(tile.width) + ' ' + Size(tile.height) + ' ' +
-                       (match != nullptr ? match : "unknown") + ' ' + Fixed(tile.confidence, 2);
+    // A mirrored unit is what a designer states; its translational tile is
+    // in the JSON.
+    const bool mirrored = tile.mirror != ZENTREL_MIRROR_NONE;
+    const char* kind = mirrored ? zentrel_mirror_name(tile.mirror) : zentrel_match_name(tile.match);
+    std::string line = path + "  " + Size(mirrored ? tile.unit_width : tile.width) + ' ' +
+                       Size(mirrored ? tile.unit_height : tile.height) + ' ' +
+                       (kind != nullptr ? kind : "unknown") + ' ' + Fixed(tile.confidence, 2);
     if (outcome.exported) {
         const ZentrelExportResult& written = outcome.written;
         line += "  " + outcome.tilePath + "  " + std::to_string(written.width) + " x " +

@@ -17,16 +17,19 @@ std::string RepeatJson(const std::string& path, const RepeatOutcome& outcome);
 std::string RepeatText(const std::string& path, const RepeatOutcome& outcome);
 
 // {"path", "found", "width", "height", "match", "vector_a", "vector_b",
-// "origin", "confidence", "ok", "error"}; found is null when the estimate
-// failed, and the lattice's members are null unless a repeat was found. With
-// an export asked for, "tile_path", "tile_width_px", "tile_height_px",
-// "repeats_combined", "seam_score", "width_mm" and "height_mm" come before
-// "ok": null unless the tile was written (the sizes in mm, unless its
-// resolution is known).
+// "origin", "confidence", "mirror", "unit", "region", "ok", "error"}; found
+// is null when the estimate failed, and the lattice's members are null
+// unless a repeat was found. "unit" is [width, height], "region" [x, y,
+// width, height]. With an export asked for, "tile_path", "tile_width_px",
+// "tile_height_px", "repeats_combined", "seam_score", "width_mm" and
+// "height_mm" come before "ok": null unless the tile was written (the sizes
+// in mm, unless its resolution is known).
 std::string TileJson(const std::string& path, const TileOutcome& outcome);
 // "PATH  WIDTH HEIGHT MATCH CONFIDENCE\n" (sizes with up to two decimals,
-// confidence with two), or "PATH  no repeat\n"; an exported tile adds
-// "  TILE  W x H px, N repeats, seam S[, W x H mm]" before the newline.
+// confidence with two), or "PATH  no repeat\n"; a mirrored pattern gives its
+// unit and axes: "PATH  UNIT_WIDTH UNIT_HEIGHT mirror-h CONFIDENCE". An
+// exported tile adds "  TILE  W x H px, N repeats, seam S[, W x H mm]"
+// before the newline.
 std::string TileText(const std::string& path, const TileOutcome& outcome);
 
 }  // namespace zentrel::cli

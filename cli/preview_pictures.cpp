@@ -17,6 +17,7 @@ namespace {
 const cv::Scalar kRectColour(0, 200, 0);
 const cv::Scalar kMarkColour(0, 0, 255);
 const cv::Scalar kShadow(0, 0, 0);
+const cv::Scalar kRegionColour(0, 200, 255);
 // Lattice points closer than this in an overview would only blur together.
 constexpr double kMinPointSpacing = 6.0;
 constexpr double kMaxLatticePoints = 100000;
@@ -153,7 +154,24 @@ cv::Point2d PlaceInTile(const ZentrelTile& tile, cv::Point2d at, cv::Size2d size
         default:
             break;
     }
-    return {Modulo(at.x, size.width), Modulo(at.y, size.height)};
+    cv::Point2d place(Modulo(at.x, size.width), Modulo(at.y, size.height));
+    // Every other unit is the mirror image of its neighbours.
+    const auto odd = [](double at, double side) {
+        return static_cast<long long>(std::floor(at / side)) % 2 != 0;
+    };
+    const bool across = tile.mirror == ZENTREL_MIRROR_H || tile.mirror == ZENTREL_MIRROR_HV;
+    const bool down = tile.mirror == ZENTREL_MIRROR_V || tile.mirror == ZENTREL_MIRROR_HV;
+    if (across && odd(at.x, size.width)) place.x = size.width - 1 - place.x;
+    if (down && odd(at.y, size.height)) place.y = size.height - 1 - place.y;
+    return place;
+}
+
+// The whole image when the tile names no region.
+cv::Rect RegionOf(const ZentrelTile& tile, const cv::Mat& image) {
+    const cv::Rect whole(0, 0, image.cols, image.rows);
+    const cv::Rect region =
+        cv::Rect(tile.region_x, tile.region_y, tile.region_width, tile.region_height) & whole;
+    return region.empty() ? whole : region;
 }
 
 }  // namespace
@@ -182,18 +200,19 @@ cv::Mat TileThreeByThree(const cv::Mat& image, cv::Rect rect) {
 cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile) {
     const double scale = OverviewScale(image);
     cv::Mat picture = ScaledCopy(image, scale);
+    const cv::Rect region = RegionOf(tile, image);
     const cv::Point2d origin = PointOf(tile.origin);
     const cv::Point2d a = PointOf(tile.vector_a);
     const cv::Point2d b = PointOf(tile.vector_b);
     const double det = a.x * b.y - a.y * b.x;
     const double spacing = std::min(cv::norm(a), cv::norm(b)) * scale;
     if (det != 0.0 && spacing >= kMinPointSpacing) {
-        // The lattice coordinates of the image's corners bound those of the
+        // The lattice coordinates of the region's corners bound those of the
         // points inside it.
         double lowI = HUGE_VAL, highI = -HUGE_VAL, lowJ = HUGE_VAL, highJ = -HUGE_VAL;
         for (const cv::Point2d corner :
-             {cv::Point2d(0, 0), cv::Point2d(image.cols, 0), cv::Point2d(0, image.rows),
-              cv::Point2d(image.cols, image.rows)}) {
+             {cv::Point2d(region.tl()), cv::Point2d(region.x + region.width, region.y),
+              cv::Point2d(region.x, region.y + region.height), cv::Point2d(region.br())}) {
             const cv::Point2d d = corner - origin;
             const double i = (d.x * b.y - d.y * b.x) / det;
             const double j = (a.x * d.y - a.y * d.x) / det;
@@ -203,7 +222,7 @@ cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile) {
             highJ = std::max(highJ, std::ceil(j));
         }
         if ((highI - lowI + 1) * (highJ - lowJ + 1) <= kMaxLatticePoints) {
-            const cv::Rect2d inside(0, 0, image.cols, image.rows);
+            const cv::Rect2d inside(region);
             for (double i = lowI; i <= highI; ++i) {
                 for (double j = lowJ; j <= highJ; ++j) {
                     const cv::Point2d point = origin + i * a + j * b;
@@ -215,6 +234,8 @@ cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile) {
             }
         }
     }
+    DrawOutlinedRect(picture, Scaled(region.tl(), scale), Scaled(region.br(), scale),
+                     kRegionColour);
     DrawOutlinedRect(picture, ScaledRounded(origin, scale),
                      ScaledRounded(origin + cv::Point2d(tile.width, tile.height), scale),
                      kRectColour);
@@ -222,10 +243,13 @@ cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile) {
 }
 
 cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile) {
+    const bool mirrored = tile.mirror != ZENTREL_MIRROR_NONE;
+    const double width = mirrored ? tile.unit_width : tile.width;
+    const double height = mirrored ? tile.unit_height : tile.height;
     const cv::Rect wanted(static_cast<int>(std::lround(tile.origin.x)),
                           static_cast<int>(std::lround(tile.origin.y)),
-                          std::max(1, static_cast<int>(std::lround(tile.width))),
-                          std::max(1, static_cast<int>(std::lround(tile.height))));
+                          std::max(1, static_cast<int>(std::lround(width))),
+                          std::max(1, static_cast<int>(std::lround(height))));
     const cv::Rect cut = wanted & cv::Rect(0, 0, image.cols, image.rows);
     if (cut.empty()) return {};
     cv::Mat unit(3 * cut.height, 3 * cut.width, image.type());

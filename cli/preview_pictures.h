@@ -23,15 +23,16 @@ cv::Mat DrawRepeatOverview(const cv::Mat& image, cv::Rect rect,
 cv::Mat TileThreeByThree(const cv::Mat& image, cv::Rect rect);
 
 // `image` scaled like the overview, with the lattice points of `tile` (those
-// inside the image, unless they would lie closer than a few pixels) and its
-// tile, origin by width by height, drawn.
+// inside its region, unless they would lie closer than a few pixels), the
+// region and its tile, origin by width by height, drawn.
 cv::Mat DrawLatticeOverview(const cv::Mat& image, const ZentrelTile& tile);
 
 // Three by three tiles as the lattice of `tile` places them, all cut from the
 // one tile at its origin: for a half-drop each column drops by half a tile,
 // for a half-brick each row shifts by half, for any other lattice the
-// vectors decide. When the lattice is right the seams line up. Empty if the
-// tile misses the image.
+// vectors decide. A mirrored pattern gives three by three units, every other
+// one flipped along each mirrored axis. When the lattice is right the seams
+// line up. Empty if the tile misses the image.
 cv::Mat RepeatUnitThreeByThree(const cv::Mat& image, const ZentrelTile& tile);
 
 // `tile` repeated 3 x 3 with its match (ZENTREL_MATCH_STRAIGHT, _HALF_DROP or

@@ -150,6 +150,14 @@ TEST(PreviewTest, LatticePointsAndTheTileAreDrawnWhereTheLatticeSays) {
     EXPECT_EQ(at(picture, 80, 45), cv::Vec3b(128, 128, 128)) << "between points";
     EXPECT_EQ(at(picture, 10, 20), cv::Vec3b(0, 200, 0)) << "the tile's left side";
 
+    // Only where the pattern holds, which is outlined.
+    tile.region_width = 150;
+    tile.region_height = 60;
+    const cv::Mat part = DrawLatticeOverview(image, tile);
+    EXPECT_EQ(at(part, 70, 50), cv::Vec3b(0, 0, 255));
+    EXPECT_EQ(at(part, 190, 90), cv::Vec3b(128, 128, 128)) << "outside the region";
+    EXPECT_EQ(at(part, 120, 60), cv::Vec3b(0, 200, 255)) << "the region's lower side";
+
     // Points a few pixels apart would only hide the picture.
     tile.vector_a = {2, 0};
     tile.vector_b = {0, 2};
@@ -201,6 +209,41 @@ TEST(PreviewTest, TheUnitFollowsTheMatchOffsetSoOnlyTheRightLatticeIsSeamless) {
             const bool same = cv::norm(unit, image, cv::NORM_INF) == 0;
             const bool sameLattice = claimed.a == laid.a && claimed.b == laid.b;
             EXPECT_EQ(same, sameLattice) << "claimed " << claimed.name;
+        }
+    }
+}
+
+// A 10 x 8 unit beside its mirror images: only the right axes lay the
+// unit's flips where the pattern has them.
+TEST(PreviewTest, AMirroredUnitIsLaidWithItsFlips) {
+    cv::Mat unit(8, 10, CV_8UC3);
+    cv::RNG(3).fill(unit, cv::RNG::UNIFORM, 0, 256);
+    for (const int laid : {ZENTREL_MIRROR_H, ZENTREL_MIRROR_V, ZENTREL_MIRROR_HV}) {
+        SCOPED_TRACE(laid);
+        cv::Mat tile = unit;
+        cv::Mat flipped;
+        if (laid != ZENTREL_MIRROR_V) {
+            cv::flip(tile, flipped, 1);
+            cv::hconcat(tile, flipped, tile);
+        }
+        if (laid != ZENTREL_MIRROR_H) {
+            cv::flip(tile, flipped, 0);
+            cv::vconcat(tile, flipped, tile);
+        }
+        const cv::Mat image = LatticePattern(tile, {tile.cols, 0}, {0, tile.rows}, {60, 48});
+        for (const int claimed : {ZENTREL_MIRROR_H, ZENTREL_MIRROR_V, ZENTREL_MIRROR_HV}) {
+            ZentrelTile found{};
+            found.found = 1;
+            found.match = ZENTREL_MATCH_STRAIGHT;
+            found.mirror = claimed;
+            found.width = tile.cols;
+            found.height = tile.rows;
+            found.unit_width = 10;
+            found.unit_height = 8;
+            const cv::Mat picture = RepeatUnitThreeByThree(image, found);
+            ASSERT_EQ(picture.size(), cv::Size(30, 24));
+            const bool same = cv::norm(picture, image(cv::Rect(0, 0, 30, 24)), cv::NORM_INF) == 0;
+            EXPECT_EQ(same, claimed == laid) << "claimed " << claimed;
         }
     }
 }
@@ -270,6 +313,11 @@ TileOutcome FoundTile() {
     outcome.tile.vector_b = {0, 29.5};
     outcome.tile.origin = {0.1, 3};
     outcome.tile.confidence = 0.987;
+    outcome.tile.unit_width = 40.333;
+    outcome.tile.unit_height = 29.5;
+    outcome.tile.region_x = 5;
+    outcome.tile.region_width = 200;
+    outcome.tile.region_height = 150;
     return outcome;
 }
 
@@ -281,6 +329,10 @@ TEST(TileOutcomeTest, TextLinesShowSizeMatchAndConfidenceOrNoRepeat) {
     whole.tile.height = 30.004;
     whole.tile.confidence = 1;
     EXPECT_EQ(TileText("a.png", whole), "a.png  40 30 straight 1.00\n");
+    whole.tile.mirror = ZENTREL_MIRROR_H;
+    whole.tile.unit_width = 20;
+    whole.tile.unit_height = 30;
+    EXPECT_EQ(TileText("a.png", whole), "a.png  20 30 mirror-h 1.00\n") << "the unit and its axes";
     TileOutcome none;
     none.ok = true;
     EXPECT_EQ(TileText("a.png", none), "a.png  no repeat\n");
@@ -290,21 +342,24 @@ TEST(TileOutcomeTest, JsonHasEveryFieldAndNullsWhereThereIsNothing) {
     EXPECT_EQ(TileJson("a.png", FoundTile()),
               "{\"path\": \"a.png\", \"found\": true, \"width\": 40.333, \"height\": 29.5, "
               "\"match\": \"half-drop\", \"vector_a\": [40.333, 14.75], \"vector_b\": [0, 29.5], "
-              "\"origin\": [0.1, 3], \"confidence\": 0.987, \"ok\": true, "
+              "\"origin\": [0.1, 3], \"confidence\": 0.987, \"mirror\": \"none\", "
+              "\"unit\": [40.333, 29.5], \"region\": [5, 0, 200, 150], \"ok\": true, "
               "\"error\": null}");
     TileOutcome none;
     none.ok = true;
     EXPECT_EQ(TileJson("a.png", none),
               "{\"path\": \"a.png\", \"found\": false, \"width\": null, \"height\": null, "
               "\"match\": null, \"vector_a\": null, \"vector_b\": null, \"origin\": null, "
-              "\"confidence\": null, \"ok\": true, \"error\": null}");
+              "\"confidence\": null, \"mirror\": null, \"unit\": null, \"region\": null, "
+              "\"ok\": true, \"error\": null}");
     TileOutcome failed = FoundTile();
     failed.ok = false;
     failed.error = "Could not read image file: a.png";
     EXPECT_EQ(TileJson("a.png", failed),
               "{\"path\": \"a.png\", \"found\": null, \"width\": null, \"height\": null, "
               "\"match\": null, \"vector_a\": null, \"vector_b\": null, \"origin\": null, "
-              "\"confidence\": null, \"ok\": false, "
+              "\"confidence\": null, \"mirror\": null, \"unit\": null, \"region\": null, "
+              "\"ok\": false, "
               "\"error\": \"Could not read image file: a.png\"}");
 }
 
@@ -320,7 +375,8 @@ TEST(TileOutcomeTest, AnExportAddsItsMembersAndItsPartOfTheLine) {
     written.written.seam_score = 1.004;
     const std::string found =
         "\"match\": \"half-drop\", \"vector_a\": [40.333, 14.75], \"vector_b\": [0, 29.5], "
-        "\"origin\": [0.1, 3], \"confidence\": 0.987, ";
+        "\"origin\": [0.1, 3], \"confidence\": 0.987, \"mirror\": \"none\", "
+        "\"unit\": [40.333, 29.5], \"region\": [5, 0, 200, 150], ";
     EXPECT_EQ(TileJson("a.png", written),
               "{\"path\": \"a.png\", \"found\": true, \"width\": 40.333, \"height\": 29.5, " +
                   found +

@@ -14,7 +14,8 @@ import unittest
 from pathlib import Path
 from typing import Tuple
 
-from synthetic_images import gradient, noise, png_size, pnm_size, tiled_noise, write_pnm
+from synthetic_images import (gradient, mirrored_noise, noise, png_size, pnm_size, tiled_noise,
+                              write_pnm)
 
 TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
 GOLDEN = Path(__file__).resolve().parent / "golden"
@@ -28,8 +29,9 @@ CARD_CORNERS = "8,4,55,4,55,39,8,39"
 # For tile: a picture with no repeat at all, then the failures.
 TILE_MIXED = ["noise.pgm", "broken.png", "missing.pgm"]
 TILE_KEYS = ["path", "found", "width", "height", "match", "vector_a", "vector_b", "origin",
-             "confidence", "ok", "error"]
-LATTICE_KEYS = ["width", "height", "match", "vector_a", "vector_b", "origin", "confidence"]
+             "confidence", "mirror", "unit", "region", "ok", "error"]
+LATTICE_KEYS = ["width", "height", "match", "vector_a", "vector_b", "origin", "confidence",
+                "mirror", "unit", "region"]
 EXPORT_KEYS = ["tile_path", "tile_width_px", "tile_height_px", "repeats_combined", "seam_score",
                "width_mm", "height_mm"]
 
@@ -41,6 +43,8 @@ def without_call_counts(trace: str) -> list:
 # The matching finds wall.pgm's 64 x 48 tile itself; cloth and weave come out
 # as whole multiples of their tiles.
 WALL_TILE = (64, 48)
+# A unit beside its left-right mirror image.
+MIRROR_UNIT = (30, 24)
 
 
 def make_images(folder: Path) -> None:
@@ -51,6 +55,7 @@ def make_images(folder: Path) -> None:
     write_pnm(folder / "card.pgm", 64, 48, gradient(64, 48))
     write_pnm(folder / "tall.pgm", 1, 40, bytes(40))
     write_pnm(folder / "noise.pgm", 320, 240, noise(320 * 240, 11))
+    write_pnm(folder / "mirror.pgm", 400, 300, mirrored_noise(400, 300, MIRROR_UNIT, 4))
     (folder / "broken.png").write_bytes(b"not an image")
 
 
@@ -236,7 +241,7 @@ class Tile(ToolCase):
         self.assert_golden("tile_mixed.json", result.stdout)
 
     def test_json_has_every_field_whatever_the_outcome(self) -> None:
-        images = ["wall.pgm", "cloth.ppm", *TILE_MIXED, "tall.pgm"]
+        images = ["wall.pgm", "cloth.ppm", "mirror.pgm", *TILE_MIXED, "tall.pgm"]
         text = self.run_tool("tile", *images)
         result = self.run_tool("tile", "--json", *images)
         self.assertEqual(result.returncode, 1)
@@ -253,12 +258,13 @@ class Tile(ToolCase):
                     continue
                 line = next(lines)
                 if not entry["found"]:
-                    self.assertEqual([entry[key] for key in LATTICE_KEYS], [None] * 7)
+                    self.assertEqual([entry[key] for key in LATTICE_KEYS], [None] * 10)
                     self.assertEqual(line, f"{entry['path']}  no repeat")
                     continue
                 self.assertIn(entry["match"], ["straight", "half-drop", "half-brick", "other"])
                 self.assertTrue(0 <= entry["confidence"] <= 1)
-                self.assertEqual(line.split("  ")[1].split()[2], entry["match"])
+                word = entry["match"] if entry["mirror"] == "none" else entry["mirror"]
+                self.assertEqual(line.split("  ")[1].split()[2], word)
         self.assertIsNone(next(lines, None), "a result line for each image that was analysed")
 
     def test_trace_and_workers(self) -> None:
@@ -275,7 +281,7 @@ class Tile(ToolCase):
                          self.run_tool("tile", "broken.png").stderr.splitlines())
 
     def test_preview_pictures_for_each_image_that_repeats(self) -> None:
-        images = ["wall.pgm", "banner.ppm", "noise.pgm", "broken.png"]
+        images = ["wall.pgm", "banner.ppm", "mirror.pgm", "noise.pgm", "broken.png"]
         result = self.run_tool("tile", "--json", "--preview", "pictures/tile", *images)
         self.assertEqual(result.returncode, 1)
         pictures = self.folder / "pictures" / "tile"
@@ -289,7 +295,7 @@ class Tile(ToolCase):
             self.assertEqual(png_size(pictures / f"{stem}_lattice.png"),
                              (min(width, 1200), round(height * min(width, 1200) / width)))
             self.assertEqual(png_size(pictures / f"{stem}_unit.png"),
-                             (3 * round(entry["width"]), 3 * round(entry["height"])))
+                             (3 * round(entry["unit"][0]), 3 * round(entry["unit"][1])))
         self.assertEqual(sorted(picture.name for picture in pictures.iterdir()), sorted(expected))
 
     def test_a_clean_straight_tiling_is_found(self) -> None:

@@ -27,6 +27,19 @@ def tiled_noise(width: int, height: int, tile: Tuple[int, int], seed: int,
     return b"".join(rows[y % tile_height] for y in range(height))
 
 
+def mirrored_noise(width: int, height: int, unit: Tuple[int, int], seed: int) -> bytes:
+    """A grey random unit of ``unit`` = (width, height) pixels beside its
+    left-right mirror image, the pair repeated over the image."""
+    unit_width, unit_height = unit
+    generator = random.Random(seed)
+    repeats = -(-width // (2 * unit_width))
+    rows = []
+    for _ in range(unit_height):
+        unit_row = bytes(generator.getrandbits(8) for _ in range(unit_width))
+        rows.append(((unit_row + unit_row[::-1]) * repeats)[:width])
+    return b"".join(rows[y % unit_height] for y in range(height))
+
+
 def noise(count: int, seed: int) -> bytes:
     """``count`` random bytes: a picture without any repeat."""
     generator = random.Random(seed)
