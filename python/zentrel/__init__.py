@@ -19,7 +19,8 @@ Rect(x=303, y=143, width=64, height=48)
 'photos/page_pers.jpg'
 >>> zentrel.tile("wall.pgm")
 Tile(width=64.0, height=48.0, match='straight', vectors=((64.0, 0.0), (0.0, 48.0)), \
-origin=(318.0, 226.0), confidence=0.98)
+origin=(318.0, 226.0), confidence=0.98, mirror='none', unit=(64.0, 48.0), \
+region=(0, 0, 700, 500))
 >>> zentrel.extract_tile("wall.pgm", "tiles/wall_tile.png", dpi=300)
 Export(path='tiles/wall_tile.png', width=64, height=48, match='straight', repeats=81, \
 seam_score=1.0, dpi=(300.0, 300.0), size_mm=(5.418666666666667, 4.064), recorded=True)
@@ -61,10 +62,18 @@ _XY = Tuple[float, float]
 class Tile(NamedTuple):
     """The repeat unit of a pattern, in the image's own pixels.
 
-    ``match`` is ``"straight"``, ``"half-drop"``, ``"half-brick"`` or
-    ``"other"``; ``vectors`` are the two shortest lattice vectors (x, y) that
-    span the pattern; ``origin`` is the top-left corner of one whole tile
-    inside the image; ``confidence`` runs from 0 to 1.
+    ``width``, ``height`` and ``match`` (``"straight"``, ``"half-drop"``,
+    ``"half-brick"`` or ``"other"``) give the tile that reprints the pattern
+    by plain repetition; ``vectors`` are the two shortest lattice vectors
+    (x, y) that span the pattern; ``origin`` is the top-left corner of one
+    whole tile inside the region; ``confidence`` runs from 0 to 1.
+
+    ``mirror`` is ``"none"``, or ``"mirror-h"``, ``"mirror-v"`` or
+    ``"mirror-hv"`` when neighbouring units are mirror images left and right,
+    above and below, or both; ``unit`` (width, height) is then the tile
+    halved along each mirrored axis, otherwise the tile. ``region`` (x, y,
+    width, height) is the box where the pattern holds. A Tile made by hand
+    may leave these three at their defaults.
     """
 
     width: float
@@ -73,6 +82,9 @@ class Tile(NamedTuple):
     vectors: Tuple[_XY, _XY]
     origin: _XY
     confidence: float
+    mirror: str = "none"
+    unit: Optional[_XY] = None
+    region: Optional[Tuple[int, int, int, int]] = None
 
 
 class Export(NamedTuple):
@@ -122,7 +134,10 @@ class _TileResult(ctypes.Structure):
     _fields_ = [("size", ctypes.c_uint32), ("found", ctypes.c_int32), ("match", ctypes.c_int32),
                 ("width", ctypes.c_double), ("height", ctypes.c_double),
                 ("vector_a", _Point), ("vector_b", _Point), ("origin", _Point),
-                ("confidence", ctypes.c_double)]
+                ("confidence", ctypes.c_double), ("unit_width", ctypes.c_double),
+                ("unit_height", ctypes.c_double), ("mirror", ctypes.c_int32),
+                ("region_x", ctypes.c_int32), ("region_y", ctypes.c_int32),
+                ("region_width", ctypes.c_int32), ("region_height", ctypes.c_int32)]
 
 
 # ZentrelExportOptions and ZentrelExportResult of zentrel_ext.h.
@@ -206,6 +221,8 @@ def _load() -> ctypes.CDLL:
     library.zentrel_extract_tile.restype = ctypes.c_int
     library.zentrel_match_name.argtypes = [ctypes.c_int]
     library.zentrel_match_name.restype = ctypes.c_char_p
+    library.zentrel_mirror_name.argtypes = [ctypes.c_int]
+    library.zentrel_mirror_name.restype = ctypes.c_char_p
     library.zentrel_version.argtypes = []
     library.zentrel_version.restype = ctypes.c_char_p
     library.ShowRepeatPoints.argtypes = [ctypes.c_char_p]
@@ -340,11 +357,12 @@ def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Optional[Ti
     result = _TileResult()
     result.size = ctypes.sizeof(result)
 
-    def estimate(library: ctypes.CDLL) -> Tuple[int, Optional[bytes]]:
+    def estimate(library: ctypes.CDLL) -> Tuple[int, Optional[bytes], Optional[bytes]]:
         status = library.zentrel_estimate_tile(encoded, ctypes.byref(result))
-        return status, library.zentrel_match_name(result.match)
+        return (status, library.zentrel_match_name(result.match),
+                library.zentrel_mirror_name(result.mirror))
 
-    (status, match), lines, error = _call(estimate)
+    (status, match, mirror), lines, error = _call(estimate)
     _report(lines, trace)
     if status != 0:
         raise ZentrelError(error or f"the tile estimate failed with status {status}", lines, status)
@@ -352,7 +370,9 @@ def tile(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Optional[Ti
         return None
     return Tile(result.width, result.height, (match or b"unknown").decode("ascii"),
                 ((result.vector_a.x, result.vector_a.y), (result.vector_b.x, result.vector_b.y)),
-                (result.origin.x, result.origin.y), result.confidence)
+                (result.origin.x, result.origin.y), result.confidence,
+                (mirror or b"unknown").decode("ascii"), (result.unit_width, result.unit_height),
+                (result.region_x, result.region_y, result.region_width, result.region_height))
 
 
 def extract_tile(path: StrPath, output: StrPath, *, tile: Optional[Tile] = None,
@@ -390,6 +410,11 @@ def extract_tile(path: StrPath, output: StrPath, *, tile: Optional[Tile] = None,
         given = _TileResult(ctypes.sizeof(_TileResult), 1, _MATCH_CODES[tile.match], tile.width,
                             tile.height, _Point(ax, ay), _Point(bx, by), _Point(*tile.origin),
                             tile.confidence)
+        # The region keeps the export to where the pattern holds; a Tile made
+        # by hand without one means the whole image.
+        if tile.region is not None:
+            (given.region_x, given.region_y, given.region_width,
+             given.region_height) = tile.region
     options = _ExportOptions(ctypes.sizeof(_ExportOptions), _COMBINATIONS[combine],
                              1 if flatten else 0, _FORMATS[format], float(dpi or 0.0))
     result = _ExportResult()

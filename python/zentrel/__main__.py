@@ -57,8 +57,12 @@ def _text_line(job: str, image: str, record: Record) -> str:
     if not record["found"]:
         return f"{image}  no repeat"
     confidence = "nan" if record["confidence"] is None else "%.2f" % record["confidence"]
-    line = (f"{image}  {_size(record['width'])} {_size(record['height'])} "
-            f"{record['match'] or 'unknown'} {confidence}")
+    if record["mirror"] != "none":
+        # A mirrored pattern: its unit and axes.
+        (width, height), kind = record["unit"] or (None, None), record["mirror"]
+    else:
+        width, height, kind = record["width"], record["height"], record["match"]
+    line = f"{image}  {_size(width)} {_size(height)} {kind or 'unknown'} {confidence}"
     if record.get("tile_path") is None:
         return line
     repeats = record["repeats_combined"]

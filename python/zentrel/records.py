@@ -35,7 +35,7 @@ FIELDS: Dict[str, Tuple[str, ...]] = {
     "repeat": ("x", "y", "width", "height"),
     "rectify": ("output",),
     "tile": ("found", "width", "height", "match", "vector_a", "vector_b", "origin",
-             "confidence"),
+             "confidence", "mirror", "unit", "region"),
 }
 # The tile's, then the exported tile's, as the tool's tile --export prints
 # them: null unless the tile was written (the millimetres, unless its
@@ -106,6 +106,10 @@ def _tile_fields(found: Optional[zentrel.Tile]) -> Dict[str, Any]:
         "vector_b": [_number(bx), _number(by)],
         "origin": [_number(found.origin[0]), _number(found.origin[1])],
         "confidence": _number(found.confidence),
+        "mirror": None if found.mirror == "unknown" else found.mirror,
+        # A Tile made by hand may lack these two.
+        "unit": None if found.unit is None else [_number(side) for side in found.unit],
+        "region": None if found.region is None else list(found.region),
     }
 
 

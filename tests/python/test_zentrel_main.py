@@ -16,7 +16,7 @@ from typing import Sequence
 from unittest import mock
 
 import zentrel
-from synthetic_images import gradient, tiled_noise, write_pnm
+from synthetic_images import gradient, mirrored_noise, tiled_noise, write_pnm
 from zentrel.__main__ import main
 
 TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
@@ -32,6 +32,7 @@ class ModuleCase(unittest.TestCase):
         write_pnm(cls.folder / "cloth.ppm", 300, 200, tiled_noise(300, 200, (30, 20), 3, 3), 3)
         write_pnm(cls.folder / "card.pgm", 64, 48, gradient(64, 48))
         write_pnm(cls.folder / "tall.pgm", 1, 40, bytes(40))
+        write_pnm(cls.folder / "mirror.pgm", 400, 300, mirrored_noise(400, 300, (30, 24), 4))
         # Noise that does not repeat: one tile the size of the image.
         write_pnm(cls.folder / "noise.pgm", 200, 150, tiled_noise(200, 150, (200, 150), 9))
         (cls.folder / "broken.png").write_bytes(b"not an image")
@@ -93,7 +94,8 @@ class LikeTheTool(ModuleCase):
 
 
 class Tile(ModuleCase):
-    IMAGES = ["wall.pgm", "cloth.ppm", "noise.pgm", "broken.png", "tall.pgm", "missing.pgm"]
+    IMAGES = ["wall.pgm", "cloth.ppm", "mirror.pgm", "noise.pgm", "broken.png", "tall.pgm",
+              "missing.pgm"]
 
     def test_like_the_tool(self) -> None:
         # Whatever the estimator answers for each image, the module answers
@@ -133,9 +135,10 @@ class TileExport(ModuleCase):
         self.assertEqual(self.module("tile", "--dpi", "300", "wall.pgm").returncode, 2)
 
 
-def found(width: float, height: float, match: str, confidence: float) -> zentrel.Tile:
+def found(width: float, height: float, match: str, confidence: float,
+          mirror: str = "none", unit: tuple = ()) -> zentrel.Tile:
     return zentrel.Tile(width, height, match, ((width, height / 2), (0.0, height)), (0.1, 3.0),
-                        confidence)
+                        confidence, mirror, unit or (width, height), (5, 0, 200, 150))
 
 
 class FoundTileFormat(unittest.TestCase):
@@ -161,16 +164,20 @@ class FoundTileFormat(unittest.TestCase):
         # A match code the binding does not know: the tool's word for it.
         self.assertEqual(self.run_main(found(8.0, 8.0, "unknown", 0.5), "a.png"),
                          "a.png  8 8 unknown 0.50\n")
+        self.assertEqual(self.run_main(found(40.0, 30.0, "straight", 1.0, "mirror-h", (20.0, 30.0)),
+                                       "a.png"),
+                         "a.png  20 30 mirror-h 1.00\n")
         self.assertEqual(self.run_main(None, "a.png"), "a.png  no repeat\n")
 
     def test_json(self) -> None:
         tile = zentrel.Tile(40.333, 29.5, "half-drop", ((40.333, 14.75), (0.0, 29.5)), (0.1, 3.0),
-                            0.987)
+                            0.987, "none", (40.333, 29.5), (5, 0, 200, 150))
         self.assertEqual(
             self.run_main(tile, "--json", "a.png"),
             '[\n  {"path": "a.png", "found": true, "width": 40.333, "height": 29.5, '
             '"match": "half-drop", "vector_a": [40.333, 14.75], "vector_b": [0, 29.5], '
-            '"origin": [0.1, 3], "confidence": 0.987, "ok": true, "error": null}\n]\n')
+            '"origin": [0.1, 3], "confidence": 0.987, "mirror": "none", "unit": [40.333, 29.5], '
+            '"region": [5, 0, 200, 150], "ok": true, "error": null}\n]\n')
         odd = zentrel.Tile(1e15, 1 / 3, "unknown", ((-0.0, 1.2345678901234568e+17), (5e-324, 1e16)),
                            (float("nan"), float("-inf")), 1.0)
         self.assertEqual(
@@ -178,12 +185,14 @@ class FoundTileFormat(unittest.TestCase):
             '[\n  {"path": "a.png", "found": true, "width": 1e+15, "height": 0.3333333333333333, '
             '"match": null, "vector_a": [-0, 1.2345678901234568e+17], '
             '"vector_b": [4.94065645841247e-324, 1e+16], "origin": [null, null], '
-            '"confidence": 1, "ok": true, "error": null}\n]\n')
+            '"confidence": 1, "mirror": "none", "unit": null, "region": null, "ok": true, '
+            '"error": null}\n]\n')
         self.assertEqual(
             self.run_main(None, "--json", "a.png"),
             '[\n  {"path": "a.png", "found": false, "width": null, "height": null, '
             '"match": null, "vector_a": null, "vector_b": null, "origin": null, '
-            '"confidence": null, "ok": true, "error": null}\n]\n')
+            '"confidence": null, "mirror": null, "unit": null, "region": null, "ok": true, '
+            '"error": null}\n]\n')
 
 
 if __name__ == "__main__":
