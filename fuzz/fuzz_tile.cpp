@@ -36,6 +36,14 @@ void CheckFound(const ZentrelTile& tile) {
           "a found lattice has a known match type");
     Check(tile.width > 0 && tile.height > 0, "a found tile has a size");
     Check(tile.confidence >= 0 && tile.confidence <= 1, "confidence lies in 0..1");
+    Check(zentrel_mirror_name(tile.mirror) != nullptr, "a found lattice has a known mirror");
+    Check(std::isfinite(tile.unit_width) && std::isfinite(tile.unit_height) &&
+              tile.unit_width > 0 && tile.unit_width <= tile.width && tile.unit_height > 0 &&
+              tile.unit_height <= tile.height,
+          "the unit is the tile or a half of it");
+    Check(
+        tile.region_x >= 0 && tile.region_y >= 0 && tile.region_width > 0 && tile.region_height > 0,
+        "a found lattice holds in a region of the image");
 }
 
 }  // namespace

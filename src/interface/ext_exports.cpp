@@ -86,6 +86,7 @@ constexpr std::size_t kTileFieldEnds[] = {
     offsetof(ZentrelTile, region_y) + sizeof(std::int32_t),
     offsetof(ZentrelTile, region_width) + sizeof(std::int32_t),
     offsetof(ZentrelTile, region_height) + sizeof(std::int32_t),
+    sizeof(ZentrelTile),  // with the padding at its end
 };
 
 // How much of a caller's struct of `size` bytes holds whole fields.
