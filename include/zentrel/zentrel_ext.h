@@ -250,6 +250,8 @@ ZENTREL_API int ZENTREL_CALL zentrel_estimate_tile(const char* path, ZentrelTile
  * repeat at its origin's phase is found where it really lies, and they are
  * combined as `options` say. Depth and alpha are kept. A mirrored pattern
  * gives its translational tile, which reprints it by plain repetition.
+ * Only repeats inside the tile's region are used, when its `size` holds the
+ * region and the region is not all 0 (then the whole image is used).
  *
  * `output` is the file to write, never the input itself; it is written to a
  * temporary name in its folder and renamed when complete, so it is either

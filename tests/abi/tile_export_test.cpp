@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -244,6 +245,15 @@ TEST_F(TileExportTest, BadInputIsRefusedAndNothingIsWritten) {
     huge.vector_a = {40000, 0};
     ZentrelTile small = other;
     small.size = 87;
+    // The right lattice, kept to a region that misses the image or is none.
+    ZentrelTile outside{};
+    outside.size = sizeof outside;
+    ASSERT_EQ(api.estimateTile(input.c_str(), &outside), ZENTREL_OK);
+    outside.region_x = outside.region_y = 5000;
+    ZentrelTile negative = outside;
+    negative.region_x = -1;
+    ZentrelTile overflowing = outside;
+    overflowing.region_x = overflowing.region_width = INT32_MAX;
 
     const std::string out = dir.File("out.png");
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -306,6 +316,12 @@ TEST_F(TileExportTest, BadInputIsRefusedAndNothingIsWritten) {
          "found is 0"},
         {"another image's tile", input.c_str(), &other, out, Options(), 88, ZENTREL_ERROR_NO_REPEAT,
          "does not fit"},
+        {"a region outside the image", input.c_str(), &outside, out, Options(), 88,
+         ZENTREL_ERROR_NO_REPEAT, "region"},
+        {"a negative region", input.c_str(), &negative, out, Options(), 88, ZENTREL_ERROR_ARGUMENT,
+         "(-1, 5000"},
+        {"a region past the largest int", input.c_str(), &overflowing, out, Options(), 88,
+         ZENTREL_ERROR_ARGUMENT, "2147483647"},
         {"too large to resample", input.c_str(), &huge, out, Options(), 88, ZENTREL_ERROR_TOO_LARGE,
          "40000"},
     };
