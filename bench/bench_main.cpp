@@ -1,7 +1,7 @@
 // Benchmarks of ShowRepeatPoints and SavePerspectiveImage, whole and stage by
-// stage, and of the lattice estimator. Besides Google Benchmark's own flags:
-// --quick, the two smaller sizes only. scripts/bench runs it and prints the
-// table.
+// stage, and of the lattice estimator and the quad finder. Besides Google
+// Benchmark's own flags: --quick, the two smaller sizes only. scripts/bench
+// runs it and prints the table.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -34,6 +34,7 @@ int main(int argc, char** argv) try {
     zentrel::bench::RegisterRepeatBenchmarks(folder.path(), quick);
     zentrel::bench::RegisterRectifyBenchmarks(folder.path(), quick);
     zentrel::bench::RegisterLatticeBenchmarks();
+    zentrel::bench::RegisterQuadBenchmarks();
     zentrel::bench::RegisterTileBenchmarks();
 
     benchmark::RunSpecifiedBenchmarks();

@@ -48,6 +48,8 @@ void RegisterRepeatBenchmarks(const std::string& folder, bool quick);
 void RegisterRectifyBenchmarks(const std::string& folder, bool quick);
 // The lattice estimator on a 4000 x 3000 colour image, on one core.
 void RegisterLatticeBenchmarks();
+// The quad finder on a 12-megapixel colour photo, on one core.
+void RegisterQuadBenchmarks();
 // The tile export of a 4000 x 3000 colour image of 100 repeats, on one core.
 void RegisterTileBenchmarks();
 
