@@ -1,0 +1,105 @@
+// The quad finder on pictures made here: a sheet laid in perspective on a
+// background, in every depth and channel count the reader gives, and images
+// that hold no quadrilateral.
+#include "quad_finder.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+#include "test_images.h"
+
+namespace zentrel {
+namespace {
+
+using Corners = std::array<cv::Point2d, 4>;
+
+// A light, faintly textured sheet with the given corners (top-left first,
+// clockwise) on a darker mottled background, converted to `type`.
+cv::Mat SheetOnBackground(cv::Size size, const Corners& corners, int type) {
+    cv::Mat background(size, CV_32FC3);
+    cv::RNG(3).fill(background, cv::RNG::NORMAL, 90.0, 30.0);
+    cv::GaussianBlur(background, background, cv::Size(), 4.0);
+    cv::Mat sheet(400, 300, CV_32FC3);
+    cv::RNG(4).fill(sheet, cv::RNG::NORMAL, 200.0, 20.0);
+    cv::GaussianBlur(sheet, sheet, cv::Size(), 2.0);
+    const cv::Point2f from[4] = {{-0.5f, -0.5f}, {299.5f, -0.5f}, {299.5f, 399.5f}, {-0.5f, 399.5f}};
+    cv::Point2f to[4];
+    for (int k = 0; k < 4; ++k) to[k] = corners[k];
+    const cv::Mat transform = cv::getPerspectiveTransform(from, to);
+    cv::Mat warped;
+    cv::Mat mask;
+    cv::warpPerspective(sheet, warped, transform, size, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::warpPerspective(cv::Mat(sheet.size(), CV_32FC3, cv::Scalar::all(1.0)), mask, transform,
+                        size);
+    cv::Mat picture = warped.mul(mask) + background.mul(cv::Scalar::all(1.0) - mask);
+    const int channels = CV_MAT_CN(type);
+    if (channels == 1) cv::cvtColor(picture, picture, cv::COLOR_BGR2GRAY);
+    if (channels == 4) cv::cvtColor(picture, picture, cv::COLOR_BGR2BGRA);
+    const int depth = CV_MAT_DEPTH(type);
+    cv::Mat out;
+    picture.convertTo(out, type, depth == CV_16U ? 257.0 : depth == CV_32F ? 1.0 / 255.0 : 1.0);
+    return out;
+}
+
+TEST(QuadFinder, FindsASheetInPerspectiveInEveryPixelFormat) {
+    const Corners square = {{{200, 150}, {560, 130}, {590, 470}, {170, 440}}};
+    const Corners turned = {{{420, 60}, {700, 300}, {430, 560}, {140, 310}}};
+    // The square one four times over: the finder works on smaller copies and
+    // must scale its corners back, pixel centres kept.
+    Corners large;
+    for (int k = 0; k < 4; ++k) large[k] = (square[k] + cv::Point2d(0.5, 0.5)) * 4 - cv::Point2d(0.5, 0.5);
+    struct Case {
+        const char* name;
+        int type;
+        cv::Size size;
+        Corners corners;
+    };
+    for (const Case& c : {Case{"colour", CV_8UC3, {800, 600}, square},
+                          Case{"grey", CV_8UC1, {800, 600}, square},
+                          Case{"alpha", CV_8UC4, {800, 600}, square},
+                          Case{"16 bits", CV_16UC3, {800, 600}, square},
+                          Case{"float", CV_32FC1, {800, 600}, square},
+                          Case{"turned 40 degrees", CV_8UC3, {800, 600}, turned},
+                          Case{"large", CV_8UC3, {3200, 2400}, large}}) {
+        SCOPED_TRACE(c.name);
+        const Corners& truth = c.corners;
+        const cv::Mat picture = SheetOnBackground(c.size, truth, c.type);
+        const FoundQuad quad = FindQuad(picture);
+        ASSERT_TRUE(quad.found);
+        EXPECT_GT(quad.confidence, 0.5);
+        // Sub-pixel: well inside the 1.5 % of the diagonal that users are promised.
+        const double tolerance = 0.005 * std::hypot(c.size.width, c.size.height);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_LE(cv::norm(quad.corners[k] - truth[k]), tolerance)
+                << "corner " << k << " at " << quad.corners[k] << ", truth " << truth[k];
+        }
+        const FoundQuad again = FindQuad(picture);
+        EXPECT_EQ(again.corners, quad.corners) << "deterministic";
+        EXPECT_EQ(again.confidence, quad.confidence);
+    }
+}
+
+TEST(QuadFinder, FindsNothingWhereNoQuadrilateralIs) {
+    cv::Mat noise(600, 800, CV_8UC3);
+    cv::RNG(9).fill(noise, cv::RNG::NORMAL, 128.0, 45.0);
+    cv::Mat flat(600, 800, CV_8UC3, cv::Scalar(90, 140, 200));
+    struct Case {
+        const char* name;
+        cv::Mat image;
+    };
+    for (const Case& c : {Case{"noise", noise}, Case{"flat", flat},
+                          Case{"tiling", testing::TiledPattern({64, 48}, {800, 600}, CV_8UC3)},
+                          Case{"tiny", cv::Mat(10, 10, CV_8UC3, cv::Scalar::all(50))},
+                          Case{"empty", cv::Mat()}}) {
+        SCOPED_TRACE(c.name);
+        const FoundQuad quad = FindQuad(c.image);
+        EXPECT_FALSE(quad.found);
+        EXPECT_EQ(quad.confidence, 0.0);
+    }
+}
+
+}  // namespace
+}  // namespace zentrel
