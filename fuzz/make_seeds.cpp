@@ -1,6 +1,6 @@
 // Writes the seed corpora: one small repeating pattern in every format and
-// depth the imaging library decodes here, as it is for the repeat and tile
-// targets and wrapped in a rectification case for the perspective target; and
+// depth the imaging library decodes here, as it is for the repeat, tile and
+// quad targets and wrapped in a rectification case for the perspective target; and
 // a few ordinary cases for each fast target.
 //
 //   zentrel_make_seeds OUTPUT_FOLDER
@@ -152,6 +152,7 @@ int main(int argc, char** argv) {
     fs::create_directories(root / "perspective");
     fs::create_directories(root / "tile");
     fs::create_directories(root / "export");
+    fs::create_directories(root / "quad");
 
     const Seed seeds[] = {
         {"png", CV_8UC1},  {"png", CV_8UC3},  {"png", CV_8UC4},  {"png", CV_16UC1},
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
         if (!Write(root / "repeat" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "tile" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "export" / (stem + "." + seed.ext), bytes) ||
+            !Write(root / "quad" / (stem + "." + seed.ext), bytes) ||
             !Write(root / "perspective" / stem, zentrel::fuzz::EncodeRectifyCase(rectify))) {
             std::fprintf(stderr, "cannot write into %s\n", root.c_str());
             return 1;

@@ -1,7 +1,8 @@
 /*
  * Zentrel extended API: the repeat unit of a pattern and the tile itself,
- * error text without reading standard output, trace lines sent to a callback, and the
- * repeat candidates and corner order behind the seven's results.
+ * suggested corners for rectification, error text without reading standard
+ * output, trace lines sent to a callback, and the repeat candidates and
+ * corner order behind the seven's results.
  *
  * These functions are exported by the shared library (libzentrel.so) next to
  * the seven of zentrel.h, and share their library-wide lock: every call,
@@ -25,7 +26,10 @@ extern "C" {
 #endif
 
 /* Status codes of the working calls of this header. */
-/** The call did its work. A tile estimate that found no repeat is a success. */
+/**
+ * The call did its work. A tile estimate that found no repeat, and a search
+ * that found no quadrilateral, are successes.
+ */
 #define ZENTREL_OK 0
 /** A null path, a null result, or a result whose `size` is too small. */
 #define ZENTREL_ERROR_ARGUMENT (-1)
@@ -213,6 +217,31 @@ typedef struct ZentrelExportResult {
 } ZentrelExportResult;
 
 /**
+ * The dominant quadrilateral of a photo (a page, a painting, a sheet of
+ * fabric, a framed sample), filled by zentrel_find_quad.
+ *
+ * The same size rule as ZentrelTile: the caller sets `size` to
+ * sizeof(ZentrelQuad); the library refuses a smaller size and fills only the
+ * fields it knows. Every field has a fixed size and natural alignment (no
+ * padding before `corners`), so hosts that marshal structs sequentially, as
+ * C# does with LayoutKind.Sequential, read it as C does.
+ */
+typedef struct ZentrelQuad {
+    /** Set by the caller to sizeof(ZentrelQuad); never written by the library. */
+    uint32_t size;
+    /** 1 when a quadrilateral was found and the fields below describe it; 0 otherwise. */
+    int32_t found;
+    /**
+     * Its corners in input pixels, sub-pixel, in the order SavePerspectiveImage
+     * maps them (zentrel_order_corners): top-left, top-right, bottom-right,
+     * bottom-left. All 0 when not found.
+     */
+    ZentrelPoint corners[4];
+    /** 0 to 1: how clearly its four sides stand out as edges; 0 when not found. */
+    double confidence;
+} ZentrelQuad;
+
+/**
  * Receives one trace line; see zentrel_set_trace_callback.
  * `line` is NUL-terminated, without the newline, and valid only during the
  * call; `user` is the pointer given with the callback.
@@ -274,12 +303,30 @@ ZENTREL_API int ZENTREL_CALL zentrel_extract_tile(const char* path, const Zentre
                                                   ZentrelExportResult* result);
 
 /**
+ * Finds the dominant quadrilateral of the image at `path`, the corners to
+ * suggest for SavePerspectiveImage, and fills `*result`.
+ *
+ * `path` is read as for zentrel_estimate_tile, and this call likewise keeps
+ * nothing and traces nothing when it succeeds. Images of texture, tilings,
+ * noise or a flat colour give none rather than a chance quadrilateral.
+ *
+ * Returns ZENTREL_OK when the image was searched, whether or not a
+ * quadrilateral was found: `result->found` tells. Otherwise returns
+ * ZENTREL_ERROR_ARGUMENT (null `path`, null `result`, or `result->size`
+ * below sizeof(ZentrelQuad) of this version), ZENTREL_ERROR_UNREADABLE or
+ * ZENTREL_ERROR_INTERNAL, traces one error line, which zentrel_last_error
+ * returns, and resets the fields the library knows to 0 when `result` is
+ * usable.
+ */
+ZENTREL_API int ZENTREL_CALL zentrel_find_quad(const char* path, ZentrelQuad* result);
+
+/**
  * Why the calling thread's last working call failed: the text of the error
  * line it traced, without the newline. Empty ("") exactly when that call
  * succeeded, or before this thread made any working call. Working calls are
- * ShowRepeatPoints, SavePerspectiveImage, zentrel_estimate_tile and
- * zentrel_extract_tile; the getters and the other functions of this header
- * leave it as it is. (One failure traces no error line: a repeat analysis
+ * ShowRepeatPoints, SavePerspectiveImage, zentrel_estimate_tile,
+ * zentrel_extract_tile and zentrel_find_quad; the getters and the other
+ * functions of this header leave it as it is. (One failure traces no error line: a repeat analysis
  * that traced its result line but could not resolve a rectangle; the text is
  * then the reason.)
  *

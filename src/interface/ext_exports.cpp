@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "call_boundary.h"
+#include "image_file.h"
 #include "lattice.h"
 #include "perspective.h"
+#include "quad_finder.h"
 #include "result_state.h"
 #include "tile_driver.h"
 #include "tile_export.h"
@@ -21,6 +23,11 @@
 
 static_assert(std::is_same_v<ZentrelTraceFn, zentrel::TraceCallback>,
               "the host's callback is called as the trace's own");
+// Hosts that lay structs out sequentially (C#, ctypes) must find the same
+// offsets on every target, the 32-bit ones included.
+static_assert(offsetof(ZentrelQuad, corners) == 8 && offsetof(ZentrelQuad, confidence) == 72 &&
+                  sizeof(ZentrelQuad) == 80,
+              "ZentrelQuad has no padding");
 
 namespace {
 
@@ -316,6 +323,32 @@ void ExportTile(const char* path, const ZentrelTile* tile, const char* output,
     WriteKnown(filled, result);
 }
 
+void FindQuad(const char* path, ZentrelQuad* result) {
+    if (result == nullptr) {
+        throw zentrel::Refusal(zentrel::Refusal::Cause::BadArgument,
+                               "zentrel_find_quad was given a null result; nothing was read");
+    }
+    if (result->size < sizeof(ZentrelQuad)) {
+        throw zentrel::Refusal(
+            zentrel::Refusal::Cause::BadArgument,
+            zentrel::Format("zentrel_find_quad was given a result of size ", result->size,
+                            "; this library needs at least ", sizeof(ZentrelQuad),
+                            " (sizeof(ZentrelQuad))"));
+    }
+    const std::uint32_t size = result->size;
+    *result = ZentrelQuad{};
+    result->size = size;
+    if (path == nullptr) {
+        throw zentrel::Refusal(zentrel::Refusal::Cause::BadArgument,
+                               "zentrel_find_quad was given a null path; nothing was read");
+    }
+    const zentrel::FoundQuad quad = zentrel::FindQuad(zentrel::ReadImageFile(path));
+    if (!quad.found) return;
+    result->found = 1;
+    for (int k = 0; k < 4; ++k) result->corners[k] = PointOf(quad.corners[k]);
+    result->confidence = quad.confidence;
+}
+
 }  // namespace
 
 extern "C" {
@@ -336,6 +369,14 @@ ZENTREL_API int ZENTREL_CALL zentrel_extract_tile(const char* path, const Zentre
     const bool ok =
         zentrel::GuardedCall([&] { ExportTile(path, tile, output, options, result); },
                              [&] { return "Tile export of " + zentrel::Describe(path); });
+    return ok ? ZENTREL_OK : StatusOf(zentrel::LastCallOutcome().cause);
+}
+
+ZENTREL_API int ZENTREL_CALL zentrel_find_quad(const char* path, ZentrelQuad* result) {
+    const std::lock_guard<std::mutex> lock(zentrel::CallMutex());
+    const bool ok = zentrel::GuardedCall(
+        [&] { FindQuad(path, result); },
+        [&] { return "Quadrilateral search of " + zentrel::Describe(path); });
     return ok ? ZENTREL_OK : StatusOf(zentrel::LastCallOutcome().cause);
 }
 

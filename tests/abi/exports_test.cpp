@@ -32,7 +32,8 @@ TEST(Exports, TheDynamicSymbolTableHoldsTheSevenAndTheExtendedApiOnly) {
               (std::set<std::string>{
                   "ReturnH", "ReturnPath", "ReturnW", "ReturnX", "ReturnY", "SavePerspectiveImage",
                   "ShowRepeatPoints", "zentrel_estimate_tile", "zentrel_extract_tile",
-                  "zentrel_last_error", "zentrel_match_name", "zentrel_mirror_name",
+                  "zentrel_find_quad", "zentrel_last_error", "zentrel_match_name",
+                  "zentrel_mirror_name",
                   "zentrel_order_corners", "zentrel_repeat_candidates",
                   "zentrel_set_trace_callback", "zentrel_version"}));
 }
