@@ -24,6 +24,7 @@ const char* const kToolHelp =
     "                                  of each image\n"
     "  rectify IMAGE --corners LIST    warp a quadrilateral of IMAGE to an upright\n"
     "                                  rectangle saved as NAME_pers.EXT beside it\n"
+    "  rectify IMAGE --auto            the same with the corners the library finds\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help, or a command's help after its name\n"
@@ -58,20 +59,27 @@ const char* const kRepeatHelp =
 
 const char* const kRectifyHelp =
     "Usage: zentrel rectify [OPTION]... IMAGE --corners X1,Y1,X2,Y2,X3,Y3,X4,Y4\n"
+    "  or:  zentrel rectify [OPTION]... IMAGE --auto\n"
     "Warps the quadrilateral with the given corners (in any order) to an upright\n"
     "rectangle and saves it beside IMAGE as NAME_pers.EXT, in the format EXT\n"
     "names. Prints the path written.\n"
     "\n"
     "Options:\n"
-    "  --corners LIST   the four corners as eight integers, x before y (required)\n"
-    "  --json           print a JSON object with path, output, ok and error\n"
+    "  --corners LIST   the four corners as eight integers, x before y\n"
+    "  --auto           use the corners of the dominant quadrilateral the library\n"
+    "                   finds (a page, a painting, a sheet), rounded to whole\n"
+    "                   pixels; fails when it finds none\n"
+    "  --json           print a JSON object with path, output, ok and error; with\n"
+    "                   --auto also corners (the four used, in the library's\n"
+    "                   order) and confidence\n"
     "  --preview DIR    write NAME_quad.png into DIR: the image with the ordered\n"
     "                   corners and the quadrilateral drawn\n"
     "  --trace          copy the library's trace lines to standard error\n"
     "  --               end of options: every later argument is an image\n"
     "  -h, --help       show this help\n"
     "\n"
-    "Exit status: 0 when the image was written, 1 when not, 2 for a usage error.\n";
+    "Exit status: 0 when the image was written, 1 when not (with --auto also when\n"
+    "no quadrilateral was found), 2 for a usage error.\n";
 
 const char* const kTileHelp =
     "Usage: zentrel tile [OPTION]... IMAGE...\n"
@@ -225,6 +233,8 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (auto folder = cursor.ValueFor(argument, "--preview")) {
             if (folder->empty()) throw UsageError("--preview needs a folder name", first);
             options.previewFolder = *folder;
+        } else if (argument == "--auto" && rectify) {
+            options.autoCorners = true;
         } else if (auto corners = cursor.ValueFor(argument, "--corners"); corners && rectify) {
             const auto parsed = ParseCorners(*corners);
             if (!parsed) {
@@ -301,7 +311,11 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (rectify) {
         if (options.images.size() > 1) throw UsageError("rectify takes one image", first);
-        if (!cornersGiven) throw UsageError("rectify needs --corners", first);
+        if (cornersGiven == options.autoCorners) {
+            throw UsageError(cornersGiven ? "rectify takes --corners or --auto, not both"
+                                          : "rectify needs --corners or --auto",
+                             first);
+        }
     }
     return options;
 }

@@ -29,6 +29,8 @@ struct Options {
     bool flatten = false;
     double dpi = 0.0;
     int format = 1;
+    // rectify --auto: the corners the library suggests instead.
+    bool autoCorners = false;
 };
 
 // A command line that cannot be run; the tool exits with status 2.

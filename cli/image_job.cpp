@@ -1,6 +1,7 @@
 #include "image_job.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -198,6 +199,39 @@ RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& cor
         outcome.previewError = WriteQuadPreview(path, *settings.previewFolder, corners);
     }
     return outcome;
+}
+
+RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settings) {
+    RectifyOutcome outcome;
+    outcome.suggested.emplace();
+    ZentrelQuad quad{};
+    quad.size = sizeof quad;
+    {
+        const CallbackCapture capture;
+        const bool searched = zentrel_find_quad(path.c_str(), &quad) == ZENTREL_OK;
+        if (settings.keepTrace) outcome.trace = capture.Text();
+        if (!searched) {
+            outcome.error = zentrel_last_error();
+            return outcome;
+        }
+    }
+    if (quad.found == 0) {
+        outcome.error = "no quadrilateral found; give its corners with --corners";
+        return outcome;
+    }
+    SuggestedCorners suggested;
+    suggested.found = true;
+    suggested.confidence = quad.confidence;
+    for (int k = 0; k < 4; ++k) {
+        // The rectification takes whole pixels; the corners lie within a few
+        // pixels of the image, far from the int range.
+        suggested.corners[2 * k] = static_cast<int>(std::lround(quad.corners[k].x));
+        suggested.corners[2 * k + 1] = static_cast<int>(std::lround(quad.corners[k].y));
+    }
+    RectifyOutcome rectified = RunRectify(path, suggested.corners, settings);
+    rectified.trace = outcome.trace + rectified.trace;
+    rectified.suggested = suggested;
+    return rectified;
 }
 
 std::string EncodeRepeatOutcome(const RepeatOutcome& outcome) {

@@ -32,12 +32,21 @@ struct RepeatOutcome {
     std::string previewError;  // why the preview pictures were not written
 };
 
+// The corners the library suggested for rectify --auto.
+struct SuggestedCorners {
+    bool found = false;
+    std::array<int, 8> corners{};  // x1,y1,...,x4,y4 in the library's order, rounded
+    double confidence = 0.0;
+};
+
 struct RectifyOutcome {
     bool ok = false;
     std::string output;  // the path written
     std::string error;
     std::string trace;
     std::string previewError;
+    // With --auto; not found also when the search failed.
+    std::optional<SuggestedCorners> suggested;
 };
 
 struct TileOutcome {
@@ -66,6 +75,10 @@ std::string TilePath(const std::string& folder, const std::string& image, int fo
 // `corners` are x1,y1,...,x4,y4.
 RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
                           const JobSettings& settings);
+
+// The same with the corners of the dominant quadrilateral that
+// zentrel_find_quad finds; fails when it finds none.
+RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settings);
 
 // Worker processes hand outcomes to the parent as bytes.
 std::string EncodeRepeatOutcome(const RepeatOutcome& outcome);

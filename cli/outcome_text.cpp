@@ -61,6 +61,27 @@ std::string RepeatJson(const std::string& path, const RepeatOutcome& outcome) {
            ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
 }
 
+std::string RectifyJson(const std::string& path, const RectifyOutcome& outcome) {
+    std::string json = "{\"path\": " + JsonString(path) +
+                       ", \"output\": " + (outcome.ok ? JsonString(outcome.output) : "null");
+    if (const auto& suggested = outcome.suggested) {
+        std::string corners = "null";
+        std::string confidence = "null";
+        if (suggested->found) {
+            confidence = JsonNumber(suggested->confidence);
+            corners = "[";
+            for (int k = 0; k < 4; ++k) {
+                corners += (k == 0 ? "[" : ", [") + std::to_string(suggested->corners[2 * k]) +
+                           ", " + std::to_string(suggested->corners[2 * k + 1]) + "]";
+            }
+            corners += "]";
+        }
+        json += ", \"corners\": " + corners + ", \"confidence\": " + confidence;
+    }
+    return json + ", \"ok\": " + (outcome.ok ? "true" : "false") +
+           ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
+}
+
 std::string RepeatText(const std::string& path, const RepeatOutcome& outcome) {
     return path + "  " + std::to_string(outcome.x) + ' ' + std::to_string(outcome.y) + ' ' +
            std::to_string(outcome.width) + ' ' + std::to_string(outcome.height) + '\n';

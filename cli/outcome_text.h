@@ -16,6 +16,11 @@ std::string RepeatJson(const std::string& path, const RepeatOutcome& outcome);
 // "PATH  X Y WIDTH HEIGHT\n"
 std::string RepeatText(const std::string& path, const RepeatOutcome& outcome);
 
+// {"path", "output", "ok", "error"}; with rectify --auto also "corners" (four
+// [x, y], the ones rectified) and "confidence" before "ok", both null unless
+// a quadrilateral was found.
+std::string RectifyJson(const std::string& path, const RectifyOutcome& outcome);
+
 // {"path", "found", "width", "height", "match", "vector_a", "vector_b",
 // "origin", "confidence", "mirror", "unit", "region", "ok", "error"}; found
 // is null when the estimate failed, and the lattice's members are null

@@ -15,7 +15,6 @@
 
 #include "command_line.h"
 #include "image_job.h"
-#include "json_text.h"
 #include "outcome_text.h"
 #include "progress_bar.h"
 #include "worker_pool.h"
@@ -144,17 +143,15 @@ int RunImagesCommand(const Options& options, Outcome (*run)(const std::string&, 
 int RunRectifyCommand(const Options& options) {
     if (!PreparePreviewFolder(options)) return kExitFailed;
     const std::string& path = options.images.front();
-    const RectifyOutcome outcome = RunRectify(
-        path, options.corners, JobSettings{options.trace, options.previewFolder, std::nullopt});
+    const JobSettings settings{options.trace, options.previewFolder, std::nullopt};
+    const RectifyOutcome outcome = options.autoCorners ? RunAutoRectify(path, settings)
+                                                       : RunRectify(path, options.corners, settings);
     std::cerr << outcome.trace;
     if (!outcome.ok) ReportFailure(path, outcome.error);
     if (!outcome.previewError.empty()) ReportFailure(path, outcome.previewError);
     std::cerr.flush();
     if (options.json) {
-        std::cout << "{\"path\": " << JsonString(path)
-                  << ", \"output\": " << (outcome.ok ? JsonString(outcome.output) : "null")
-                  << ", \"ok\": " << (outcome.ok ? "true" : "false")
-                  << ", \"error\": " << JsonError(outcome.ok, outcome.error) << "}\n";
+        std::cout << RectifyJson(path, outcome) << '\n';
     } else if (outcome.ok) {
         std::cout << outcome.output << '\n';
     }

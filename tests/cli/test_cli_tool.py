@@ -6,8 +6,10 @@ ZENTREL_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
 from __future__ import annotations
 
 import json
+import math
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -20,6 +22,9 @@ from synthetic_images import (gradient, mirrored_noise, noise, png_size, pnm_siz
 TOOL = os.environ.get("ZENTREL_TOOL", "zentrel")
 GOLDEN = Path(__file__).resolve().parent / "golden"
 README = Path(__file__).resolve().parents[2] / "README.md"
+PAINTING = Path(__file__).resolve().parents[1] / "data" / "painting_scene.jpg"
+# Its corners, top-left first, clockwise; 1.5 % of its diagonal is 22.5 pixels.
+PAINTING_CORNERS = [[231, 118], [1003, 171], [958, 742], [187, 690]]
 UPDATE_GOLDEN = os.environ.get("ZENTREL_UPDATE_GOLDEN") == "1"
 
 # Good images, then one of each kind of failure: undecodable, a shape the
@@ -383,6 +388,38 @@ class TileExport(ToolCase):
         self.assertEqual(png_size(pictures / "wall_seams.png"), (3 * WALL_TILE[0], 3 * WALL_TILE[1]))
 
 
+class AutoRectify(ToolCase):
+    def test_rectifies_the_corners_it_reports(self) -> None:
+        shutil.copy(PAINTING, self.folder / "painting.jpg")
+        result = self.run_tool("rectify", "--json", "painting.jpg", "--auto")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        record = json.loads(result.stdout)
+        self.assertEqual(list(record), ["path", "output", "corners", "confidence", "ok", "error"])
+        self.assertEqual((record["output"], record["ok"]), ("painting_pers.jpg", True))
+        self.assertGreater(record["confidence"], 0.5)
+        for found, truth in zip(record["corners"], PAINTING_CORNERS):
+            self.assertLessEqual(math.dist(found, truth), 22.5, record["corners"])
+        # The same corners given by hand write the same picture.
+        written = (self.folder / "painting_pers.jpg").read_bytes()
+        by_hand = self.run_tool("rectify", "painting.jpg", "--corners",
+                                ",".join(str(v) for corner in record["corners"] for v in corner))
+        self.assertEqual(by_hand.returncode, 0, by_hand.stderr)
+        self.assertEqual((self.folder / "painting_pers.jpg").read_bytes(), written)
+
+    def test_no_quadrilateral_or_no_image_fails_and_writes_nothing(self) -> None:
+        for image, reason in (("noise.pgm", "no quadrilateral found; give its corners with "
+                                            "--corners"),
+                              ("broken.png", "Could not read image file: broken.png")):
+            with self.subTest(image=image):
+                result = self.run_tool("rectify", image, "--auto")
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (1, "", f"zentrel: {image}: {reason}\n"))
+                record = json.loads(self.run_tool("rectify", "--json", image, "--auto").stdout)
+                self.assertEqual(record, {"path": image, "output": None, "corners": None,
+                                          "confidence": None, "ok": False, "error": reason})
+        self.assertFalse((self.folder / "noise_pers.pgm").exists())
+
+
 class CommandLine(ToolCase):
     def test_usage_errors_exit_two(self) -> None:
         cases = [
@@ -392,6 +429,8 @@ class CommandLine(ToolCase):
             ["rectify", "card.pgm"], ["rectify", "card.pgm", "--corners", "1,2,3,4,5,6,7"],
             ["rectify", "card.pgm", "wall.pgm", "--corners", CARD_CORNERS],
             ["rectify", "-j", "2", "card.pgm", "--corners", CARD_CORNERS],
+            ["rectify", "card.pgm", "--auto", "--corners", CARD_CORNERS],
+            ["repeat", "--auto", "wall.pgm"],
             ["tile"], ["tile", "--corners", CARD_CORNERS, "wall.pgm"], ["tile", "-j", "0", "a.png"],
             ["tile", "--combine", "mean", "wall.pgm"], ["tile", "--dpi", "300", "wall.pgm"],
             ["tile", "--export", "t", "--combine", "max", "wall.pgm"],
