@@ -17,6 +17,8 @@ process, since the library keeps one result state.
 Rect(x=303, y=143, width=64, height=48)
 >>> zentrel.rectify("photos/page.jpg", [(10, 12), (580, 8), (590, 790), (4, 800)])
 'photos/page_pers.jpg'
+>>> zentrel.find_quad("photos/page.jpg")
+Quad(corners=((10.2, 12.4), (580.1, 7.6), (590.3, 790.2), (3.8, 800.1)), confidence=0.97)
 >>> zentrel.tile("wall.pgm")
 Tile(width=64.0, height=48.0, match='straight', vectors=((64.0, 0.0), (0.0, 48.0)), \
 origin=(318.0, 226.0), confidence=0.98, mirror='none', unit=(64.0, 48.0), \
@@ -35,7 +37,8 @@ import threading
 from pathlib import Path
 from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
 
-__all__ = ["Export", "Rect", "Tile", "ZentrelError", "extract_tile", "repeat", "rectify", "tile"]
+__all__ = ["Export", "Quad", "Rect", "Tile", "ZentrelError", "extract_tile", "find_quad",
+           "repeat", "rectify", "tile"]
 
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 TraceCallback = Callable[[str], None]
@@ -109,13 +112,25 @@ class Export(NamedTuple):
     recorded: bool
 
 
+class Quad(NamedTuple):
+    """The dominant quadrilateral of a photo, in the image's own pixels.
+
+    ``corners`` are (x, y) pairs, sub-pixel, in the order the rectification
+    maps them: top-left, top-right, bottom-right, bottom-left.
+    ``confidence`` runs from 0 to 1.
+    """
+
+    corners: Tuple[_XY, _XY, _XY, _XY]
+    confidence: float
+
+
 class ZentrelError(Exception):
     """A call that the library could not complete.
 
     ``message`` is the library's own error line; ``trace`` holds every line
     the call traced, that one included; ``status`` is the status code of a
-    call that returns one (:func:`tile`, :func:`extract_tile`), otherwise
-    None.
+    call that returns one (:func:`tile`, :func:`extract_tile`,
+    :func:`find_quad`), otherwise None.
     """
 
     def __init__(self, message: str, trace: Sequence[str], status: Optional[int] = None) -> None:
@@ -159,6 +174,13 @@ class _ExportResult(ctypes.Structure):
 _COMBINATIONS = {"median": 0, "mean": 1, "none": 2}
 _FORMATS = {None: 0, "png": 1, "tiff": 2, "jpeg": 3}
 _MATCH_CODES = {"straight": 1, "half-drop": 2, "half-brick": 3, "other": 4}
+
+
+# ZentrelQuad of zentrel_ext.h.
+class _QuadResult(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("found", ctypes.c_int32),
+                ("corners", _Point * 4), ("confidence", ctypes.c_double)]
+
 
 _TraceFunction = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_void_p)
 
@@ -219,6 +241,8 @@ def _load() -> ctypes.CDLL:
         ctypes.c_char_p, ctypes.POINTER(_TileResult), ctypes.c_char_p,
         ctypes.POINTER(_ExportOptions), ctypes.POINTER(_ExportResult)]
     library.zentrel_extract_tile.restype = ctypes.c_int
+    library.zentrel_find_quad.argtypes = [ctypes.c_char_p, ctypes.POINTER(_QuadResult)]
+    library.zentrel_find_quad.restype = ctypes.c_int
     library.zentrel_match_name.argtypes = [ctypes.c_int]
     library.zentrel_match_name.restype = ctypes.c_char_p
     library.zentrel_mirror_name.argtypes = [ctypes.c_int]
@@ -436,3 +460,27 @@ def extract_tile(path: StrPath, output: StrPath, *, tile: Optional[Tile] = None,
                   (result.dpi_x, result.dpi_y) if physical else None,
                   (result.width_mm, result.height_mm) if physical else None,
                   bool(result.recorded))
+
+
+def find_quad(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Optional[Quad]:
+    """Finds the dominant quadrilateral of the image at ``path`` (a page, a
+    painting, a sheet of fabric): the corners to suggest for :func:`rectify`.
+
+    Returns None when the image holds none (texture, tilings, noise, a flat
+    colour). ``trace``, if given, receives each trace line of the call.
+    Raises :class:`ZentrelError` (with the library's status code) when the
+    image cannot be read or searched.
+    """
+    encoded = _encode(path)
+    result = _QuadResult()
+    result.size = ctypes.sizeof(result)
+    status, lines, error = _call(
+        lambda library: library.zentrel_find_quad(encoded, ctypes.byref(result)))
+    _report(lines, trace)
+    if status != 0:
+        raise ZentrelError(error or f"the quadrilateral search failed with status {status}",
+                           lines, status)
+    if not result.found:
+        return None
+    a, b, c, d = ((point.x, point.y) for point in result.corners)
+    return Quad((a, b, c, d), result.confidence)

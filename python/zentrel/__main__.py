@@ -204,8 +204,11 @@ def _parser() -> argparse.ArgumentParser:
     rectify = command("rectify", "warp a quadrilateral of IMAGE to an upright rectangle saved "
                                  "as NAME_pers.EXT beside it, and print the path written")
     rectify.add_argument("image", metavar="IMAGE")
-    rectify.add_argument("--corners", type=_corners, required=True, metavar="LIST",
-                         help="the four corners as eight integers, x before y")
+    given = rectify.add_mutually_exclusive_group(required=True)
+    given.add_argument("--corners", type=_corners, metavar="LIST",
+                       help="the four corners as eight integers, x before y")
+    given.add_argument("--auto", action="store_true",
+                       help="use the corners of the dominant quadrilateral the library finds")
     tile = command("tile", "print the repeat unit of each image: "
                            "PATH  WIDTH HEIGHT MATCH CONFIDENCE, or PATH  no repeat")
     tile.add_argument("images", nargs="+", metavar="IMAGE")

@@ -34,6 +34,9 @@ TraceCallback = Callable[[str], None]
 FIELDS: Dict[str, Tuple[str, ...]] = {
     "repeat": ("x", "y", "width", "height"),
     "rectify": ("output",),
+    # rectify with the corners zentrel.find_quad suggests (the tool's --auto);
+    # corners and confidence are None unless a quadrilateral was found.
+    "rectify --auto": ("output", "corners", "confidence"),
     "tile": ("found", "width", "height", "match", "vector_a", "vector_b", "origin",
              "confidence", "mirror", "unit", "region"),
 }
@@ -75,15 +78,37 @@ def repeat(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Record:
     return _success(path, {name: getattr(rect, name) for name in FIELDS["repeat"]})
 
 
-def rectify(path: StrPath, *, corners: Sequence[Tuple[int, int]],
+def rectify(path: StrPath, *, corners: Optional[Sequence[Tuple[int, int]]],
             trace: Optional[TraceCallback] = None) -> Record:
     """Rectifies the quadrilateral ``corners`` of the image at ``path``; the
-    record's ``output`` is the path written."""
+    record's ``output`` is the path written. With ``corners`` None, the
+    corners are those :func:`zentrel.find_quad` finds, rounded to whole
+    pixels, and the record also holds them and their confidence."""
+    if corners is None:
+        return _rectify_found(path, trace)
     try:
         output = zentrel.rectify(path, corners, trace=trace)
     except (zentrel.ZentrelError, ValueError, TypeError) as error:
         return failure("rectify", path, _reason(error))
     return _success(path, {"output": display_path(output)})
+
+
+def _rectify_found(path: StrPath, trace: Optional[TraceCallback]) -> Record:
+    job = "rectify --auto"
+    try:
+        quad = zentrel.find_quad(path, trace=trace)
+    except (zentrel.ZentrelError, ValueError) as error:
+        return failure(job, path, _reason(error))
+    if quad is None:
+        return failure(job, path, "no quadrilateral found; give its corners with --corners")
+    # Python's round() halves to even; the tool rounds halves away from zero.
+    corners = [(int(math.copysign(math.floor(abs(x) + 0.5), x)),
+                int(math.copysign(math.floor(abs(y) + 0.5), y))) for x, y in quad.corners]
+    record = rectify(path, corners=corners, trace=trace)
+    found = {"corners": [list(corner) for corner in corners],
+             "confidence": _number(quad.confidence)}
+    return {"path": record["path"], "output": record["output"], **found, "ok": record["ok"],
+            "error": record["error"]}
 
 
 def _number(value: float) -> Optional[float]:

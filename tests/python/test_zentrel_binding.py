@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import os
 import subprocess
 import sys
@@ -143,6 +144,20 @@ class BindingTest(unittest.TestCase):
                 self.assertEqual(error.message, f"Could not read image file: {image}")
                 self.assertEqual(error.trace, [error.message])
                 self.assertEqual(lines, error.trace)
+
+    def test_find_quad(self) -> None:
+        painting = Path(__file__).resolve().parents[1] / "data" / "painting_scene.jpg"
+        quad = zentrel.find_quad(painting)
+        self.assertIsInstance(quad, zentrel.Quad)
+        truth = ((231, 118), (1003, 171), (958, 742), (187, 690))
+        for found, true in zip(quad.corners, truth):
+            self.assertLessEqual(math.dist(found, true), 22.5, quad)
+        self.assertGreater(quad.confidence, 0.5)
+        self.assertIsNone(zentrel.find_quad(self.noise))
+        with self.assertRaises(zentrel.ZentrelError) as caught:
+            zentrel.find_quad(self.broken)
+        self.assertEqual((caught.exception.status, caught.exception.message),
+                         (ERROR_UNREADABLE, f"Could not read image file: {self.broken}"))
 
     def test_tile_gives_none_or_a_consistent_tile(self) -> None:
         self.assertIsNone(zentrel.tile(self.noise), "noise does not repeat")

@@ -7,6 +7,7 @@ import contextlib
 import io
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -36,6 +37,8 @@ class ModuleCase(unittest.TestCase):
         # Noise that does not repeat: one tile the size of the image.
         write_pnm(cls.folder / "noise.pgm", 200, 150, tiled_noise(200, 150, (200, 150), 9))
         (cls.folder / "broken.png").write_bytes(b"not an image")
+        shutil.copy(Path(__file__).resolve().parents[1] / "data" / "painting_scene.jpg",
+                    cls.folder / "painting.jpg")
         raw = os.fsencode(cls.folder) + b"/raw\xff.pgm"
         Path(os.fsdecode(raw)).write_bytes((cls.folder / "wall.pgm").read_bytes())
 
@@ -77,13 +80,17 @@ class LikeTheTool(ModuleCase):
         for arguments in (["card.pgm", "--corners", CARD_CORNERS],
                           ["--json", "card.pgm", "--corners=55,39,8,4,8,39,55,4"],
                           ["--json", "broken.png", "--corners", CARD_CORNERS],
-                          ["card.pgm", "--corners", "5,5,5,5,5,5,5,5"]):
+                          ["card.pgm", "--corners", "5,5,5,5,5,5,5,5"],
+                          # The corners found, rounded as the tool rounds them.
+                          ["--json", "painting.jpg", "--auto"], ["painting.jpg", "--auto"],
+                          ["--json", "noise.pgm", "--auto"], ["--json", "broken.png", "--auto"]):
             with self.subTest(arguments=arguments):
                 self.assert_like_the_tool("rectify", *arguments)
         self.assertTrue((self.folder / "card_pers.pgm").is_file())
 
     def test_usage_errors_exit_two(self) -> None:
         for arguments in ([], ["frobnicate"], ["repeat"], ["rectify", "card.pgm"],
+                          ["rectify", "card.pgm", "--auto", "--corners", CARD_CORNERS],
                           ["rectify", "card.pgm", "--corners", "1,2,3,4,5,6,7"],
                           ["rectify", "card.pgm", "--corners", "0,0,9,0,9,9,0,2147483648"],
                           ["batch", "--job", "rectify", "card.pgm"]):
