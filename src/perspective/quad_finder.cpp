@@ -22,9 +22,10 @@ constexpr int kDetailLongSide = 2048;
 constexpr int kMinShortSide = 24;
 // How many lines quadrilaterals are built from.
 constexpr std::size_t kLineCount = 40;
-// Below this score the best quadrilateral is as likely a chance alignment of
-// texture as an object's edge.
-constexpr double kLeastConfidence = 0.5;
+// Below this score most of the quadrilaterals kept on the composites were
+// wrong (a side on the wrong line, or texture lined up by chance): better
+// none than a wrong one to rectify.
+constexpr double kLeastConfidence = 0.8;
 
 constexpr double kPi = 3.14159265358979323846;
 
