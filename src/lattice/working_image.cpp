@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 #include <opencv2/imgproc.hpp>
 
 namespace zentrel::lattice {
@@ -23,6 +25,33 @@ double FullScale(int depth) {
 // Area averaging and colour conversion work on these depths; anything else
 // goes through float.
 bool NativeDepth(int depth) { return depth == CV_8U || depth == CV_16U || depth == CV_32F; }
+
+// Sums of the squares of this many 16-bit values stay within 32 bits.
+constexpr int kLargestBlockFactor = 64;
+
+// The mean of each whole block of `factor` x `factor` pixels of a single
+// channel of 8 or 16 bits, as float: the block's rows are summed into one
+// row of integers first, so that most of the work is a plain addition.
+template <typename Sample>
+cv::Mat BlockMeans(const cv::Mat& grey, int factor) {
+    cv::Mat means(grey.rows / factor, grey.cols / factor, CV_32F);
+    std::vector<std::uint32_t> sums(grey.cols);
+    const float norm = 1.0f / static_cast<float>(factor * factor);
+    for (int y = 0; y < means.rows; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int row = y * factor; row < (y + 1) * factor; ++row) {
+            const Sample* in = grey.ptr<Sample>(row);
+            for (int x = 0; x < grey.cols; ++x) sums[x] += in[x];
+        }
+        float* out = means.ptr<float>(y);
+        for (int x = 0; x < means.cols; ++x) {
+            std::uint32_t sum = 0;
+            for (int k = 0; k < factor; ++k) sum += sums[x * factor + k];
+            out[x] = static_cast<float>(sum) * norm;
+        }
+    }
+    return means;
+}
 
 cv::Mat Resized(const cv::Mat& region, double scale) {
     cv::Mat source = region;
@@ -69,6 +98,21 @@ cv::Mat AsFloat(const cv::Mat& image) {
 }  // namespace
 
 cv::Mat GreyWorkingCopy(const cv::Mat& image, cv::Rect region, double scale) {
+    // Colour without alpha turns grey first: one channel to average instead
+    // of three, and luminance is linear, so the order changes only rounding.
+    // Whole blocks of integers are averaged exactly, without a resize's
+    // rounding.
+    if (image.channels() <= 3 && image.channels() != 2 && NativeDepth(image.depth())) {
+        const cv::Mat grey = Luminance(image(region));
+        const int factor = static_cast<int>(std::lround(1.0 / scale));
+        if (grey.depth() != CV_32F && factor > 1 && factor <= kLargestBlockFactor &&
+            std::abs(scale * factor - 1.0) < 1e-9 && grey.cols % factor == 0 &&
+            grey.rows % factor == 0) {
+            return grey.depth() == CV_8U ? BlockMeans<std::uint8_t>(grey, factor)
+                                         : BlockMeans<std::uint16_t>(grey, factor);
+        }
+        return AsFloat(Resized(grey, scale));
+    }
     const cv::Mat resized = Resized(image(region), scale);
     cv::Mat grey = AsFloat(Luminance(resized));
     if (resized.channels() == 2 || resized.channels() == 4) {
