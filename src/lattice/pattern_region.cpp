@@ -25,10 +25,30 @@ constexpr double kHalvedShift = 12.0;
 // (a wall, a table): they agree with nothing.
 constexpr double kLeastEnergyShare = 0.05;
 
+// `image` moved by `shift` (the value at p is the image's at p + shift),
+// bilinear, zero outside.
 cv::Mat Shifted(const cv::Mat& image, cv::Point2d shift) {
-    const cv::Mat move = (cv::Mat_<double>(2, 3) << 1, 0, -shift.x, 0, 1, -shift.y);
-    cv::Mat shifted;
-    cv::warpAffine(image, shifted, move, image.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+    const int wholeX = static_cast<int>(std::floor(shift.x));
+    const int wholeY = static_cast<int>(std::floor(shift.y));
+    const float fx = static_cast<float>(shift.x - wholeX);
+    const float fy = static_cast<float>(shift.y - wholeY);
+    const float weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    // Padded by one pixel of zeros beyond the shifted reach, so that the
+    // four taps never leave it.
+    cv::Mat padded;
+    const int above = std::max(0, 1 - wholeY), below = std::max(0, wholeY + 1);
+    const int before = std::max(0, 1 - wholeX), after = std::max(0, wholeX + 1);
+    cv::copyMakeBorder(image, padded, above, below, before, after, cv::BORDER_CONSTANT, 0);
+    cv::Mat shifted(image.size(), CV_32F);
+    for (int y = 0; y < image.rows; ++y) {
+        const float* upper = padded.ptr<float>(y + above + wholeY) + before + wholeX;
+        const float* lower = padded.ptr<float>(y + above + wholeY + 1) + before + wholeX;
+        float* out = shifted.ptr<float>(y);
+        for (int x = 0; x < image.cols; ++x) {
+            out[x] = weights[0] * upper[x] + weights[1] * upper[x + 1] + weights[2] * lower[x] +
+                     weights[3] * lower[x + 1];
+        }
+    }
     return shifted;
 }
 
