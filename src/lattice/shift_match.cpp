@@ -4,6 +4,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <iterator>
+#include <map>
 #include <vector>
 
 #include "parabola_peak.h"
@@ -28,10 +29,19 @@ constexpr int kLeastStep = 3;
 constexpr int kLargestStep = 48;
 constexpr int kLeastCoefficients = 24;
 constexpr double kQuantisedShare = 0.8;
+// The window of gradients grows by at least this many pixels each way, and
+// holds at most this many pixels (two float planes of it).
+constexpr int kWindowSlack = 64;
+constexpr int kLargestWindow = 1 << 20;
 
 // One side of the block for a shift of `shift` (moving by up to `reach`)
 // along an axis of `length`, and where it starts, as near the middle as the
 // shifted block allows.
+cv::Rect CentralRect(cv::Rect area, cv::Size size) {
+    return {area.x + (area.width - size.width) / 2, area.y + (area.height - size.height) / 2,
+            size.width, size.height};
+}
+
 bool PlaceBlock(int start, int length, int largest, int shift, int reach, int& from, int& side) {
     side = std::min(largest, length - std::max(std::abs(shift) + reach, 2 * reach));
     if (side < kLeastBlockSide) return false;
@@ -109,15 +119,34 @@ bool LooksCompressed(const cv::Mat& grey, cv::Point origin) {
     // The lowest frequencies across, down and both: quantised finest, so
     // most often not zero.
     const cv::Point frequencies[] = {{1, 0}, {0, 1}, {1, 1}, {2, 0}, {0, 2}};
-    std::vector<std::vector<float>> values(std::size(frequencies));
-    cv::Mat block, coefficients;
+    constexpr int kFrequencies = static_cast<int>(std::size(frequencies));
+    // Their basis images, as cv::dct scales them: five products per block
+    // instead of a whole transform.
+    float basis[kFrequencies][kCodecBlock * kCodecBlock];
+    const auto cosine = [](int u, int x) {
+        const double scale = u == 0 ? std::sqrt(1.0 / kCodecBlock) : std::sqrt(2.0 / kCodecBlock);
+        return scale * std::cos(CV_PI * (2 * x + 1) * u / (2.0 * kCodecBlock));
+    };
+    for (int k = 0; k < kFrequencies; ++k) {
+        for (int y = 0; y < kCodecBlock; ++y) {
+            for (int x = 0; x < kCodecBlock; ++x) {
+                basis[k][y * kCodecBlock + x] =
+                    static_cast<float>(cosine(frequencies[k].y, y) * cosine(frequencies[k].x, x));
+            }
+        }
+    }
+    std::vector<std::vector<float>> values(kFrequencies);
     for (int y = top; y + kCodecBlock <= grey.rows; y += kCodecBlock) {
         for (int x = left; x + kCodecBlock <= grey.cols; x += kCodecBlock) {
-            grey(cv::Rect(x, y, kCodecBlock, kCodecBlock)).copyTo(block);
-            cv::dct(block, coefficients);
-            for (std::size_t k = 0; k < std::size(frequencies); ++k) {
-                values[k].push_back(coefficients.at<float>(frequencies[k].y, frequencies[k].x));
+            float sums[kFrequencies] = {};
+            for (int row = 0; row < kCodecBlock; ++row) {
+                const float* pixels = grey.ptr<float>(y + row) + x;
+                for (int k = 0; k < kFrequencies; ++k) {
+                    const float* weights = basis[k] + row * kCodecBlock;
+                    for (int col = 0; col < kCodecBlock; ++col) sums[k] += weights[col] * pixels[col];
+                }
             }
+            for (int k = 0; k < kFrequencies; ++k) values[k].push_back(sums[k]);
         }
     }
     // A step explains a coefficient when it lies within a fifth of a step of
@@ -156,25 +185,59 @@ ShiftMatch::ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing, cv
     const cv::Rect inside = area & cv::Rect({}, image.size());
     const cv::Rect inner(inside.x + border, inside.y + border, inside.width - 2 * border,
                          inside.height - 2 * border);
-    area_ = inner.width > 0 && inner.height > 0 ? inner : inside;}
+    area_ = inner.width > 0 && inner.height > 0 ? inner : inside;
+}
 
-const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
-    const auto key = std::make_pair(std::make_pair(rect.x, rect.y), std::make_pair(rect.width, rect.height));
-    if (const auto it = cache_.find(key); it != cache_.end()) return it->second;
-    // A few blocks are compared again and again; the rest once.
-    if (cache_.size() >= 4) cache_.clear();
-    const int border = static_cast<int>(std::ceil(3 * smoothing_)) + 2;
-    const cv::Rect padded =
-        cv::Rect(rect.x - border, rect.y - border, rect.width + 2 * border, rect.height + 2 * border) &
-        cv::Rect({}, image_.size());
+ShiftMatch::Gradients ShiftMatch::Compute(cv::Rect padded) const {
     Gradients gradients;
     gradients.rect = padded;
-    gradients.grey = GreyWorkingCopy(image_, padded, 1.0);
     cv::Mat smooth;
-    cv::GaussianBlur(gradients.grey, smooth, cv::Size(), smoothing_);
+    cv::GaussianBlur(GreyWorkingCopy(image_, padded, 1.0), smooth, cv::Size(), smoothing_);
     cv::Sobel(smooth, gradients.x, CV_32F, 1, 0);
     cv::Sobel(smooth, gradients.y, CV_32F, 0, 1);
-    return cache_.emplace(key, std::move(gradients)).first->second;
+    return gradients;
+}
+
+cv::Rect ShiftMatch::Padded(cv::Rect rect) const {
+    const int border = static_cast<int>(std::ceil(3 * smoothing_)) + 2;
+    return cv::Rect(rect.x - border, rect.y - border, rect.width + 2 * border,
+                    rect.height + 2 * border) &
+           cv::Rect({}, image_.size());
+}
+
+void ShiftMatch::Expect(double longest) const {
+    // Blocks sit about the area's centre, half the shift either way.
+    const int spanX = std::min(area_.width, block_.width + static_cast<int>(std::ceil(longest)) + 4);
+    const int spanY = std::min(area_.height, block_.height + static_cast<int>(std::ceil(longest)) + 4);
+    const cv::Rect window = Padded(CentralRect(area_, {spanX, spanY}));
+    if (window.area() <= kLargestWindow && (window & window_.rect) != window) {
+        window_ = Gradients{};
+        window_ = Compute(window);
+    }
+}
+
+const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
+    const cv::Rect padded = Padded(rect);
+    // The blocks of neighbouring shifts overlap almost entirely: they are
+    // cut from one window of gradients, computed once and grown with some
+    // slack when a block falls outside it.
+    if (!window_.x.empty() && (padded & window_.rect) == padded) return window_;
+    const cv::Rect joined = window_.x.empty() ? padded : (padded | window_.rect);
+    const auto grow = [&](int slackX, int slackY) {
+        return cv::Rect(joined.x - slackX, joined.y - slackY, joined.width + 2 * slackX,
+                        joined.height + 2 * slackY) &
+               cv::Rect({}, image_.size());
+    };
+    cv::Rect grown = grow(std::max(kWindowSlack, joined.width / 4), std::max(kWindowSlack, joined.height / 4));
+    if (grown.area() > kLargestWindow) grown = grow(kWindowSlack, kWindowSlack);
+    if (grown.area() <= kLargestWindow) {
+        window_ = Gradients{};
+        window_ = Compute(grown);
+        return window_;
+    }
+    // Blocks far apart: each its own, so that memory stays bounded.
+    lone_ = Compute(padded);
+    return lone_;
 }
 
 cv::Rect ShiftMatch::BlockFor(cv::Point shift) const {
@@ -188,7 +251,7 @@ cv::Rect ShiftMatch::BlockFor(cv::Point shift) const {
 }
 
 double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradients& b,
-                             cv::Rect blockB, int flip) const {
+                             cv::Rect blockB, int flip, double* knownEnergyA) const {
     const cv::Rect inA = blockA - a.rect.tl();
     const cv::Rect inB = blockB - b.rect.tl();
     if ((inA & cv::Rect({}, a.x.size())) != inA || (inB & cv::Rect({}, b.x.size())) != inB) {
@@ -215,6 +278,25 @@ double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradient
                 rowA += x0[x] * x0[x] + y0[x] * y0[x];
                 rowB += u * u + v * v;
                 rowProduct += x0[x] * u + y0[x] * v;
+            }
+        } else if (!upsideDown && knownEnergyA && *knownEnergyA >= 0.0) {
+            // The fixed block's energy is the same for every shift.
+            constexpr int kLanes = 8;
+            float laneB[kLanes] = {}, laneProduct[kLanes] = {};
+            int x = 0;
+            for (; x + kLanes <= inA.width; x += kLanes) {
+                for (int k = 0; k < kLanes; ++k) {
+                    laneB[k] += x1[x + k] * x1[x + k] + y1[x + k] * y1[x + k];
+                    laneProduct[k] += x0[x + k] * x1[x + k] + y0[x + k] * y1[x + k];
+                }
+            }
+            for (int k = 0; k < kLanes; ++k) {
+                rowB += laneB[k];
+                rowProduct += laneProduct[k];
+            }
+            for (; x < inA.width; ++x) {
+                rowB += x1[x] * x1[x] + y1[x] * y1[x];
+                rowProduct += x0[x] * x1[x] + y0[x] * y1[x];
             }
         } else if (!upsideDown) {
             // Lanes the compiler keeps in vector registers.
@@ -250,6 +332,13 @@ double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradient
         energyB += rowB;
         product += rowProduct;
     }
+    if (knownEnergyA) {
+        if (*knownEnergyA >= 0.0) {
+            energyA = *knownEnergyA;
+        } else {
+            *knownEnergyA = energyA;
+        }
+    }
     const double energy = energyA * energyB;
     // Samples too large for the gradients' floats overflow to infinities,
     // whose correlation means nothing.
@@ -276,9 +365,10 @@ ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
     const Gradients moving = GradientsOver(reachable);
 
     std::map<std::pair<int, int>, double> known;
+    double fixedEnergy = -1.0;
     const auto similarity = [&](cv::Point shift) {
         const auto [entry, added] = known.try_emplace({shift.x, shift.y}, 0.0);
-        if (added) entry->second = Correlate(fixed, here, moving, here + shift, 2);
+        if (added) entry->second = Correlate(fixed, here, moving, here + shift, 2, &fixedEnergy);
         return entry->second;
     };
     // Up, down, left and right first: a good guess needs no more; otherwise
@@ -360,7 +450,7 @@ ShiftMatch::Noise ShiftMatch::MeasureNoise() const {
     if (block.empty()) return {};
     const Gradients gradients = GradientsOver(block);
     const cv::Rect inside = block - gradients.rect.tl();
-    const cv::Mat grey = gradients.grey(inside);
+    const cv::Mat grey = GreyWorkingCopy(image_, block, 1.0);
     const cv::Mat x = gradients.x(inside), y = gradients.y(inside);
     const double edges = (x.dot(x) + y.dot(y)) / static_cast<double>(block.area());
     if (!(edges > 0.0) || !std::isfinite(edges)) return {};

@@ -4,9 +4,7 @@
 // period can reproduce.
 #pragma once
 
-#include <map>
 #include <opencv2/core.hpp>
-#include <utility>
 
 namespace zentrel::lattice {
 
@@ -47,24 +45,34 @@ public:
     };
     Noise MeasureNoise() const;
 
+    // Computes at once the gradients that shifts of up to `longest` pixels
+    // will compare, when that is few enough pixels to hold.
+    void Expect(double longest) const;
+
 private:
     struct Gradients {
         cv::Rect rect;  // in input pixels
         cv::Mat x, y;   // CV_32F
-        cv::Mat grey;   // unsmoothed
     };
-    // The gradients over `rect` (clipped to the image), computed once.
+    // The gradients over `rect` (clipped to the image), at least; valid
+    // until the next call.
     const Gradients& GradientsOver(cv::Rect rect) const;
+    Gradients Compute(cv::Rect padded) const;
+    // `rect` with the border the filters need, clipped to the image.
+    cv::Rect Padded(cv::Rect rect) const;
     // The block compared for `shift`, or an empty rect.
     cv::Rect BlockFor(cv::Point shift) const;
+    // `knownEnergyA`, when given, holds block A's energy once measured (or
+    // a negative value until then).
     double Correlate(const Gradients& a, cv::Rect blockA, const Gradients& b, cv::Rect blockB,
-                     int flip) const;
+                     int flip, double* knownEnergyA = nullptr) const;
 
     cv::Mat image_;
     cv::Rect area_;
     double smoothing_;
     cv::Size block_;
-    mutable std::map<std::pair<std::pair<int, int>, std::pair<int, int>>, Gradients> cache_;
+    mutable Gradients window_;
+    mutable Gradients lone_;
 };
 
 }  // namespace zentrel::lattice
