@@ -28,6 +28,11 @@ constexpr double kMinPeriod = 5.0;
 // A period this short on the reduced copy is looked at again at full
 // resolution, where its detail has not been averaged away.
 constexpr double kFinePeriod = 10.0;
+// A period too fine for the reduced copy is searched again at full
+// resolution over this many of its cells across, in at least this many
+// pixels.
+constexpr double kFineCells = 8.0;
+constexpr int kFineSide = 256;
 // The least agreement of the image with itself shifted by each vector at
 // full resolution for a repeat to be reported.
 constexpr double kMinConfidence = 0.3;
@@ -159,6 +164,9 @@ constexpr double kCodecMargin = 1.0;
 bool OnGrid(cv::Point2d shift) {
     return std::lround(shift.x) % 8 == 0 && std::lround(shift.y) % 8 == 0;
 }
+// How many multiples of the longer vector the window of gradients is sized
+// for at first.
+constexpr double kExpectedMultiples = 2.0;
 // The blocks compared for exactness grow to hold the longest strong
 // candidate, so that the cell in which a near-repeat differs is seen.
 constexpr int kLargestExactBlock = 512;
@@ -252,6 +260,11 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         block.height = std::clamp(static_cast<int>(std::abs(top.y)) + 16, kMatchBlockSide, kLargestExactBlock);
     }
     const ShiftMatch exact(image, area, 1.0, block);
+    // Most of the shifts measured are the candidates and the first few
+    // multiples of the vectors.
+    double longest = kExpectedMultiples * std::max(cv::norm(fine.a), cv::norm(fine.b));
+    for (const std::size_t k : strongest) longest = std::max(longest, cv::norm(coarse.candidates[k]));
+    exact.Expect(longest);
     LatticeProbe probe(exact, fine);
 
     // The reference: the basis and the candidates the copy agrees with most.
@@ -375,27 +388,41 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     std::optional<Verified> verified;
     if (coarse) verified = ExactLattice(image, region, *coarse);
     const bool tooFine = coarse && cv::norm(coarse->basis.a) * scale < kFinePeriod;
-    if (scale < 1.0 && (!verified || tooFine)) {
-        // A lattice that failed says little about where the pattern is.
-        const cv::Rect around = verified ? region : whole;
-        const cv::Rect centre =
-            CentralRect(around.size(), {kWorkingSide, kWorkingSide}) + around.tl();
-        if (const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0)) {
-            // The fine period's region over the whole frame, on the reduced
-            // copy, where multiples of its vectors stay periods long enough
-            // to measure.
-            const auto longEnough = [&](cv::Point2d v) {
-                const double length = cv::norm(v) * wholeScale;
-                return v * wholeScale * std::ceil(kLeastRegionShift / std::max(length, 1e-3));
-            };
-            const cv::Rect held =
-                HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
-            const cv::Rect area = held.empty() ? whole : held;
-            if (auto fineVerified = ExactLattice(image, area, *fine)) {
-                verified = fineVerified;
-                region = area;
-            }
-        }
+    // The centre of `around` searched again at full resolution, over a
+    // square of `side`; a lattice longer than `longest` is not taken.
+    const auto searchCentre = [&](cv::Rect around, int side, double longest) {
+        const cv::Rect centre = CentralRect(around.size(), {side, side}) + around.tl();
+        const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0);
+        if (!fine || std::max(cv::norm(fine->basis.a), cv::norm(fine->basis.b)) > longest) return false;
+        // The fine period's region over the whole frame, on the reduced
+        // copy, where multiples of its vectors stay periods long enough to
+        // measure.
+        const auto longEnough = [&](cv::Point2d v) {
+            const double length = cv::norm(v) * wholeScale;
+            return v * wholeScale * std::ceil(kLeastRegionShift / std::max(length, 1e-3));
+        };
+        const cv::Rect held =
+            HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
+        const cv::Rect area = held.empty() ? whole : held;
+        std::optional<Verified> fineVerified = ExactLattice(image, area, *fine);
+        if (!fineVerified) return false;
+        verified = fineVerified;
+        region = area;
+        return true;
+    };
+    if (scale < 1.0 && verified && tooFine) {
+        // A period that held, only too fine for the copy, needs a few of its
+        // cells, not the whole working side: the map's cost grows with the
+        // square of the side.
+        const double longer = std::max(cv::norm(coarse->basis.a), cv::norm(coarse->basis.b));
+        const int side = std::clamp(static_cast<int>(std::ceil(kFineCells * longer)), kFineSide, kWorkingSide);
+        searchCentre(region, side, kWorkingSide);
+    } else if (scale < 1.0 && !verified) {
+        // A lattice that failed says little about where the pattern is. A
+        // small square finds a fine period at a quarter of the cost; one
+        // with too few cells there is looked for on the larger square.
+        searchCentre(whole, kFineSide, kFineSide / kFineCells) ||
+            searchCentre(whole, kWorkingSide, kWorkingSide);
     }
     if (!verified) return std::nullopt;
     return Found{*verified, region, wholeCopy, wholeScale};
