@@ -58,6 +58,9 @@ constexpr double kLeastRegionShift = 4.0;
 // Mirror images are held to this share of the periods' own agreement, plus
 // the noise's allowance.
 constexpr double kMirrorMargin = 0.005;
+// A mirror image agreeing to within this of that threshold, either way, is a
+// close call.
+constexpr double kMirrorClose = 0.01;
 // Confidence: a choice is close when a candidate lies within this share of
 // the margin from the threshold; the factors discount close choices, periods
 // on a JPEG's block grid, fewer than this many repeats across or down the
@@ -493,12 +496,22 @@ Lattice EstimateLattice(const cv::Mat& image) {
         // motif that is nearly symmetric is not a mirrored unit.
         const double least = verified->confidence - kMirrorMargin -
                              kNoiseMargin * (1.0 - verified->confidence);
+        // How near the nearer axis came to the threshold, either way.
+        double nearest = 1.0;
         const auto axis = [&](bool across) {
-            return MirrorAxis(found->copy, found->scale, region, climb, exact, across,
-                              across ? tile.width : tile.height, least);
+            double measured = -1.0;
+            const std::optional<double> at =
+                MirrorAxis(found->copy, found->scale, region, climb, exact, across,
+                           across ? tile.width : tile.height, least, &measured);
+            if (measured >= 0.0) nearest = std::min(nearest, std::abs(measured - least));
+            return at;
         };
         const std::optional<double> column = axis(true);
         const std::optional<double> row = axis(false);
+        // A mirror decided by a hair goes with wrong answers: whether the
+        // unit is mirrored, or the pattern merely nearly symmetric, is then
+        // unsure.
+        if (nearest < kMirrorClose) lattice.confidence *= kCloseFactor;
         // Axes run through pixel centres; the origin is a corner, half a
         // pixel before the centre.
         const auto onAxis = [](double origin, double axis, double unit) {

@@ -43,7 +43,8 @@ double Symmetry(const std::vector<double>& profile, int twice) {
 
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
-                                 double period, double threshold) {
+                                 double period, double threshold, double* measured) {
+    if (measured) *measured = -1.0;
     // The region on the copy; its profile proposes the axis.
     const cv::Rect inCopy =
         cv::Rect(static_cast<int>(region.x * toCopy), static_cast<int>(region.y * toCopy),
@@ -85,6 +86,7 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
             sharpest = near;
         }
     }
+    if (measured) *measured = sharp;
     if (!(sharp >= threshold)) return std::nullopt;
     return sharpest / 2.0;
 }

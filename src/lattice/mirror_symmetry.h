@@ -15,9 +15,10 @@ namespace zentrel::lattice {
 // `copy` is a reduced copy of the whole input (`toCopy` its scale) that
 // proposes the axis; `climb` (smoothed for the copy's uncertainty) moves it
 // to where the full resolution agrees best, and `exact` measures it there,
-// both in `region`.
+// both in `region`. `measured`, when given, receives the similarity of the
+// best axis found, whether it passed or not (-1 when none was measured).
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
-                                 double period, double threshold);
+                                 double period, double threshold, double* measured = nullptr);
 
 }  // namespace zentrel::lattice
