@@ -20,11 +20,11 @@ TEST(LatticeWorkingCopy, IsTheMeanLuminanceOfEachBlock) {
         int type;
         cv::Size size;
         int factor;
-        double tolerance;  // in the input's grey levels: its own rounding
+        double tolerance;  // in the input's grey levels: the conversion's rounding
     };
     const std::vector<Case> cases = {
         {CV_8UC3, {96, 64}, 4, 0.6},      // colour, whole blocks
-        {CV_16UC3, {90, 60}, 3, 0.6},     // 16-bit colour, whole blocks
+        {CV_16UC3, {90, 60}, 3, 2.0},     // 16-bit colour: fixed-point weights
         {CV_8UC1, {100, 70}, 5, 0.6},     // grey, whole blocks
         {CV_8UC3, {98, 66}, 4, 1.1},      // no whole blocks: resized
     };
