@@ -13,9 +13,11 @@ zentrel_python_test_packages=(python3-distributed python3-venv python3-wheel-whl
 # What the Windows DLLs add: the cross compilers, and Wine for 64-bit and
 # 32-bit programs (the i386 packages need dpkg's i386 architecture). Wine's
 # preloader is a package of its own that --no-install-recommends leaves out;
-# without it Wine cannot reserve its address space under CPU emulation.
+# without it Wine cannot reserve its address space under CPU emulation. Mono
+# and nuget build the .NET binding's layout check and its NuGet package.
 zentrel_windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools dpkg-dev
-                          xz-utils wine wine64 wine32:i386 wine32-preloader:i386)
+                          xz-utils wine wine64 wine32:i386 wine32-preloader:i386
+                          mono-mcs mono-runtime nuget)
 
 apt_updated=no
 

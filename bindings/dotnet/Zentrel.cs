@@ -1,0 +1,368 @@
+// Zentrel for .NET: add this file to the host's project.
+//
+// The seven functions of zentrel.dll keep the names and signatures that
+// existing hosts declare for themselves; the extended API of zentrel_ext.dll
+// comes as .NET types: EstimateTile returns a Tile, or null for no repeat, and
+// a call the library refuses throws a ZentrelException with its status and
+// the library's own error line. TraceLine receives the extended calls' trace
+// lines.
+//
+// Ship both DLLs of the process's architecture beside the program, or take
+// them from the NuGet package (runtimes/win-x86/native, runtimes/win-x64/native).
+// On Windows they are two libraries, each with a state of its own: the seven
+// trace to standard output as they always have, and TraceLine and the
+// exceptions concern the extended calls alone. Elsewhere both names map to one
+// library (libzentrel.so), whose seven trace to TraceLine as well.
+//
+// Paths are passed in the system's narrow encoding, as the C API takes them:
+// the ANSI code page on Windows, where a path it cannot represent throws an
+// ArgumentException rather than reach the library as another file's name.
+using System;
+using System.Collections.Generic;
+using System.Runtime.ExceptionServices;
+using System.Runtime.InteropServices;
+using System.Text;
+using System.Threading;
+
+public static class Zentrel
+{
+    /// <summary>The status codes of the extended calls (zentrel_ext.h).</summary>
+    public enum Status
+    {
+        Ok = 0,
+        /// <summary>A null or malformed argument.</summary>
+        Argument = -1,
+        /// <summary>The image is missing, unreadable, or not an image.</summary>
+        Unreadable = -2,
+        /// <summary>The work stopped on an error inside the library.</summary>
+        Internal = -3,
+    }
+
+    /// <summary>How neighbouring tiles are offset.</summary>
+    public enum Match
+    {
+        None = 0,
+        /// <summary>Side by side in rows and columns.</summary>
+        Straight = 1,
+        /// <summary>Each column dropped by half a tile.</summary>
+        HalfDrop = 2,
+        /// <summary>Each row shifted by half a tile.</summary>
+        HalfBrick = 3,
+        /// <summary>Any other lattice; the vectors describe it.</summary>
+        Other = 4,
+    }
+
+    /// <summary>A point or a displacement in input pixels, y downwards.</summary>
+    public struct Point
+    {
+        public Point(double x, double y)
+        {
+            X = x;
+            Y = y;
+        }
+
+        public double X { get; }
+        public double Y { get; }
+
+        public override string ToString() => $"({X}, {Y})";
+    }
+
+    /// <summary>The repeat unit of a pattern, in input pixels.</summary>
+    public struct Tile
+    {
+        // Kept whole, so that ExtractTile hands the library back exactly
+        // what it estimated.
+        internal readonly ZentrelTile native;
+
+        internal Tile(ZentrelTile native)
+        {
+            this.native = native;
+        }
+
+        public Match Match => (Match)native.match;
+        /// <summary>The tile as a designer states it: the repeat's width.</summary>
+        public double Width => native.width;
+        public double Height => native.height;
+        /// <summary>The shorter of the two lattice vectors that span the pattern.</summary>
+        public Point VectorA => native.vector_a.ToPoint();
+        /// <summary>The other one; every repeat is a whole combination of the two.</summary>
+        public Point VectorB => native.vector_b.ToPoint();
+        /// <summary>The top-left corner of one whole tile inside the image.</summary>
+        public Point Origin => native.origin.ToPoint();
+        /// <summary>0 to 1: how well the image agrees with itself shifted by the vectors.</summary>
+        public double Confidence => native.confidence;
+
+        public override string ToString() =>
+            $"{Width:0.##} x {Height:0.##} {Match}, confidence {Confidence:0.00}";
+    }
+
+    /// <summary>One trace line, without its newline.</summary>
+    public sealed class TraceLineEventArgs : EventArgs
+    {
+        internal TraceLineEventArgs(string line)
+        {
+            Line = line;
+        }
+
+        public string Line { get; }
+    }
+
+    // ---------------------------------------------------------- the seven --
+
+    public static void ShowRepeatPoints(string path)
+    {
+        Enter();
+        Native.ShowRepeatPoints(path);
+        Leave();
+    }
+
+    /// <summary>
+    /// Saves the rectified quadrilateral beside the input; <paramref name="savePath"/>
+    /// holds the input's folder on entry and the output path on return. Give
+    /// it room for the joined path plus 6 characters (205 always suffice).
+    /// </summary>
+    public static void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2, int y3,
+        int y4, StringBuilder savePath, string imageName, string imageExt)
+    {
+        Enter();
+        Native.SavePerspectiveImage(x1, x2, x3, x4, y1, y2, y3, y4, savePath, imageName, imageExt);
+        Leave();
+    }
+
+    public static int ReturnX() => Get(Native.ReturnX);
+    public static int ReturnY() => Get(Native.ReturnY);
+    public static int ReturnW() => Get(Native.ReturnW);
+    public static int ReturnH() => Get(Native.ReturnH);
+
+    /// <summary>The last rectification's output path; null before the first.</summary>
+    public static string ReturnPath()
+    {
+        Enter();
+        // The library owns the buffer: read, never freed.
+        IntPtr path = Native.ReturnPath();
+        return path == IntPtr.Zero ? null : Marshal.PtrToStringUni(path);
+    }
+
+    // ------------------------------------------------------ extended API --
+
+    /// <summary>
+    /// The repeat unit of the image at <paramref name="path"/>; null when the
+    /// image does not repeat.
+    /// </summary>
+    /// <exception cref="ZentrelException">The image could not be read or analysed.</exception>
+    public static Tile? EstimateTile(string path)
+    {
+        if (path == null) throw new ArgumentNullException(nameof(path));
+        Enter();
+        var result = new ZentrelTile { size = (uint)Marshal.SizeOf(typeof(ZentrelTile)) };
+        Check(Native.zentrel_estimate_tile(path, ref result));
+        return result.found != 0 ? new Tile(result) : (Tile?)null;
+    }
+
+    /// <summary>
+    /// Four corners in the order SavePerspectiveImage maps them: top-left,
+    /// top-right, bottom-right, bottom-left.
+    /// </summary>
+    public static Point[] OrderCorners(IList<Point> corners)
+    {
+        if (corners == null) throw new ArgumentNullException(nameof(corners));
+        if (corners.Count != 4) throw new ArgumentException("four corners are needed", nameof(corners));
+        var native = new ZentrelPoint[4];
+        for (int k = 0; k < 4; k++) native[k] = new ZentrelPoint(corners[k]);
+        Enter();
+        Native.zentrel_order_corners(native);
+        return Array.ConvertAll(native, point => point.ToPoint());
+    }
+
+    /// <summary>The loaded library's version, "MAJOR.MINOR.PATCH".</summary>
+    public static string Version
+    {
+        get
+        {
+            Enter();
+            return Marshal.PtrToStringAnsi(Native.zentrel_version());
+        }
+    }
+
+    /// <summary>
+    /// Every trace line of the extended calls, instead of standard output,
+    /// for as long as a handler is attached; raised on the calling thread,
+    /// during the call. A handler must not call the library (that throws an
+    /// InvalidOperationException); an exception it throws is rethrown by the
+    /// call that traced the line, once the library has returned.
+    /// </summary>
+    public static event EventHandler<TraceLineEventArgs> TraceLine
+    {
+        add
+        {
+            Enter();
+            lock (traceLock)
+            {
+                bool wasSet = traceHandlers != null;
+                traceHandlers += value;
+                if (!wasSet && traceHandlers != null) Native.zentrel_set_trace_callback(traceThunk, IntPtr.Zero);
+            }
+        }
+        remove
+        {
+            Enter();
+            lock (traceLock)
+            {
+                traceHandlers -= value;
+                if (traceHandlers == null) Native.zentrel_set_trace_callback(null, IntPtr.Zero);
+            }
+        }
+    }
+
+    // ------------------------------------------------------------ helpers --
+
+    static readonly object traceLock = new object();
+    static EventHandler<TraceLineEventArgs> traceHandlers;
+    // Held for the process's life: the library calls it until told otherwise,
+    // and a collected delegate would leave it calling freed code.
+    static readonly TraceFn traceThunk = OnTraceLine;
+
+    [ThreadStatic] static bool insideTraceHandler;
+    [ThreadStatic] static ExceptionDispatchInfo handlerFailure;
+
+    static void OnTraceLine(IntPtr line, IntPtr user)
+    {
+        // Nothing may unwind into the library: a handler's exception waits
+        // for the call to return (Leave).
+        try
+        {
+            EventHandler<TraceLineEventArgs> handlers = Volatile.Read(ref traceHandlers);
+            if (handlers == null) return;
+            var args = new TraceLineEventArgs(Marshal.PtrToStringAnsi(line));
+            insideTraceHandler = true;
+            try
+            {
+                handlers(null, args);
+            }
+            finally
+            {
+                insideTraceHandler = false;
+            }
+        }
+        catch (Exception error)
+        {
+            if (handlerFailure == null) handlerFailure = ExceptionDispatchInfo.Capture(error);
+        }
+    }
+
+    // The library holds its lock while a handler runs: a call from there
+    // would wait for itself.
+    static void Enter()
+    {
+        if (insideTraceHandler)
+        {
+            throw new InvalidOperationException("a TraceLine handler must not call the Zentrel library");
+        }
+    }
+
+    static void Leave()
+    {
+        ExceptionDispatchInfo failure = handlerFailure;
+        handlerFailure = null;
+        failure?.Throw();
+    }
+
+    static int Get(Func<int> getter)
+    {
+        Enter();
+        return getter();
+    }
+
+    static void Check(int status)
+    {
+        Leave();
+        if (status != (int)Status.Ok)
+        {
+            // The calling thread's own last error: read on the same thread, at once.
+            throw new ZentrelException((Status)status, Marshal.PtrToStringAnsi(Native.zentrel_last_error()));
+        }
+    }
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate void TraceFn(IntPtr line, IntPtr user);
+
+    // The structs of zentrel_ext.h, field for field under the C names; the
+    // structs hold no pointers, so the layout is one at 32 and at 64 bits.
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct ZentrelPoint
+    {
+        public double x;
+        public double y;
+
+        public ZentrelPoint(Point point)
+        {
+            x = point.X;
+            y = point.Y;
+        }
+
+        public Point ToPoint() => new Point(x, y);
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct ZentrelTile
+    {
+        public uint size;
+        public int found;
+        public int match;
+        public double width;
+        public double height;
+        public ZentrelPoint vector_a;
+        public ZentrelPoint vector_b;
+        public ZentrelPoint origin;
+        public double confidence;
+    }
+
+    static class Native
+    {
+        const string Seven = "zentrel.dll";
+        const string Extended = "zentrel_ext.dll";
+
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
+            BestFitMapping = false, ThrowOnUnmappableChar = true)]
+        public static extern void ShowRepeatPoints(string path);
+
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
+            BestFitMapping = false, ThrowOnUnmappableChar = true)]
+        public static extern void SavePerspectiveImage(int x1, int x2, int x3, int x4, int y1, int y2,
+            int y3, int y4, StringBuilder savePath, string imageName, string imageExt);
+
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl)] public static extern int ReturnX();
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl)] public static extern int ReturnY();
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl)] public static extern int ReturnW();
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl)] public static extern int ReturnH();
+        [DllImport(Seven, CallingConvention = CallingConvention.Cdecl)] public static extern IntPtr ReturnPath();
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
+            BestFitMapping = false, ThrowOnUnmappableChar = true)]
+        public static extern int zentrel_estimate_tile(string path, ref ZentrelTile result);
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl)]
+        public static extern IntPtr zentrel_last_error();
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void zentrel_set_trace_callback(TraceFn fn, IntPtr user);
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void zentrel_order_corners([In, Out] ZentrelPoint[] corners);
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl)]
+        public static extern IntPtr zentrel_version();
+    }
+}
+
+/// <summary>A call that the library refused or could not complete.</summary>
+public sealed class ZentrelException : Exception
+{
+    public ZentrelException(Zentrel.Status status, string message) : base(message)
+    {
+        Status = status;
+    }
+
+    /// <summary>The library's status code.</summary>
+    public Zentrel.Status Status { get; }
+}

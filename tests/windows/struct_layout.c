@@ -1,0 +1,29 @@
+/* Prints the C compiler's layout of the structs of zentrel_ext.h, one
+ * "STRUCT size N" and one "STRUCT.field offset N" line each, for the .NET
+ * binding's own layout to be held against (scripts/test-csharp natively,
+ * scripts/test-windows cross-built for x86 and x64 under Wine). */
+#include <stddef.h>
+#include <stdio.h>
+
+#include "zentrel/zentrel_ext.h"
+
+#define SIZE(type) printf("%s size %u\n", #type, (unsigned)sizeof(type))
+#define FIELD(type, field) printf("%s.%s offset %u\n", #type, #field, (unsigned)offsetof(type, field))
+
+int main(void) {
+    SIZE(ZentrelPoint);
+    FIELD(ZentrelPoint, x);
+    FIELD(ZentrelPoint, y);
+
+    SIZE(ZentrelTile);
+    FIELD(ZentrelTile, size);
+    FIELD(ZentrelTile, found);
+    FIELD(ZentrelTile, match);
+    FIELD(ZentrelTile, width);
+    FIELD(ZentrelTile, height);
+    FIELD(ZentrelTile, vector_a);
+    FIELD(ZentrelTile, vector_b);
+    FIELD(ZentrelTile, origin);
+    FIELD(ZentrelTile, confidence);
+    return 0;
+}
