@@ -187,4 +187,8 @@ std::string CaptureStandardError(const std::function<void()>& call) {
     return CaptureFd(kStderr, call);
 }
 
+std::string CaptureStandardOutput(const std::function<void()>& call) {
+    return CaptureFd(kStdout, call);
+}
+
 }  // namespace zentrel::testing

@@ -65,5 +65,7 @@ struct PathBuffer {
 
 // Everything written to standard error (file descriptor 2) while `call` runs.
 std::string CaptureStandardError(const std::function<void()>& call);
+// The same for standard output (file descriptor 1).
+std::string CaptureStandardOutput(const std::function<void()>& call);
 
 }  // namespace zentrel::testing

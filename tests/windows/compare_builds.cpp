@@ -1,29 +1,40 @@
-// Runs the library's two jobs the way a host does, so that the Windows and
-// the Linux build can be compared on the same images (scripts/test-windows):
+// Runs the library's jobs the way a host does, so that the Windows and the
+// Linux builds can be compared on the same images (scripts/test-windows):
 //
 //   zentrel_compare LIBRARY repeat IMAGE...
 //   zentrel_compare LIBRARY rectify FOLDER/ NAME EXT X1 X2 X3 X4 Y1 Y2 Y3 Y4
-//   zentrel_compare diff A B
+//   zentrel_compare LIBRARY extended IMAGE TILE_OUTPUT
+//   zentrel_compare diff A B [LEVELS]
+//   zentrel_compare near TOLERANCE A B
 //   zentrel_compare topng IN OUT
 //
-// The jobs print the library's trace as it comes, then the getters. Given
-// relative paths, both builds should print the same text. `diff` prints how
-// far two images differ and exits 1 if they differ at all.
+// The seven's jobs print the library's trace as it comes, then the getters.
+// `extended` runs the extended API on one image (zentrel.dll's companion,
+// zentrel_ext.dll, on Windows) and prints one line per result, each starting
+// with its call's name, and its trace lines after that name. Given relative
+// paths, both builds should print the same text, numbers aside. `diff`
+// prints how far two images differ and exits 1 if any value differs by more
+// than LEVELS (default 0); `near` exits 1 unless two such outputs agree word
+// for word, numbers within TOLERANCE.
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dlfcn.h>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "zentrel/zentrel.h"
+#include "zentrel/zentrel_ext.h"
 
 namespace {
 
@@ -32,6 +43,9 @@ using SavePerspectiveImageFn = void (*)(int, int, int, int, int, int, int, int, 
                                         const char*);
 using ReturnIntFn = int (*)();
 using ReturnPathFn = const ZentrelWideChar* (*)();
+using EstimateTileFn = int(ZENTREL_CALL*)(const char*, ZentrelTile*);
+using SetTraceCallbackFn = void(ZENTREL_CALL*)(ZentrelTraceFn, void*);
+using MatchNameFn = const char*(ZENTREL_CALL*)(int);
 
 void* Symbol(const char* library, const char* name) {
 #ifdef _WIN32
@@ -99,7 +113,81 @@ int Rectify(const char* library, char** args) {
     return 0;
 }
 
-int Diff(const char* first, const char* second) {
+// The extended calls' trace lines, after the name of the call that traced them.
+void ZENTREL_CALL PrintTraceLine(const char* line, void* call) {
+    std::printf("%s trace: %s\n", static_cast<const char*>(call), line);
+}
+
+// Every field that a build computes, to nine significant digits: enough to
+// hold the builds to a thousandth of a pixel.
+void PrintTile(int status, const ZentrelTile& tile, MatchNameFn matchName) {
+    const char* match = matchName(tile.match);
+    std::printf(
+        "estimate_tile status %d found %d match %s width %.9g height %.9g vector_a %.9g %.9g "
+        "vector_b %.9g %.9g origin %.9g %.9g confidence %.9g\n",
+        status, tile.found, match != nullptr ? match : "(unknown)", tile.width, tile.height,
+        tile.vector_a.x, tile.vector_a.y, tile.vector_b.x, tile.vector_b.y, tile.origin.x,
+        tile.origin.y, tile.confidence);
+}
+
+int Extended(const char* library, const char* image, const char* /*tileOutput*/) {
+    const auto estimateTile = Bind<EstimateTileFn>(library, "zentrel_estimate_tile");
+    const auto setTraceCallback = Bind<SetTraceCallbackFn>(library, "zentrel_set_trace_callback");
+    const auto matchName = Bind<MatchNameFn>(library, "zentrel_match_name");
+
+    static char estimateName[] = "estimate_tile";
+    ZentrelTile tile{};
+    tile.size = sizeof tile;
+    setTraceCallback(PrintTraceLine, estimateName);
+    const int status = estimateTile(image, &tile);
+    PrintTile(status, tile, matchName);
+    setTraceCallback(nullptr, nullptr);
+    std::fflush(stdout);
+    return 0;
+}
+
+std::vector<std::string> Words(const char* path) {
+    std::ifstream file(path);
+    std::vector<std::string> words;
+    for (std::string word; file >> word;) words.push_back(word);
+    return words;
+}
+
+bool Number(const std::string& word, double& value) {
+    char* end = nullptr;
+    value = std::strtod(word.c_str(), &end);
+    return !word.empty() && *end == '\0';
+}
+
+int Near(const char* tolerance, const char* first, const char* second) {
+    const double allowed = std::atof(tolerance);
+    const std::vector<std::string> a = Words(first);
+    const std::vector<std::string> b = Words(second);
+    if (a.empty() || a.size() != b.size()) {
+        std::printf("%zu words against %zu\n", a.size(), b.size());
+        return 1;
+    }
+    double largest = 0;
+    int numbers = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        double x = 0;
+        double y = 0;
+        if (Number(a[i], x) && Number(b[i], y)) {
+            ++numbers;
+            const double difference = std::fabs(x - y);
+            largest = difference > largest ? difference : largest;
+            if (difference <= allowed) continue;
+        } else if (a[i] == b[i]) {
+            continue;
+        }
+        std::printf("word %zu differs: %s against %s\n", i + 1, a[i].c_str(), b[i].c_str());
+        return 1;
+    }
+    std::printf("%d numbers, largest difference %g\n", numbers, largest);
+    return 0;
+}
+
+int Diff(const char* first, const char* second, double levels) {
     const cv::Mat a = cv::imread(first, cv::IMREAD_UNCHANGED);
     const cv::Mat b = cv::imread(second, cv::IMREAD_UNCHANGED);
     if (a.empty() || b.empty() || a.size() != b.size() || a.type() != b.type()) {
@@ -117,7 +205,7 @@ int Diff(const char* first, const char* second) {
     const int differing = cv::countNonZero(perPixel);
     std::printf("%s: %dx%d, max abs difference %g, %d of %d pixels differ\n", first, a.cols,
                 a.rows, largest, differing, static_cast<int>(a.total()));
-    return differing == 0 ? 0 : 1;
+    return largest <= levels ? 0 : 1;
 }
 
 int ToPng(const char* input, const char* output) {
@@ -129,7 +217,9 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: zentrel_compare LIBRARY repeat IMAGE...\n"
                  "       zentrel_compare LIBRARY rectify FOLDER/ NAME EXT X1 X2 X3 X4 Y1 Y2 Y3 Y4\n"
-                 "       zentrel_compare diff A B\n"
+                 "       zentrel_compare LIBRARY extended IMAGE TILE_OUTPUT\n"
+                 "       zentrel_compare diff A B [LEVELS]\n"
+                 "       zentrel_compare near TOLERANCE A B\n"
                  "       zentrel_compare topng IN OUT\n");
     return 2;
 }
@@ -140,10 +230,14 @@ int main(int argc, char** argv) try {
     if (argc < 3) return Usage();
     const std::string first = argv[1];
     const std::string second = argv[2];
-    if (first == "diff" && argc == 4) return Diff(argv[2], argv[3]);
+    if (first == "diff" && (argc == 4 || argc == 5)) {
+        return Diff(argv[2], argv[3], argc == 5 ? std::atof(argv[4]) : 0.0);
+    }
+    if (first == "near" && argc == 5) return Near(argv[2], argv[3], argv[4]);
     if (first == "topng" && argc == 4) return ToPng(argv[2], argv[3]);
     if (second == "repeat") return Repeat(argv[1], argc - 3, argv + 3);
     if (second == "rectify" && argc == 14) return Rectify(argv[1], argv + 3);
+    if (second == "extended" && argc == 5) return Extended(argv[1], argv[3], argv[4]);
     return Usage();
 } catch (const std::exception& error) {
     std::fprintf(stderr, "zentrel_compare: %s\n", error.what());

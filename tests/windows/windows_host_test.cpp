@@ -1,4 +1,4 @@
-// What only a Windows host sees: the DLL's version resource, narrow paths
+// What only a Windows host sees: the DLLs' version resources, narrow paths
 // read in the ANSI code page, ReturnPath as a wchar_t string that the wide
 // Win32 calls accept as it is, and a standard error the imaging library
 // leaves alone.
@@ -50,34 +50,38 @@ std::wstring VersionString(const std::vector<char>& block, const wchar_t* name) 
     return static_cast<const wchar_t*>(value);
 }
 
-TEST(WindowsHost, VersionResourceCarriesTheHeaderVersion) {
-    LibraryHost host;
-    const HMODULE module = GetModuleHandleA("zentrel.dll");
-    ASSERT_NE(module, nullptr);
-    wchar_t file[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameW(module, file, MAX_PATH), 0u);
+// Both DLLs: each names itself, and both carry the header's version.
+TEST(WindowsHost, VersionResourcesCarryTheHeaderVersion) {
+    for (const char* name : {"zentrel.dll", "zentrel_ext.dll"}) {
+        SCOPED_TRACE(name);
+        const HMODULE module = LoadLibraryA(name);
+        ASSERT_NE(module, nullptr);
+        wchar_t file[MAX_PATH];
+        ASSERT_GT(GetModuleFileNameW(module, file, MAX_PATH), 0u);
 
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(file, &ignored);
-    ASSERT_GT(size, 0u) << "zentrel.dll has no version resource";
-    std::vector<char> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(file, 0, size, block.data()));
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeW(file, &ignored);
+        ASSERT_GT(size, 0u) << "no version resource";
+        std::vector<char> block(size);
+        ASSERT_TRUE(GetFileVersionInfoW(file, 0, size, block.data()));
 
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
-    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS,
-              static_cast<DWORD>(ZENTREL_VERSION_MAJOR << 16 | ZENTREL_VERSION_MINOR));
-    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(ZENTREL_VERSION_PATCH << 16));
-    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(fixed->dwFileVersionMS,
+                  static_cast<DWORD>(ZENTREL_VERSION_MAJOR << 16 | ZENTREL_VERSION_MINOR));
+        EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(ZENTREL_VERSION_PATCH << 16));
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+        EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
 
-    EXPECT_EQ(VersionString(block, L"FileVersion"), Wide(ZENTREL_VERSION_STRING));
-    EXPECT_EQ(VersionString(block, L"ProductVersion"), Wide(ZENTREL_VERSION_STRING));
-    EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"zentrel.dll");
+        EXPECT_EQ(VersionString(block, L"FileVersion"), Wide(ZENTREL_VERSION_STRING));
+        EXPECT_EQ(VersionString(block, L"ProductVersion"), Wide(ZENTREL_VERSION_STRING));
+        EXPECT_EQ(VersionString(block, L"OriginalFilename"), Wide(name));
+        FreeLibrary(module);
+    }
 }
 
 // The Windows twin of the contract test for non-ASCII paths: the narrow
