@@ -4,7 +4,9 @@ and perspective rectification.
 A thin ``ctypes`` layer over the Zentrel shared library; nothing is compiled.
 The library is looked for, in this order, at the path in the
 ``ZENTREL_LIBRARY`` environment variable, next to this package, and on the
-system loader's path.
+system loader's path. On Windows that is ``zentrel_ext.dll``, which carries
+the extended API but not the seven, so :func:`repeat` and :func:`rectify`
+raise ``OSError`` there.
 
 The binding uses the library's extended API: each call's trace lines arrive
 through a callback instead of standard output, which is never touched, and a
@@ -34,7 +36,6 @@ import ctypes
 import ctypes.util
 import os
 import threading
-from pathlib import Path
 from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
 
 __all__ = ["Export", "Quad", "Rect", "Tile", "ZentrelError", "extract_tile", "find_quad",
@@ -202,14 +203,17 @@ def _library_candidates() -> Iterator[str]:
         # An explicit choice is never silently replaced by another library.
         yield configured
         return
-    here = Path(__file__).resolve().parent
-    for name in ("libzentrel.so.1", "libzentrel.so", "zentrel.dll"):
-        if (here / name).is_file():
-            yield str(here / name)
-    found = ctypes.util.find_library("zentrel")
+    # On Windows the extended API is zentrel_ext.dll's; zentrel.dll has only
+    # the seven, and no way to read their errors.
+    windows = os.name == "nt"
+    here = os.path.dirname(os.path.realpath(__file__))
+    for name in ("zentrel_ext.dll",) if windows else ("libzentrel.so.1", "libzentrel.so"):
+        if os.path.isfile(os.path.join(here, name)):
+            yield os.path.join(here, name)
+    found = ctypes.util.find_library("zentrel_ext" if windows else "zentrel")
     if found:
         yield found
-    yield "zentrel.dll" if os.name == "nt" else "libzentrel.so.1"
+    yield "zentrel_ext.dll" if windows else "libzentrel.so.1"
 
 
 def _load() -> ctypes.CDLL:
@@ -231,7 +235,7 @@ def _load() -> ctypes.CDLL:
         library.zentrel_set_trace_callback.argtypes = [_TraceFunction, ctypes.c_void_p]
     except AttributeError:
         raise OSError(f"{library._name} has no extended API (zentrel_set_trace_callback), "
-                      "which the binding needs; the Windows DLL does not export it yet") from None
+                      "which the binding needs") from None
     library.zentrel_set_trace_callback.restype = None
     library.zentrel_last_error.argtypes = []
     library.zentrel_last_error.restype = ctypes.c_char_p
@@ -249,14 +253,15 @@ def _load() -> ctypes.CDLL:
     library.zentrel_mirror_name.restype = ctypes.c_char_p
     library.zentrel_version.argtypes = []
     library.zentrel_version.restype = ctypes.c_char_p
-    library.ShowRepeatPoints.argtypes = [ctypes.c_char_p]
-    library.ShowRepeatPoints.restype = None
-    library.SavePerspectiveImage.argtypes = [ctypes.c_int] * 8 + [
-        ctypes.POINTER(ctypes.c_char), ctypes.c_char_p, ctypes.c_char_p]
-    library.SavePerspectiveImage.restype = None
-    for getter in ("ReturnX", "ReturnY", "ReturnW", "ReturnH"):
-        getattr(library, getter).argtypes = []
-        getattr(library, getter).restype = ctypes.c_int
+    if hasattr(library, "ShowRepeatPoints"):
+        library.ShowRepeatPoints.argtypes = [ctypes.c_char_p]
+        library.ShowRepeatPoints.restype = None
+        library.SavePerspectiveImage.argtypes = [ctypes.c_int] * 8 + [
+            ctypes.POINTER(ctypes.c_char), ctypes.c_char_p, ctypes.c_char_p]
+        library.SavePerspectiveImage.restype = None
+        for getter in ("ReturnX", "ReturnY", "ReturnW", "ReturnH"):
+            getattr(library, getter).argtypes = []
+            getattr(library, getter).restype = ctypes.c_int
     # The module-level callback object lives as long as the library.
     library.zentrel_set_trace_callback(_collect_trace_line, None)
     _library = library
@@ -289,6 +294,15 @@ def _call(work: Callable[[ctypes.CDLL], _Result]) -> Tuple[_Result, List[str], s
         finally:
             del _call_trace[:]
     return result, lines, error.decode("utf-8", errors="replace")
+
+
+def _seven(library: ctypes.CDLL) -> ctypes.CDLL:
+    # zentrel_ext.dll carries no seven; their own DLL reports errors only on
+    # its standard output, so its results could not be checked.
+    if not hasattr(library, "ShowRepeatPoints"):
+        raise OSError(f"{library._name} has no ShowRepeatPoints: repeat and rectify need "
+                      "a library with the seven and the extended API (libzentrel.so)")
+    return library
 
 
 def _encode(path: StrPath) -> bytes:
@@ -324,7 +338,7 @@ def repeat(path: StrPath, *, trace: Optional[TraceCallback] = None) -> Rect:
     encoded = _encode(path)
 
     def analyse(library: ctypes.CDLL) -> Rect:
-        library.ShowRepeatPoints(encoded)
+        _seven(library).ShowRepeatPoints(encoded)
         return Rect(library.ReturnX(), library.ReturnY(), library.ReturnW(), library.ReturnH())
 
     result, lines, error = _call(analyse)
@@ -362,7 +376,7 @@ def rectify(path: StrPath, corners: Sequence[Tuple[int, int]], *,
     save_path = ctypes.create_string_buffer(
         folder, max(_MIN_SAVE_PATH_BUFFER, len(encoded) + len(b"_pers") + 1))
     _, lines, error = _call(
-        lambda library: library.SavePerspectiveImage(*xs, *ys, save_path, name, extension))
+        lambda library: _seven(library).SavePerspectiveImage(*xs, *ys, save_path, name, extension))
     _report(lines, trace)
     if error:
         raise ZentrelError(error, lines)

@@ -10,6 +10,7 @@ import tempfile
 import threading
 import unittest
 from pathlib import Path
+from unittest import mock
 
 import zentrel
 from synthetic_images import gradient, noise, png_size, pnm_size, tiled_noise, write_pnm
@@ -235,6 +236,41 @@ class BindingTest(unittest.TestCase):
         self.assertEqual(len(results), 6)
         for image, rect in results:
             self.assertEqual(rect, expected[image])
+
+
+class LoaderTest(unittest.TestCase):
+    """Where the binding looks for the library when ZENTREL_LIBRARY is unset:
+    on Windows only zentrel_ext.dll will do, since zentrel.dll has no
+    extended API."""
+
+    def test_candidates_by_system(self) -> None:
+        cases = [
+            ("posix", ["libzentrel.so.1", "zentrel.dll"], "libzentrel.so.1",
+             ["{here}/libzentrel.so.1", "libzentrel.so.1", "libzentrel.so.1"]),
+            ("nt", ["zentrel.dll", "zentrel_ext.dll"], "C:/lib/zentrel_ext.dll",
+             ["{here}/zentrel_ext.dll", "C:/lib/zentrel_ext.dll", "zentrel_ext.dll"]),
+            ("nt", ["zentrel.dll"], None, ["zentrel_ext.dll"]),
+        ]
+        for system, beside, found, expected in cases:
+            with self.subTest(system=system, beside=beside), \
+                    tempfile.TemporaryDirectory() as here:
+                for name in beside:
+                    Path(here, name).touch()
+                asked = []
+
+                def find_library(name: str) -> str | None:
+                    asked.append(name)
+                    return found
+
+                environment = {k: v for k, v in os.environ.items() if k != "ZENTREL_LIBRARY"}
+                with mock.patch.dict(os.environ, environment, clear=True), \
+                        mock.patch.object(os, "name", system), \
+                        mock.patch.object(zentrel, "__file__", os.path.join(here, "__init__.py")), \
+                        mock.patch("ctypes.util.find_library", find_library):
+                    candidates = list(zentrel._library_candidates())
+                here_resolved = str(Path(here).resolve())
+                self.assertEqual([c.replace(here_resolved, "{here}") for c in candidates], expected)
+                self.assertEqual(asked, ["zentrel_ext" if system == "nt" else "zentrel"])
 
 
 class StdoutTest(unittest.TestCase):
