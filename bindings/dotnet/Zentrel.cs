@@ -2,7 +2,8 @@
 //
 // The seven functions of zentrel.dll keep the names and signatures that
 // existing hosts declare for themselves; the extended API of zentrel_ext.dll
-// comes as .NET types: EstimateTile returns a Tile, or null for no repeat, and
+// comes as .NET types: EstimateTile returns a Tile, or null for no repeat,
+// ExtractTile writes the tile itself and returns what it wrote, and
 // a call the library refuses throws a ZentrelException with its status and
 // the library's own error line. TraceLine receives the extended calls' trace
 // lines.
@@ -36,6 +37,12 @@ public static class Zentrel
         Unreadable = -2,
         /// <summary>The work stopped on an error inside the library.</summary>
         Internal = -3,
+        /// <summary>The tile cannot be written where asked.</summary>
+        Output = -4,
+        /// <summary>No tile: the image shows no repeat, or the tile given does not fit it.</summary>
+        NoRepeat = -5,
+        /// <summary>The tile is too large to resample.</summary>
+        TooLarge = -6,
     }
 
     /// <summary>How neighbouring tiles are offset.</summary>
@@ -50,6 +57,27 @@ public static class Zentrel
         HalfBrick = 3,
         /// <summary>Any other lattice; the vectors describe it.</summary>
         Other = 4,
+    }
+
+    /// <summary>How ExtractTile makes one tile of the repeats.</summary>
+    public enum Combine
+    {
+        /// <summary>Value by value, the median: ignores a stain or glare on a few repeats.</summary>
+        Median = 0,
+        /// <summary>Value by value, the mean: the least noise where every repeat is sound.</summary>
+        Mean = 1,
+        /// <summary>The one repeat nearest the median, as it is.</summary>
+        None = 2,
+    }
+
+    /// <summary>The file ExtractTile writes.</summary>
+    public enum TileFormat
+    {
+        /// <summary>The format the output's extension names.</summary>
+        ByExtension = 0,
+        Png = 1,
+        Tiff = 2,
+        Jpeg = 3,
     }
 
     /// <summary>A point or a displacement in input pixels, y downwards.</summary>
@@ -94,6 +122,53 @@ public static class Zentrel
 
         public override string ToString() =>
             $"{Width:0.##} x {Height:0.##} {Match}, confidence {Confidence:0.00}";
+    }
+
+    /// <summary>How ExtractTile makes and writes the tile; the defaults as set here.</summary>
+    public sealed class ExportOptions
+    {
+        public Combine Combine { get; set; } = Combine.Median;
+        /// <summary>Divide out uneven lighting, measured on the repeats, first.</summary>
+        public bool Flatten { get; set; }
+        /// <summary>Must agree with the output's extension unless ByExtension.</summary>
+        public TileFormat Format { get; set; } = TileFormat.ByExtension;
+        /// <summary>Above 0: the resolution in pixels per inch; 0: the input's own, where known.</summary>
+        public double Dpi { get; set; }
+    }
+
+    /// <summary>What ExtractTile wrote.</summary>
+    public struct ExportResult
+    {
+        readonly ZentrelExportResult native;
+
+        internal ExportResult(ZentrelExportResult native)
+        {
+            this.native = native;
+        }
+
+        /// <summary>The tile's size in whole pixels.</summary>
+        public int Width => native.width;
+        public int Height => native.height;
+        /// <summary>How copies of the tile are offset.</summary>
+        public Match Match => (Match)native.match;
+        /// <summary>How many repeats were combined.</summary>
+        public int Repeats => native.repeats;
+        /// <summary>The format written.</summary>
+        public TileFormat Format => (TileFormat)native.format;
+        /// <summary>True when the resolution, and so the printed size, is known.</summary>
+        public bool Physical => native.physical != 0;
+        /// <summary>True when the resolution was written into the file too.</summary>
+        public bool Recorded => native.recorded != 0;
+        /// <summary>1.0 for seams no one can find; higher for visible ones.</summary>
+        public double SeamScore => native.seam_score;
+        public double DpiX => native.dpi_x;
+        public double DpiY => native.dpi_y;
+        public double WidthMm => native.width_mm;
+        public double HeightMm => native.height_mm;
+        public double WidthIn => native.width_in;
+        public double HeightIn => native.height_in;
+
+        public override string ToString() => $"{Width} x {Height} {Match}, {Repeats} repeats";
     }
 
     /// <summary>One trace line, without its newline.</summary>
@@ -157,6 +232,41 @@ public static class Zentrel
         var result = new ZentrelTile { size = (uint)Marshal.SizeOf(typeof(ZentrelTile)) };
         Check(Native.zentrel_estimate_tile(path, ref result));
         return result.found != 0 ? new Tile(result) : (Tile?)null;
+    }
+
+    /// <summary>
+    /// Writes the tile of the image at <paramref name="path"/> to
+    /// <paramref name="output"/>: the one image that, repeated with its match,
+    /// reprints the pattern. <paramref name="tile"/> is a repeat unit from
+    /// EstimateTile, or null to estimate it here.
+    /// </summary>
+    /// <exception cref="ZentrelException">Nothing was written; the status says why.</exception>
+    public static ExportResult ExtractTile(string path, string output, Tile? tile = null,
+        ExportOptions options = null)
+    {
+        if (path == null) throw new ArgumentNullException(nameof(path));
+        if (output == null) throw new ArgumentNullException(nameof(output));
+        // One-element arrays: passed as a pointer to the struct, or null.
+        ZentrelTile[] given = tile.HasValue ? new[] { tile.Value.native } : null;
+        ZentrelExportOptions[] how = null;
+        if (options != null)
+        {
+            how = new[]
+            {
+                new ZentrelExportOptions
+                {
+                    size = (uint)Marshal.SizeOf(typeof(ZentrelExportOptions)),
+                    combine = (int)options.Combine,
+                    flatten = options.Flatten ? 1 : 0,
+                    format = (int)options.Format,
+                    dpi = options.Dpi,
+                },
+            };
+        }
+        Enter();
+        var result = new ZentrelExportResult { size = (uint)Marshal.SizeOf(typeof(ZentrelExportResult)) };
+        Check(Native.zentrel_extract_tile(path, given, output, how, ref result));
+        return new ExportResult(result);
     }
 
     /// <summary>
@@ -317,6 +427,36 @@ public static class Zentrel
         public double confidence;
     }
 
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct ZentrelExportOptions
+    {
+        public uint size;
+        public int combine;
+        public int flatten;
+        public int format;
+        public double dpi;
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct ZentrelExportResult
+    {
+        public uint size;
+        public int width;
+        public int height;
+        public int match;
+        public int repeats;
+        public int format;
+        public int physical;
+        public int recorded;
+        public double seam_score;
+        public double dpi_x;
+        public double dpi_y;
+        public double width_mm;
+        public double height_mm;
+        public double width_in;
+        public double height_in;
+    }
+
     static class Native
     {
         const string Seven = "zentrel.dll";
@@ -340,6 +480,11 @@ public static class Zentrel
         [DllImport(Extended, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
             BestFitMapping = false, ThrowOnUnmappableChar = true)]
         public static extern int zentrel_estimate_tile(string path, ref ZentrelTile result);
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
+            BestFitMapping = false, ThrowOnUnmappableChar = true)]
+        public static extern int zentrel_extract_tile(string path, [In] ZentrelTile[] tile, string output,
+            [In] ZentrelExportOptions[] options, ref ZentrelExportResult result);
 
         [DllImport(Extended, CallingConvention = CallingConvention.Cdecl)]
         public static extern IntPtr zentrel_last_error();

@@ -150,6 +150,21 @@ static class ZentrelBindingTest
         tile = Zentrel.EstimateTile(pattern);
         Check(tile.HasValue, "and the next call works");
 
+        // ExtractTile: the estimated tile handed back, options as a pointer
+        // or null, and a refusal's status.
+        string output = Path.Combine(scratch, "tile.png");
+        Zentrel.ExportResult exported = Zentrel.ExtractTile(pattern, output, tile,
+            new Zentrel.ExportOptions { Combine = Zentrel.Combine.Mean, Dpi = 254 });
+        Check(exported.Width == 40 && exported.Height == 30 && exported.Match == Zentrel.Match.Straight &&
+              exported.Physical && Math.Abs(exported.WidthMm - 4.0) < 1e-9 && File.Exists(output),
+              $"ExtractTile writes the 40 x 30 tile at 254 dpi: {exported}, {exported.WidthMm} mm");
+        var noRepeat = Thrown(() => Zentrel.ExtractTile(Path.Combine(scratch, "noise.pgm"),
+            Path.Combine(scratch, "none.png"))) as ZentrelException;
+        Check(noRepeat != null && noRepeat.Status == Zentrel.Status.NoRepeat &&
+              !File.Exists(Path.Combine(scratch, "none.png")),
+              "ExtractTile of an image without a repeat throws NoRepeat and writes nothing: " +
+              noRepeat?.Message);
+
         Zentrel.Point[] ordered = Zentrel.OrderCorners(new[]
         {
             new Zentrel.Point(100, 50), new Zentrel.Point(0, 0), new Zentrel.Point(0, 50), new Zentrel.Point(100, 0),

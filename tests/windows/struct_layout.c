@@ -25,5 +25,29 @@ int main(void) {
     FIELD(ZentrelTile, vector_b);
     FIELD(ZentrelTile, origin);
     FIELD(ZentrelTile, confidence);
+
+    SIZE(ZentrelExportOptions);
+    FIELD(ZentrelExportOptions, size);
+    FIELD(ZentrelExportOptions, combine);
+    FIELD(ZentrelExportOptions, flatten);
+    FIELD(ZentrelExportOptions, format);
+    FIELD(ZentrelExportOptions, dpi);
+
+    SIZE(ZentrelExportResult);
+    FIELD(ZentrelExportResult, size);
+    FIELD(ZentrelExportResult, width);
+    FIELD(ZentrelExportResult, height);
+    FIELD(ZentrelExportResult, match);
+    FIELD(ZentrelExportResult, repeats);
+    FIELD(ZentrelExportResult, format);
+    FIELD(ZentrelExportResult, physical);
+    FIELD(ZentrelExportResult, recorded);
+    FIELD(ZentrelExportResult, seam_score);
+    FIELD(ZentrelExportResult, dpi_x);
+    FIELD(ZentrelExportResult, dpi_y);
+    FIELD(ZentrelExportResult, width_mm);
+    FIELD(ZentrelExportResult, height_mm);
+    FIELD(ZentrelExportResult, width_in);
+    FIELD(ZentrelExportResult, height_in);
     return 0;
 }
