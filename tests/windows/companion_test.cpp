@@ -6,14 +6,15 @@
 // companion's state kept apart from zentrel.dll's.
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "library_host.h"
 #include "test_images.h"
@@ -32,6 +33,7 @@ struct Companion {
                                      std::to_string(GetLastError()));
         }
         Bind("zentrel_estimate_tile", estimateTile);
+        Bind("zentrel_extract_tile", extractTile);
         Bind("zentrel_last_error", lastError);
         Bind("zentrel_set_trace_callback", setTraceCallback);
         Bind("zentrel_repeat_candidates", repeatCandidates);
@@ -45,12 +47,16 @@ struct Companion {
 
     template <typename Function>
     void Bind(const char* name, Function& function) {
-        function = reinterpret_cast<Function>(GetProcAddress(module, name));
+        // Through void*, as library_host does: FARPROC's own type is a fiction.
+        function =
+            reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
         if (function == nullptr) throw std::runtime_error(std::string("missing export ") + name);
     }
 
     HMODULE module;
     int(ZENTREL_CALL* estimateTile)(const char*, ZentrelTile*) = nullptr;
+    int(ZENTREL_CALL* extractTile)(const char*, const ZentrelTile*, const char*,
+                                   const ZentrelExportOptions*, ZentrelExportResult*) = nullptr;
     const char*(ZENTREL_CALL* lastError)() = nullptr;
     void(ZENTREL_CALL* setTraceCallback)(ZentrelTraceFn, void*) = nullptr;
     int(ZENTREL_CALL* repeatCandidates)(ZentrelPoint*, int) = nullptr;
@@ -73,6 +79,9 @@ Lines LinesOf(const std::string& text) {
     }
     return lines;
 }
+
+// ZentrelTile's first version, up to `confidence`: the smallest size accepted.
+constexpr std::uint32_t kFirstTileSize = 88;
 
 // A result whose every field after `size` holds what no call leaves there.
 ZentrelTile StaleTile(std::uint32_t size = sizeof(ZentrelTile)) {
@@ -120,7 +129,8 @@ TEST_F(CompanionTest, RefusalsGiveTheirStatusAndOneErrorLine) {
     std::fputs("not an image\n", text);
     std::fclose(text);
     // A file that another handle holds without sharing cannot be opened.
-    const std::string locked = WriteImage(dir, "locked.png", TiledPattern({8, 8}, {32, 32}, CV_8UC1));
+    const std::string locked =
+        WriteImage(dir, "locked.png", TiledPattern({8, 8}, {32, 32}, CV_8UC1));
     const HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
@@ -138,7 +148,8 @@ TEST_F(CompanionTest, RefusalsGiveTheirStatusAndOneErrorLine) {
         {nullptr, true, full, ZENTREL_ERROR_ARGUMENT, "null path"},
         {good.c_str(), false, full, ZENTREL_ERROR_ARGUMENT, "null result"},
         {good.c_str(), true, 0, ZENTREL_ERROR_ARGUMENT, "size 0;"},
-        {good.c_str(), true, full - 1, ZENTREL_ERROR_ARGUMENT, "size " + std::to_string(full - 1)},
+        {good.c_str(), true, kFirstTileSize - 1, ZENTREL_ERROR_ARGUMENT,
+         "size " + std::to_string(kFirstTileSize - 1)},
         {missing.c_str(), true, full, ZENTREL_ERROR_UNREADABLE, missing},
         {notes.c_str(), true, full, ZENTREL_ERROR_UNREADABLE, notes},
         {dir.path().c_str(), true, full, ZENTREL_ERROR_UNREADABLE, dir.path()},
@@ -153,7 +164,7 @@ TEST_F(CompanionTest, RefusalsGiveTheirStatusAndOneErrorLine) {
         EXPECT_TRUE(IsErrorLineNaming(api.lastError(), c.named));
         EXPECT_EQ(traced, Lines{api.lastError()});
         EXPECT_EQ(leaked, "");
-        if (!c.hasResult || c.size < full) {
+        if (!c.hasResult || c.size < kFirstTileSize) {
             EXPECT_EQ(std::memcmp(&tile, &before, sizeof tile), 0) << "a byte was written";
         } else {
             EXPECT_TRUE(IsCleared(tile));
@@ -229,6 +240,98 @@ TEST_F(CompanionTest, WithoutACallbackTheTraceGoesToStandardOutput) {
         CaptureStandardOutput([&] { api.estimateTile(missing.c_str(), &tile); });
     EXPECT_EQ(LinesOf(written), Lines{"Could not read image file: " + missing});
     EXPECT_EQ(traced, Lines{});
+}
+
+std::string FileText(const std::string& path) {
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+        std::fclose(file);
+    }
+    return text;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) {
+            names.push_back(found.cFileName);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// The export where Windows differs: narrow paths in the ANSI code page and
+// with backslashes, an existing output replaced (a rename onto an existing
+// file fails there unless asked to replace), an output another handle holds
+// (refused, with the old file and no temporary left), and the resolution,
+// which this build takes from the options alone.
+TEST_F(CompanionTest, TheTileIsWrittenWhereAWindowsHostAsksForIt) {
+    const std::string image = Pattern();
+    ZentrelTile tile{};
+    tile.size = sizeof tile;
+    ASSERT_EQ(api.estimateTile(image.c_str(), &tile), ZENTREL_OK);
+    ASSERT_EQ(tile.found, 1);
+
+    const struct {
+        const char* named;
+        std::string folder;
+        bool exists;
+        bool held;
+        double dpi;
+        int status;
+    } cases[] = {
+        {"new file", dir.path(), false, false, 0, ZENTREL_OK},
+        {"replaced", dir.path(), true, false, 0, ZENTREL_OK},
+        {"ANSI and backslashes", dir.path() + "r\xE9sum\xE9\\", false, false, 0, ZENTREL_OK},
+        {"stated resolution", dir.path(), false, false, 254, ZENTREL_OK},
+        {"held open", dir.path(), true, true, 0, ZENTREL_ERROR_OUTPUT},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        CreateDirectoryA(c.folder.c_str(), nullptr);
+        const std::string output = c.folder + "tile" + std::to_string(++index) + ".png";
+        if (c.exists) {
+            std::FILE* file = std::fopen(output.c_str(), "wb");
+            std::fputs("old", file);
+            std::fclose(file);
+        }
+        const HANDLE holder = c.held ? CreateFileA(output.c_str(), GENERIC_READ, 0, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                     : INVALID_HANDLE_VALUE;
+        const std::vector<std::string> before = FilesIn(c.folder);
+
+        ZentrelExportOptions options{};
+        options.size = sizeof options;
+        options.dpi = c.dpi;
+        ZentrelExportResult result{};
+        result.size = sizeof result;
+        EXPECT_EQ(api.extractTile(image.c_str(), &tile, output.c_str(), &options, &result),
+                  c.status)
+            << api.lastError();
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+
+        if (c.status != ZENTREL_OK) {
+            EXPECT_TRUE(IsErrorLineNaming(api.lastError(), output));
+            EXPECT_EQ(FileText(output), "old");
+            EXPECT_EQ(FilesIn(c.folder), before) << "a temporary was left behind";
+            continue;
+        }
+        const cv::Mat written = cv::imread(output, cv::IMREAD_UNCHANGED);
+        EXPECT_EQ(written.cols, result.width);
+        EXPECT_EQ(written.rows, result.height);
+        EXPECT_NEAR(result.width, 40, 1);
+        EXPECT_NEAR(result.height, 30, 1);
+        EXPECT_EQ(result.physical, c.dpi > 0 ? 1 : 0);
+        if (c.dpi > 0) {
+            EXPECT_NEAR(result.width_mm, result.width * 25.4 / c.dpi, 1e-9);
+        }
+    }
 }
 
 // zentrel.dll and zentrel_ext.dll in one process: each is a whole library

@@ -10,12 +10,12 @@
 //
 // The seven's jobs print the library's trace as it comes, then the getters.
 // `extended` runs the extended API on one image (zentrel.dll's companion,
-// zentrel_ext.dll, on Windows) and prints one line per result, each starting
-// with its call's name, and its trace lines after that name. Given relative
-// paths, both builds should print the same text, numbers aside. `diff`
-// prints how far two images differ and exits 1 if any value differs by more
-// than LEVELS (default 0); `near` exits 1 unless two such outputs agree word
-// for word, numbers within TOLERANCE.
+// zentrel_ext.dll, on Windows), exporting its tile to TILE_OUTPUT, and prints
+// one line per result, each starting with its call's name, and its trace
+// lines after that name. Given relative paths, both builds should print the
+// same text, numbers aside. `diff` prints how far two images differ and exits
+// 1 if any value differs by more than LEVELS (default 0); `near` exits 1
+// unless two such outputs agree word for word, numbers within TOLERANCE.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -46,6 +46,8 @@ using ReturnPathFn = const ZentrelWideChar* (*)();
 using EstimateTileFn = int(ZENTREL_CALL*)(const char*, ZentrelTile*);
 using SetTraceCallbackFn = void(ZENTREL_CALL*)(ZentrelTraceFn, void*);
 using MatchNameFn = const char*(ZENTREL_CALL*)(int);
+using ExtractTileFn = int(ZENTREL_CALL*)(const char*, const ZentrelTile*, const char*,
+                                         const ZentrelExportOptions*, ZentrelExportResult*);
 
 void* Symbol(const char* library, const char* name) {
 #ifdef _WIN32
@@ -130,8 +132,19 @@ void PrintTile(int status, const ZentrelTile& tile, MatchNameFn matchName) {
         tile.origin.y, tile.confidence);
 }
 
-int Extended(const char* library, const char* image, const char* /*tileOutput*/) {
+// The pixels' side of an export; the resolution is left out, since only
+// builds with the metadata library read the input's own.
+void PrintExport(int status, const ZentrelExportResult& result) {
+    std::printf(
+        "extract_tile status %d width %d height %d match %d repeats %d format %d "
+        "seam_score %.9g\n",
+        status, result.width, result.height, result.match, result.repeats, result.format,
+        result.seam_score);
+}
+
+int Extended(const char* library, const char* image, const char* tileOutput) {
     const auto estimateTile = Bind<EstimateTileFn>(library, "zentrel_estimate_tile");
+    const auto extractTile = Bind<ExtractTileFn>(library, "zentrel_extract_tile");
     const auto setTraceCallback = Bind<SetTraceCallbackFn>(library, "zentrel_set_trace_callback");
     const auto matchName = Bind<MatchNameFn>(library, "zentrel_match_name");
 
@@ -141,6 +154,15 @@ int Extended(const char* library, const char* image, const char* /*tileOutput*/)
     setTraceCallback(PrintTraceLine, estimateName);
     const int status = estimateTile(image, &tile);
     PrintTile(status, tile, matchName);
+
+    // Each side exports the tile it estimated; an image without one is refused.
+    static char extractName[] = "extract_tile";
+    ZentrelExportResult exported{};
+    exported.size = sizeof exported;
+    setTraceCallback(PrintTraceLine, extractName);
+    const int exportStatus =
+        extractTile(image, tile.found ? &tile : nullptr, tileOutput, nullptr, &exported);
+    PrintExport(exportStatus, exported);
     setTraceCallback(nullptr, nullptr);
     std::fflush(stdout);
     return 0;
