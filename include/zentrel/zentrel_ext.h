@@ -6,8 +6,9 @@
  *
  * These functions are exported by the shared library (libzentrel.so) next to
  * the seven of zentrel.h, and share their library-wide lock: every call,
- * from any thread, runs while no other call of the library is running. The
- * Windows DLL does not export them yet; it keeps exactly the seven.
+ * from any thread, runs while no other call of the library is running. On
+ * Windows they are the exports of zentrel_ext.dll, a library of its own
+ * beside zentrel.dll, which keeps exactly the seven.
  *
  * Unlike the seven, a working call here returns a status code. It still
  * writes its error line to the trace on failure, exactly as the seven do.
