@@ -59,6 +59,37 @@ public static class Zentrel
         Other = 4,
     }
 
+    /// <summary>Which neighbours of the unit are its mirror images.</summary>
+    public enum Mirror
+    {
+        None = 0,
+        /// <summary>Left and right: the unit flips across its vertical edges.</summary>
+        Horizontal = 1,
+        /// <summary>Above and below: the unit flips across its horizontal edges.</summary>
+        Vertical = 2,
+        /// <summary>Both.</summary>
+        Both = 3,
+    }
+
+    /// <summary>A box in whole input pixels.</summary>
+    public struct Box
+    {
+        public Box(int x, int y, int width, int height)
+        {
+            X = x;
+            Y = y;
+            Width = width;
+            Height = height;
+        }
+
+        public int X { get; }
+        public int Y { get; }
+        public int Width { get; }
+        public int Height { get; }
+
+        public override string ToString() => $"{Width} x {Height} at ({X}, {Y})";
+    }
+
     /// <summary>How ExtractTile makes one tile of the repeats.</summary>
     public enum Combine
     {
@@ -119,6 +150,13 @@ public static class Zentrel
         public Point Origin => native.origin.ToPoint();
         /// <summary>0 to 1: how well the image agrees with itself shifted by the vectors.</summary>
         public double Confidence => native.confidence;
+        /// <summary>The unit: Width and Height, halved along each mirrored axis.</summary>
+        public double UnitWidth => native.unit_width;
+        public double UnitHeight => native.unit_height;
+        public Mirror Mirror => (Mirror)native.mirror;
+        /// <summary>Where the image agrees with itself under the lattice.</summary>
+        public Box Region => new Box(native.region_x, native.region_y, native.region_width,
+            native.region_height);
 
         public override string ToString() =>
             $"{Width:0.##} x {Height:0.##} {Match}, confidence {Confidence:0.00}";
@@ -425,6 +463,13 @@ public static class Zentrel
         public ZentrelPoint vector_b;
         public ZentrelPoint origin;
         public double confidence;
+        public double unit_width;
+        public double unit_height;
+        public int mirror;
+        public int region_x;
+        public int region_y;
+        public int region_width;
+        public int region_height;
     }
 
     [StructLayout(LayoutKind.Sequential)]

@@ -126,10 +126,12 @@ void PrintTile(int status, const ZentrelTile& tile, MatchNameFn matchName) {
     const char* match = matchName(tile.match);
     std::printf(
         "estimate_tile status %d found %d match %s width %.9g height %.9g vector_a %.9g %.9g "
-        "vector_b %.9g %.9g origin %.9g %.9g confidence %.9g\n",
+        "vector_b %.9g %.9g origin %.9g %.9g confidence %.9g unit %.9g %.9g mirror %d "
+        "region %d %d %d %d\n",
         status, tile.found, match != nullptr ? match : "(unknown)", tile.width, tile.height,
         tile.vector_a.x, tile.vector_a.y, tile.vector_b.x, tile.vector_b.y, tile.origin.x,
-        tile.origin.y, tile.confidence);
+        tile.origin.y, tile.confidence, tile.unit_width, tile.unit_height, tile.mirror,
+        tile.region_x, tile.region_y, tile.region_width, tile.region_height);
 }
 
 // The pixels' side of an export; the resolution is left out, since only

@@ -25,6 +25,13 @@ int main(void) {
     FIELD(ZentrelTile, vector_b);
     FIELD(ZentrelTile, origin);
     FIELD(ZentrelTile, confidence);
+    FIELD(ZentrelTile, unit_width);
+    FIELD(ZentrelTile, unit_height);
+    FIELD(ZentrelTile, mirror);
+    FIELD(ZentrelTile, region_x);
+    FIELD(ZentrelTile, region_y);
+    FIELD(ZentrelTile, region_width);
+    FIELD(ZentrelTile, region_height);
 
     SIZE(ZentrelExportOptions);
     FIELD(ZentrelExportOptions, size);
