@@ -3,7 +3,8 @@
 // The seven functions of zentrel.dll keep the names and signatures that
 // existing hosts declare for themselves; the extended API of zentrel_ext.dll
 // comes as .NET types: EstimateTile returns a Tile, or null for no repeat,
-// ExtractTile writes the tile itself and returns what it wrote, and
+// ExtractTile writes the tile itself and returns what it wrote, FindQuad
+// suggests the corners to rectify, and
 // a call the library refuses throws a ZentrelException with its status and
 // the library's own error line. TraceLine receives the extended calls' trace
 // lines.
@@ -162,6 +163,28 @@ public static class Zentrel
             $"{Width:0.##} x {Height:0.##} {Match}, confidence {Confidence:0.00}";
     }
 
+    /// <summary>The dominant quadrilateral of a photo, in input pixels.</summary>
+    public struct Quad
+    {
+        readonly ZentrelQuad native;
+
+        internal Quad(ZentrelQuad native)
+        {
+            this.native = native;
+        }
+
+        /// <summary>
+        /// Top-left, top-right, bottom-right, bottom-left: the order
+        /// SavePerspectiveImage maps them. A copy.
+        /// </summary>
+        public Point[] Corners => Array.ConvertAll(native.corners, corner => corner.ToPoint());
+        /// <summary>0 to 1: how clearly its four sides stand out as edges.</summary>
+        public double Confidence => native.confidence;
+
+        public override string ToString() =>
+            string.Join(" ", Corners) + $", confidence {Confidence:0.00}";
+    }
+
     /// <summary>How ExtractTile makes and writes the tile; the defaults as set here.</summary>
     public sealed class ExportOptions
     {
@@ -270,6 +293,24 @@ public static class Zentrel
         var result = new ZentrelTile { size = (uint)Marshal.SizeOf(typeof(ZentrelTile)) };
         Check(Native.zentrel_estimate_tile(path, ref result));
         return result.found != 0 ? new Tile(result) : (Tile?)null;
+    }
+
+    /// <summary>
+    /// The quadrilateral to suggest for SavePerspectiveImage (a page, a
+    /// painting, a sheet of fabric); null when the image shows none.
+    /// </summary>
+    /// <exception cref="ZentrelException">The image could not be read or searched.</exception>
+    public static Quad? FindQuad(string path)
+    {
+        if (path == null) throw new ArgumentNullException(nameof(path));
+        Enter();
+        var result = new ZentrelQuad
+        {
+            size = (uint)Marshal.SizeOf(typeof(ZentrelQuad)),
+            corners = new ZentrelPoint[4],
+        };
+        Check(Native.zentrel_find_quad(path, ref result));
+        return result.found != 0 ? new Quad(result) : (Quad?)null;
     }
 
     /// <summary>
@@ -473,6 +514,16 @@ public static class Zentrel
     }
 
     [StructLayout(LayoutKind.Sequential)]
+    internal struct ZentrelQuad
+    {
+        public uint size;
+        public int found;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 4)]
+        public ZentrelPoint[] corners;
+        public double confidence;
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
     internal struct ZentrelExportOptions
     {
         public uint size;
@@ -530,6 +581,10 @@ public static class Zentrel
             BestFitMapping = false, ThrowOnUnmappableChar = true)]
         public static extern int zentrel_extract_tile(string path, [In] ZentrelTile[] tile, string output,
             [In] ZentrelExportOptions[] options, ref ZentrelExportResult result);
+
+        [DllImport(Extended, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi,
+            BestFitMapping = false, ThrowOnUnmappableChar = true)]
+        public static extern int zentrel_find_quad(string path, ref ZentrelQuad result);
 
         [DllImport(Extended, CallingConvention = CallingConvention.Cdecl)]
         public static extern IntPtr zentrel_last_error();

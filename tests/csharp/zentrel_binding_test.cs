@@ -49,8 +49,13 @@ static class ZentrelBindingTest
             {
                 // A pointer-sized field would make the 32-bit layout differ from
                 // the 64-bit one measured here; it shows as a line C never prints.
+                // An array is fixed only when marshalled in place (ByValArray).
+                var marshalAs = field.GetCustomAttribute<MarshalAsAttribute>();
+                bool inPlaceArray = field.FieldType.IsArray && marshalAs != null &&
+                    marshalAs.Value == UnmanagedType.ByValArray;
                 bool fixedSize = field.FieldType.IsPrimitive && field.FieldType != typeof(IntPtr) &&
-                    field.FieldType != typeof(UIntPtr) || field.FieldType.IsValueType && !field.FieldType.IsPrimitive;
+                    field.FieldType != typeof(UIntPtr) || field.FieldType.IsValueType && !field.FieldType.IsPrimitive ||
+                    inPlaceArray;
                 Console.WriteLine(fixedSize
                     ? $"{type.Name}.{field.Name} offset {Marshal.OffsetOf(type, field.Name)}"
                     : $"{type.Name}.{field.Name} of pointer size");
@@ -76,6 +81,23 @@ static class ZentrelBindingTest
         {
             random.NextBytes(pixels);
         }
+        using (var file = File.Create(path))
+        {
+            byte[] header = System.Text.Encoding.ASCII.GetBytes($"P5\n{width} {height}\n255\n");
+            file.Write(header, 0, header.Length);
+            file.Write(pixels, 0, pixels.Length);
+        }
+        return path;
+    }
+
+    // A light page on a dark ground, corners (80, 60) to (240, 180).
+    static string WritePage(string path)
+    {
+        const int width = 320, height = 240;
+        var pixels = new byte[width * height];
+        for (int y = 0; y < height; y++)
+            for (int x = 0; x < width; x++)
+                pixels[y * width + x] = (byte)(x >= 80 && x < 240 && y >= 60 && y < 180 ? 220 : 30);
         using (var file = File.Create(path))
         {
             byte[] header = System.Text.Encoding.ASCII.GetBytes($"P5\n{width} {height}\n255\n");
@@ -164,6 +186,16 @@ static class ZentrelBindingTest
               !File.Exists(Path.Combine(scratch, "none.png")),
               "ExtractTile of an image without a repeat throws NoRepeat and writes nothing: " +
               noRepeat?.Message);
+
+        // FindQuad: the four corners come back through the in-place array.
+        string page = WritePage(Path.Combine(scratch, "page.pgm"));
+        Zentrel.Quad? quad = Zentrel.FindQuad(page);
+        Check(quad.HasValue && quad.Value.Corners.Length == 4 &&
+              Math.Abs(quad.Value.Corners[0].X - 80) < 2 && Math.Abs(quad.Value.Corners[0].Y - 60) < 2 &&
+              Math.Abs(quad.Value.Corners[2].X - 240) < 2 && Math.Abs(quad.Value.Corners[2].Y - 180) < 2,
+              "FindQuad finds the page: " + quad);
+        Check(Zentrel.FindQuad(Path.Combine(scratch, "noise.pgm")) == null,
+              "FindQuad gives null for noise");
 
         Zentrel.Point[] ordered = Zentrel.OrderCorners(new[]
         {

@@ -33,6 +33,12 @@ int main(void) {
     FIELD(ZentrelTile, region_width);
     FIELD(ZentrelTile, region_height);
 
+    SIZE(ZentrelQuad);
+    FIELD(ZentrelQuad, size);
+    FIELD(ZentrelQuad, found);
+    FIELD(ZentrelQuad, corners);
+    FIELD(ZentrelQuad, confidence);
+
     SIZE(ZentrelExportOptions);
     FIELD(ZentrelExportOptions, size);
     FIELD(ZentrelExportOptions, combine);
