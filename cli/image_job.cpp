@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "byte_record.h"
 #include "image_path.h"
 #include "preview_pictures.h"
 #include "zentrel/zentrel.h"
@@ -55,48 +56,6 @@ std::vector<cv::Point> RepeatCandidates() {
     }
     return centres;
 }
-
-void PutInt(std::string& out, std::int64_t value) {
-    char bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    out.append(bytes, sizeof bytes);
-}
-
-void PutString(std::string& out, const std::string& text) {
-    PutInt(out, static_cast<std::int64_t>(text.size()));
-    out += text;
-}
-
-class Reader {
-public:
-    explicit Reader(const std::string& bytes) : bytes_(bytes) {}
-    bool Int(std::int64_t& value) {
-        if (bytes_.size() - at_ < sizeof value) return false;
-        std::memcpy(&value, bytes_.data() + at_, sizeof value);
-        at_ += sizeof value;
-        return true;
-    }
-    bool Int(int& value) {
-        std::int64_t wide = 0;
-        if (!Int(wide)) return false;
-        value = static_cast<int>(wide);
-        return true;
-    }
-    bool String(std::string& text) {
-        std::int64_t size = 0;
-        if (!Int(size) || size < 0 || static_cast<std::uint64_t>(size) > bytes_.size() - at_) {
-            return false;
-        }
-        text.assign(bytes_, at_, static_cast<std::size_t>(size));
-        at_ += static_cast<std::size_t>(size);
-        return true;
-    }
-    bool AtEnd() const { return at_ == bytes_.size(); }
-
-private:
-    const std::string& bytes_;
-    std::size_t at_ = 0;
-};
 
 }  // namespace
 
@@ -248,7 +207,7 @@ std::string EncodeRepeatOutcome(const RepeatOutcome& outcome) {
 }
 
 std::optional<RepeatOutcome> DecodeRepeatOutcome(const std::string& bytes) {
-    Reader reader(bytes);
+    ByteReader reader(bytes);
     RepeatOutcome outcome;
     std::int64_t ok = 0;
     if (!reader.Int(ok) || !reader.Int(outcome.x) || !reader.Int(outcome.y) ||
@@ -278,7 +237,7 @@ std::string EncodeTileOutcome(const TileOutcome& outcome) {
 }
 
 std::optional<TileOutcome> DecodeTileOutcome(const std::string& bytes) {
-    Reader reader(bytes);
+    ByteReader reader(bytes);
     TileOutcome outcome;
     std::int64_t ok = 0;
     std::int64_t exported = 0;
