@@ -25,6 +25,8 @@ const char* const kToolHelp =
     "  rectify IMAGE --corners LIST    warp a quadrilateral of IMAGE to an upright\n"
     "                                  rectangle saved as NAME_pers.EXT beside it\n"
     "  rectify IMAGE --auto            the same with the corners the library finds\n"
+    "  serve [--root DIR]              serve a page for working on the images of a\n"
+    "                                  folder in a web browser\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help, or a command's help after its name\n"
@@ -130,6 +132,34 @@ const char* const kTileHelp =
     "Exit status: 0 when every image was analysed (whether or not it repeats), 1\n"
     "when any failed, 2 for a usage error.\n";
 
+const char* const kServeHelp =
+    "Usage: zentrel serve [OPTION]...\n"
+    "Serves a page for working on the images of a folder in a web browser: open\n"
+    "an image (or drop one onto the page), see its repeat rectangle and repeat\n"
+    "unit, place four corners and rectify, check the tile's seams and export it.\n"
+    "Prints the page's address, with the token that every request must carry,\n"
+    "and runs until interrupted. Uploads and exports live in a private temporary\n"
+    "folder that is removed when the server stops.\n"
+    "\n"
+    "Options:\n"
+    "  --root DIR       the folder whose images the page may open; rectified\n"
+    "                   images are written beside their input (default: the\n"
+    "                   current folder)\n"
+    "  --port N         the port to listen on (default 8765; 0 picks a free one)\n"
+    "  --host H         the address to listen on (default 127.0.0.1); any other\n"
+    "                   lets other machines ask for the page (with the token)\n"
+    "  --open           open the page in the desktop's web browser\n"
+    "  --max-upload MB  the largest file the page may upload (default 256)\n"
+    "  -j, --jobs N     run the library in N worker processes (default: one per\n"
+    "                   processor, at most 8)\n"
+    "  --time-limit S   stop a job that takes longer than S seconds (default 60)\n"
+    "  --queue N        jobs that may wait for a worker; beyond them a request\n"
+    "                   is answered 503 (default 64)\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "Exit status: 0 when stopped by a signal, 1 when the server could not start,\n"
+    "2 for a usage error.\n";
+
 std::optional<int> ParseInt(const std::string& text) {
     if (text.empty()) return std::nullopt;
     errno = 0;
@@ -168,6 +198,59 @@ private:
     std::size_t next_ = 0;
 };
 
+// A number with an optional fraction, within [low, high].
+std::optional<double> ParseNumber(const std::string& text, double low, double high) {
+    if (text.empty() || text.front() == ' ' || text.front() == '\t') return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !(value >= low && value <= high)) return std::nullopt;
+    return value;
+}
+
+// The options only serve has; false if `argument` is none of them.
+bool ParseServeOption(ArgumentCursor& cursor, const std::string& argument, ServeOptions& serve) {
+    const auto number = [](const std::string& name, const std::string& value, double low,
+                           double high, const std::string& what) {
+        const std::optional<double> parsed = ParseNumber(value, low, high);
+        if (!parsed) throw UsageError(name + " needs " + what + ", not '" + value + "'", "serve");
+        return *parsed;
+    };
+    if (argument == "--open") {
+        serve.open = true;
+    } else if (auto root = cursor.ValueFor(argument, "--root")) {
+        if (root->empty()) throw UsageError("--root needs a folder name", "serve");
+        serve.root = *root;
+    } else if (auto host = cursor.ValueFor(argument, "--host")) {
+        if (host->empty()) throw UsageError("--host needs an address", "serve");
+        serve.host = *host;
+    } else if (auto port = cursor.ValueFor(argument, "--port")) {
+        const std::optional<int> value = ParseInt(*port);
+        if (!value || *value < 0 || *value > 65535) {
+            throw UsageError("--port needs a port number from 0 to 65535, not '" + *port + "'",
+                             "serve");
+        }
+        serve.port = *value;
+    } else if (auto size = cursor.ValueFor(argument, "--max-upload")) {
+        serve.maxUpload = static_cast<long long>(
+            number("--max-upload", *size, 1, 1 << 20, "a size in megabytes from 1 to 1048576") *
+            (1 << 20));
+    } else if (auto limit = cursor.ValueFor(argument, "--time-limit")) {
+        serve.timeLimit =
+            number("--time-limit", *limit, 0.01, 86400, "a number of seconds up to 86400");
+    } else if (auto queue = cursor.ValueFor(argument, "--queue")) {
+        const std::optional<int> value = ParseInt(*queue);
+        if (!value || *value < 0 || *value > 100000) {
+            throw UsageError("--queue needs a number from 0 to 100000, not '" + *queue + "'",
+                             "serve");
+        }
+        serve.queue = *value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::array<int, 8>> ParseCorners(const std::string& text) {
@@ -201,12 +284,16 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         options.command = Command::Rectify;
     } else if (first == "tile") {
         options.command = Command::Tile;
+    } else if (first == "serve") {
+        options.command = Command::Serve;
+        options.jobs = 0;
     } else if (!first.empty() && first[0] == '-') {
         throw UsageError("unknown option '" + first + "'", "");
     } else {
         throw UsageError("unknown command '" + first + "'", "");
     }
     const bool rectify = options.command == Command::Rectify;
+    const bool serve = options.command == Command::Serve;
 
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     ArgumentCursor cursor(rest, first);
@@ -217,6 +304,7 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
     while (!cursor.Done()) {
         const std::string argument = cursor.Take();
         if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            if (serve) throw UsageError("serve takes no image, but got '" + argument + "'", first);
             options.images.push_back(argument);
             continue;
         }
@@ -226,6 +314,11 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             Options help;
             help.helpTopic = first;
             return help;
+        } else if (serve && ParseServeOption(cursor, argument, options.serve)) {
+            continue;
+        } else if (serve && (argument == "--json" || argument == "--trace" ||
+                             argument.compare(0, 9, "--preview") == 0)) {
+            throw UsageError("unknown option '" + argument + "'", first);
         } else if (argument == "--json") {
             options.json = true;
         } else if (argument == "--trace") {
@@ -305,7 +398,7 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
 
-    if (options.images.empty()) throw UsageError("no image given", first);
+    if (options.images.empty() && !serve) throw UsageError("no image given", first);
     if (exportOnly != nullptr && !options.exportFolder) {
         throw UsageError(std::string(exportOnly) + " goes with --export", first);
     }
@@ -324,6 +417,7 @@ std::string HelpText(const std::string& topic) {
     if (topic == "repeat") return kRepeatHelp;
     if (topic == "rectify") return kRectifyHelp;
     if (topic == "tile") return kTileHelp;
+    if (topic == "serve") return kServeHelp;
     return kToolHelp;
 }
 

@@ -9,7 +9,17 @@
 
 namespace zentrel::cli {
 
-enum class Command { Help, Version, Repeat, Rectify, Tile };
+enum class Command { Help, Version, Repeat, Rectify, Tile, Serve };
+
+struct ServeOptions {
+    std::string root = ".";
+    int port = 8765;
+    std::string host = "127.0.0.1";
+    bool open = false;
+    long long maxUpload = 256LL << 20;  // bytes
+    double timeLimit = 60.0;            // seconds
+    int queue = 64;
+};
 
 struct Options {
     Command command = Command::Help;
@@ -19,7 +29,7 @@ struct Options {
     bool json = false;
     bool trace = false;
     std::optional<std::string> previewFolder;
-    int jobs = 1;
+    int jobs = 1;  // 0 for serve: one per core
     // x1,y1,x2,y2,x3,y3,x4,y4 as written on the command line.
     std::array<int, 8> corners{};
     // tile --export: the folder each NAME_tile.EXT is written into, and how
@@ -31,6 +41,7 @@ struct Options {
     int format = 1;
     // rectify --auto: the corners the library suggests instead.
     bool autoCorners = false;
+    ServeOptions serve;
 };
 
 // A command line that cannot be run; the tool exits with status 2.

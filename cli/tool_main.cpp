@@ -17,6 +17,7 @@
 #include "image_job.h"
 #include "outcome_text.h"
 #include "progress_bar.h"
+#include "serve_server.h"
 #include "worker_pool.h"
 
 namespace zentrel::cli {
@@ -177,6 +178,8 @@ int Run(const std::vector<std::string>& arguments) {
         case Command::Version:
             std::cout << VersionText();
             return kExitOk;
+        case Command::Serve:
+            return RunServe(options.serve, options.jobs);
         case Command::Repeat:
         case Command::Rectify:
         case Command::Tile:

@@ -114,7 +114,8 @@ void CheckOptions(const std::vector<std::string>& arguments, const Options& opti
             Check(options.helpTopic.empty()
                       ? first == "-h" || first == "--help"
                       : options.helpTopic == first &&
-                            (first == "repeat" || first == "rectify" || first == "tile"),
+                            (first == "repeat" || first == "rectify" || first == "tile" ||
+                             first == "serve"),
                   "help is asked for first, or after a command, which is its topic");
             return;
         case Command::Version:
@@ -131,6 +132,13 @@ void CheckOptions(const std::vector<std::string>& arguments, const Options& opti
             Check(first == "rectify", "rectify options from a rectify command line");
             Check(options.images.size() == 1, "rectify takes one image");
             Check(options.jobs == 1, "rectify has no -j");
+            break;
+        case Command::Serve:
+            Check(first == "serve", "serve options from a serve command line");
+            Check(options.images.empty(), "serve takes no image");
+            Check(options.serve.port >= 0 && options.serve.port <= 65535, "a port number");
+            Check(options.serve.maxUpload > 0 && options.serve.timeLimit > 0,
+                  "an upload limit and a time limit above zero");
             break;
     }
     for (const std::string& image : options.images) {

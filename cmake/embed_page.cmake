@@ -1,0 +1,32 @@
+# Writes a C++ source that holds the page's files as byte arrays, for
+# cli/page_assets.h (cmake -P, at build time, so an edited file is rebuilt):
+#   cmake -DOUTPUT=... -DFILES="a;b" -P embed_page.cmake
+foreach(var OUTPUT FILES)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "${var} is not set")
+    endif()
+endforeach()
+
+set(text "// Written by cmake/embed_page.cmake from cli/page/; not to be edited.\n")
+string(APPEND text "#include \"page_assets.h\"\n\n")
+string(APPEND text "namespace zentrel::cli {\n\nnamespace {\n\n")
+set(table "")
+set(index 0)
+foreach(file IN LISTS FILES)
+    get_filename_component(name ${file} NAME)
+    file(READ ${file} hex HEX)
+    string(LENGTH "${hex}" digits)
+    math(EXPR size "${digits} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    # Lines of 16 bytes keep the source readable for a compiler's messages.
+    string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
+    string(APPEND text "const unsigned char kFile${index}[] = {\n    ${bytes}0x00};\n\n")
+    string(APPEND table "    {\"${name}\", kFile${index}, ${size}},\n")
+    math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND text "const PageAsset kAssets[] = {\n${table}};\n\n}  // namespace\n\n")
+string(APPEND text "const PageAsset* FindPageAsset(const std::string& name) {\n")
+string(APPEND text "    for (const PageAsset& asset : kAssets) {\n")
+string(APPEND text "        if (name == asset.name) return &asset;\n    }\n    return nullptr;\n}\n\n")
+string(APPEND text "}  // namespace zentrel::cli\n")
+file(WRITE ${OUTPUT} "${text}")
