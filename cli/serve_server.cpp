@@ -559,7 +559,12 @@ private:
         }
         const char* type = BrowserImageType(file->relative);
         SendFile(file->Full(), type != nullptr ? type : "application/octet-stream", res);
-        const std::string leaf = std::filesystem::path(file->relative).filename().string();
+        // The name comes from an input's, which may hold quotes or line breaks.
+        std::string leaf = std::filesystem::path(file->relative).filename().string();
+        for (char& c : leaf) {
+            const unsigned char u = static_cast<unsigned char>(c);
+            if (!(std::isalnum(u) && u < 0x80) && c != '.' && c != '-' && c != '_') c = '_';
+        }
         res.set_header("Content-Disposition", "attachment; filename=\"" + leaf + "\"");
     }
 
