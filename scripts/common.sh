@@ -3,12 +3,16 @@
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# The packages the Linux build, the tests and the tool (with its man page) need.
+# The packages the Linux build, the tests and the tool (with its man page and
+# its page server) need.
 zentrel_packages=(cmake ninja-build g++ pkg-config binutils python3
-                  libopencv-dev googletest libgtest-dev help2man libexiv2-dev libpng-dev)
+                  libopencv-dev googletest libgtest-dev help2man libexiv2-dev libpng-dev
+                  libcpp-httplib-dev)
 # What the Python tests add: Dask for zentrel.batch, and venv with Debian's
 # setuptools and wheel wheels for the offline pip install.
 zentrel_python_test_packages=(python3-distributed python3-venv python3-wheel-whl)
+# What the page's browser tests add: headless Chromium driven by Selenium.
+zentrel_browser_test_packages=(chromium chromium-driver python3-selenium)
 
 # What the Windows DLLs add: the cross compilers, and Wine for 64-bit and
 # 32-bit programs (the i386 packages need dpkg's i386 architecture). Wine's
