@@ -438,6 +438,8 @@ class CommandLine(ToolCase):
             ["tile", "--export", "t", "--dpi", "300x", "wall.pgm"],
             ["tile", "--export", "t", "--format", "bmp", "wall.pgm"],
             ["tile", "--export", "", "wall.pgm"], ["repeat", "--export", "t", "wall.pgm"],
+            ["serve", "wall.pgm"], ["serve", "--json"], ["serve", "--port", "65536"],
+            ["serve", "--max-upload", "0"], ["serve", "--time-limit", "x"], ["serve", "--queue", "-1"],
         ]
         for arguments in cases:
             with self.subTest(arguments=arguments):
@@ -449,7 +451,8 @@ class CommandLine(ToolCase):
         for arguments, first_line in ((["--help"], "Usage: zentrel COMMAND"),
                                       (["repeat", "--help"], "Usage: zentrel repeat"),
                                       (["rectify", "card.pgm", "-h"], "Usage: zentrel rectify"),
-                                      (["tile", "--help"], "Usage: zentrel tile")):
+                                      (["tile", "--help"], "Usage: zentrel tile"),
+                                      (["serve", "--help"], "Usage: zentrel serve")):
             with self.subTest(arguments=arguments):
                 result = self.run_tool(*arguments)
                 self.assertEqual(result.returncode, 0)
@@ -460,7 +463,7 @@ class CommandLine(ToolCase):
     def test_the_readme_option_table_lists_what_each_commands_help_lists(self) -> None:
         # Option names per command, from --help: "  -j, --jobs N   text" gives -j, --jobs.
         from_help = {}
-        for command in ("repeat", "tile", "rectify"):
+        for command in ("repeat", "tile", "rectify", "serve"):
             text = self.run_tool(command, "--help").stdout.split("\nOptions:\n", 1)[1]
             names = set()
             for line in text.splitlines():
