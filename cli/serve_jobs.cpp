@@ -103,6 +103,14 @@ ServeReply Run(const ServeJob& job) {
             const RectifyOutcome outcome = RunRectify(job.file, *corners, settings);
             return Json(outcome.ok ? 200 : 422, RectifyJson(job.file, outcome));
         }
+        case ServeJobKind::Export: {
+            JobSettings exporting;
+            exporting.tileExport = TileExport{job.output, {}};
+            exporting.tileExport->options.size = sizeof(ZentrelExportOptions);
+            if (!job.argument.empty()) exporting.tileExport->options.dpi = std::stod(job.argument);
+            const TileOutcome outcome = RunTile(job.file, exporting);
+            return Json(outcome.ok ? 200 : 422, TileJson(job.file, outcome));
+        }
         case ServeJobKind::Thumbnail:
             return Thumbnail(job.file);
         case ServeJobKind::Display:
@@ -125,6 +133,7 @@ std::string EncodeServeJob(const ServeJob& job) {
     PutString(out, job.folder);
     PutString(out, job.file);
     PutString(out, job.argument);
+    PutString(out, job.output);
     return out;
 }
 
@@ -134,7 +143,7 @@ std::optional<ServeJob> DecodeServeJob(const std::string& bytes) {
     std::int64_t kind = 0;
     if (!reader.Int(kind) || kind < 0 || kind > static_cast<std::int64_t>(ServeJobKind::Check) ||
         !reader.String(job.folder) || !reader.String(job.file) || !reader.String(job.argument) ||
-        !reader.AtEnd()) {
+        !reader.String(job.output) || !reader.AtEnd()) {
         return std::nullopt;
     }
     job.kind = static_cast<ServeJobKind>(kind);

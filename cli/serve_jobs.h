@@ -14,7 +14,9 @@ enum class ServeJobKind {
     Rectify,    // the tool's rectify record; `argument`: the corners, x1,y1,...,y4
     Thumbnail,  // a small JPEG of the image
     Display,    // the image as an 8-bit PNG, for formats browsers do not show
-    Check,      // whether the image decodes; the library's message if not
+    Export,     // the tool's tile record with --export; `argument`: the dpi or "",
+                // `output`: the folder the tile goes to
+    Check,      // whether the image decodes; the library's message if not (last)
 };
 
 struct ServeJob {
@@ -22,6 +24,7 @@ struct ServeJob {
     std::string folder;  // the served folder's real path; the worker works in it
     std::string file;    // relative to `folder`, as the library is given it
     std::string argument;
+    std::string output;
 };
 
 struct ServeReply {

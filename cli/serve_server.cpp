@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "image_job.h"
 #include "image_path.h"
 #include "json_text.h"
 #include "page_assets.h"
@@ -78,6 +80,18 @@ const char* AssetType(const std::string& name) {
         {"png", "image/png"}};
     const auto found = kTypes.find(Extension(name));
     return found == kTypes.end() ? "application/octet-stream" : found->second;
+}
+
+// A resolution in pixels per inch, as `tile --dpi` takes it.
+std::optional<double> ParseResolution(const std::string& text) {
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value) || !(value > 0.0) ||
+        value >= 1e5) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string UrlEncode(const std::string& text) {
@@ -307,6 +321,8 @@ private:
         });
         server_.Post("/api/rectify",
                      [this](const Request& req, Response& res) { Rectify(req, res); });
+        server_.Post("/api/export",
+                     [this](const Request& req, Response& res) { Export(req, res); });
         server_.Post("/api/upload",
                      [this](const Request& req, Response& res,
                             const httplib::ContentReader& reader) { Upload(req, res, reader); });
@@ -431,7 +447,7 @@ private:
         if (!file) return;
         const char* type = BrowserImageType(file->relative);
         if (type == nullptr) {
-            Work({ServeJobKind::Display, file->folder, file->relative, ""}, res);
+            Work({ServeJobKind::Display, file->folder, file->relative, "", ""}, res);
             return;
         }
         SendFile(file->Full(), type, res);
@@ -455,14 +471,14 @@ private:
             res.set_content(*picture, "image/jpeg");
             return;
         }
-        if (Work({ServeJobKind::Thumbnail, file->folder, file->relative, ""}, res)) {
+        if (Work({ServeJobKind::Thumbnail, file->folder, file->relative, "", ""}, res)) {
             thumbnails_.Keep(key, res.body);
         }
     }
 
     void Analyse(const Request& req, Response& res, ServeJobKind kind) {
         if (const std::optional<ServedFile> file = Find(req, res)) {
-            Work({kind, file->folder, file->relative, ""}, res);
+            Work({kind, file->folder, file->relative, "", ""}, res);
         }
     }
 
@@ -484,11 +500,41 @@ private:
             return;
         }
         if (Work({ServeJobKind::Rectify, file->folder, file->relative,
-                  req.get_param_value("corners")},
+                  req.get_param_value("corners"), ""},
                  res)) {
             res.status = 201;
             res.set_header("Location",
                            "/api/image?folder=" + folderName + "&file=" + UrlEncode(output));
+        }
+    }
+
+    void Export(const Request& req, Response& res) {
+        std::string folderName;
+        const std::optional<ServedFile> file = Find(req, res, &folderName);
+        if (!file) return;
+        const std::string dpi = req.get_param_value("dpi");
+        if (!dpi.empty() && !ParseResolution(dpi)) {
+            SendError(res, 400, "dpi must be a resolution above 0 and below 100000, not '" + dpi +
+                                    "'");
+            return;
+        }
+        // The input's own place under the exports, so that two inputs of one
+        // name in different folders keep their own tiles.
+        const std::string parent = std::filesystem::path(file->relative).parent_path().string();
+        const std::string place = folderName + (parent.empty() ? "" : "/" + parent);
+        std::error_code error;
+        std::filesystem::create_directories(exports_.real + "/" + place, error);
+        if (error) {
+            SendError(res, 500, "cannot make a folder for the export: " + error.message());
+            return;
+        }
+        if (Work({ServeJobKind::Export, file->folder, file->relative, dpi,
+                  exports_.real + "/" + place},
+                 res)) {
+            res.status = 201;
+            res.set_header("Location", "/api/download?file=" +
+                                           UrlEncode(TilePath(place, file->relative,
+                                                              ZENTREL_FORMAT_PNG)));
         }
     }
 
@@ -538,7 +584,7 @@ private:
             return;
         }
         // Kept only once it decodes: the library's message otherwise.
-        if (!Work({ServeJobKind::Check, uploads_.real, stored, ""}, res)) {
+        if (!Work({ServeJobKind::Check, uploads_.real, stored, "", ""}, res)) {
             unlink(path.c_str());
             return;
         }

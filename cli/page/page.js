@@ -7,6 +7,12 @@
 
 const $ = (id) => document.getElementById(id);
 const CORNER_NAMES = ['Top left', 'Top right', 'Bottom right', 'Bottom left'];
+const MIRROR_NAMES = {
+  'none': 'none',
+  'mirror-h': 'left and right',
+  'mirror-v': 'above and below',
+  'mirror-hv': 'across and down',
+};
 
 const state = {
   files: [],
@@ -250,7 +256,11 @@ function renderRecords() {
     $('unit-mm').textContent = found ? 'resolution unknown' : '–';
   }
   $('unit-match').textContent = found ? tile.match : '–';
-  $('unit-mirror').textContent = found && tile.mirror ? tile.mirror : '–';
+  $('unit-mirror').textContent = found && tile.mirror ? MIRROR_NAMES[tile.mirror] || tile.mirror : '–';
+  // A library whose records carry no mirror has nothing to say here.
+  for (const element of document.querySelectorAll('.mirror-fact')) {
+    element.hidden = Boolean(tile) && !('mirror' in tile);
+  }
   $('unit-confidence').textContent = tile && tile.confidence != null ? number(tile.confidence, 2) : '–';
   $('unit-meter').value = tile && tile.confidence != null ? tile.confidence : 0;
   $('unit-seams').textContent = exported && exported.seam_score != null
@@ -340,6 +350,34 @@ async function rectify() {
   openImage(folder, reply.body.output);
 }
 
+async function exportTile() {
+  const {folder, file} = state.current;
+  const ticket = state.ticket;
+  const params = {folder, file};
+  const dpi = $('export-dpi').value.trim();
+  if (dpi) params.dpi = dpi;
+  hideMessage();
+  $('download').hidden = true;
+  const reply = await api('POST', '/api/export', params, 'Exporting the tile');
+  if (ticket !== state.ticket) return;
+  if (!reply.ok) { showMessage(reason(reply)); return; }
+  state.exported = reply.body;
+  const link = $('download');
+  link.href = reply.headers.get('Location');
+  link.download = reply.body.tile_path.split('/').pop();
+  link.textContent = `Download ${link.download}`;
+  link.hidden = false;
+  // From now on the tiled views show the combined tile, as it will print.
+  try {
+    const picture = await loadPicture(link.href);
+    if (ticket === state.ticket) state.tileImage = picture;
+  } catch (error) {
+    // The browser cannot show a TIFF; the cut from the image stays.
+  }
+  renderRecords();
+  if (state.view !== 'image') setView(state.view);
+}
+
 // ---- The overlay ------------------------------------------------------------------
 
 function marker(x, y, build, attributes = {}) {
@@ -350,15 +388,19 @@ function marker(x, y, build, attributes = {}) {
   return group;
 }
 
-// Lattice points origin + i a + j b inside the image, at most `limit`.
-function latticePoints(tile, width, height, limit) {
+// Lattice points origin + i a + j b inside `box`, at most `limit`.
+function latticePoints(tile, box, limit) {
   const [ax, ay] = tile.vector_a;
   const [bx, by] = tile.vector_b;
   const [ox, oy] = tile.origin;
   const det = ax * by - ay * bx;
   if (!det) return [];
   let lowI = Infinity; let highI = -Infinity; let lowJ = Infinity; let highJ = -Infinity;
-  for (const [cx, cy] of [[0, 0], [width, 0], [0, height], [width, height]]) {
+  const left = box.x;
+  const top = box.y;
+  const right = box.x + box.width;
+  const bottom = box.y + box.height;
+  for (const [cx, cy] of [[left, top], [right, top], [left, bottom], [right, bottom]]) {
     const dx = cx - ox;
     const dy = cy - oy;
     const i = (dx * by - dy * bx) / det;
@@ -372,10 +414,18 @@ function latticePoints(tile, width, height, limit) {
     for (let j = lowJ; j <= highJ; j++) {
       const x = ox + i * ax + j * bx;
       const y = oy + i * ay + j * by;
-      if (x >= 0 && y >= 0 && x <= width && y <= height) points.push([x, y]);
+      if (x >= left && y >= top && x <= right && y <= bottom) points.push([x, y]);
     }
   }
   return points.length <= limit ? points : [];
+}
+
+// Where the pattern holds, as the record gives it; the whole image otherwise.
+function tileRegion(tile, width, height) {
+  const r = tile.region;
+  if (Array.isArray(r) && r.length === 4) return {x: r[0], y: r[1], width: r[2], height: r[3]};
+  if (r && typeof r === 'object' && r.width > 0) return r;
+  return {x: 0, y: 0, width, height};
 }
 
 function renderOverlay() {
@@ -394,7 +444,12 @@ function renderOverlay() {
   const tile = state.tile;
   if (tile && tile.found && $('show-unit').checked) {
     const [ox, oy] = tile.origin;
-    for (const [x, y] of latticePoints(tile, width, height, 5000)) {
+    const region = tileRegion(tile, width, height);
+    if (region.width < width || region.height < height) {
+      overlay.append(svgElement('rect', {id: 'overlay-region', class: 'region', x: region.x,
+                                         y: region.y, width: region.width, height: region.height}));
+    }
+    for (const [x, y] of latticePoints(tile, region, 5000)) {
       overlay.append(marker(x, y, (g) => g.append(svgElement('circle', {class: 'point', r: 3}))));
     }
     overlay.append(svgElement('rect', {id: 'overlay-tile', class: 'tile', x: ox, y: oy,
@@ -429,13 +484,22 @@ function renderOverlay() {
 function cutTileFromImage() {
   const tile = state.tile;
   if (!tile || !tile.found || !state.image || state.tileImage) { renderRecords(); return; }
-  const w = Math.round(tile.width);
-  const h = Math.round(tile.height);
+  // A mirrored pattern is built from its unit and the unit's mirror images,
+  // so that a wrong mirror shows as a break in the tiled view.
+  const flipX = tile.mirror === 'mirror-h' || tile.mirror === 'mirror-hv';
+  const flipY = tile.mirror === 'mirror-v' || tile.mirror === 'mirror-hv';
+  const uw = Math.round(flipX && tile.unit_width ? tile.unit_width : tile.width);
+  const uh = Math.round(flipY && tile.unit_height ? tile.unit_height : tile.height);
   const canvas = document.createElement('canvas');
-  canvas.width = w;
-  canvas.height = h;
-  canvas.getContext('2d').drawImage(state.image, Math.round(tile.origin[0]), Math.round(tile.origin[1]),
-                                    w, h, 0, 0, w, h);
+  canvas.width = flipX ? 2 * uw : uw;
+  canvas.height = flipY ? 2 * uh : uh;
+  const context = canvas.getContext('2d');
+  for (const [mx, my] of [[false, false], [true, false], [false, true], [true, true]]) {
+    if ((mx && !flipX) || (my && !flipY)) continue;
+    context.setTransform(mx ? -1 : 1, 0, 0, my ? -1 : 1, mx ? 2 * uw : 0, my ? 2 * uh : 0);
+    context.drawImage(state.image, Math.round(tile.origin[0]), Math.round(tile.origin[1]),
+                      uw, uh, 0, 0, uw, uh);
+  }
   state.tileImage = canvas;
   renderRecords();
 }
@@ -451,8 +515,8 @@ function tileVectors(match, w, h) {
 // the seams, so that the tile's edges cross the middle.
 function drawTiled(seams) {
   const source = state.tileImage;
-  const w = source.width;
-  const h = source.height;
+  const w = source.naturalWidth || source.width;
+  const h = source.naturalHeight || source.height;
   const count = Math.max(3, Math.min(9, Math.ceil(1200 / Math.max(w, h)))) | 1;
   const canvas = document.createElement('canvas');
   canvas.width = w * count;
@@ -534,6 +598,7 @@ function start() {
     if (state.suggested) setSuggestedCorners(state.suggested);
   });
   $('rectify').addEventListener('click', rectify);
+  $('export').addEventListener('click', exportTile);
   $('upload-input').addEventListener('change', (event) => {
     if (event.target.files.length) upload(event.target.files[0]);
     event.target.value = '';

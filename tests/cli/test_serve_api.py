@@ -101,6 +101,23 @@ class Records(ServerCase):
         self.assertEqual(self.server.post("/api/rectify", file="card.pgm",
                                           corners="1,2,3").status, 400)
 
+    def test_export_is_the_tools_tile_offered_for_download(self) -> None:
+        reply = self.server.post("/api/export", file="sub/cloth.ppm", dpi="300")
+        self.assertEqual(reply.status, 201, reply)
+        folder = self.base / "tool-export"
+        folder.mkdir()
+        expected = tool_record(self.root, "tile", "sub/cloth.ppm", "--export", str(folder),
+                               "--dpi", "300")
+        self.assertEqual({**reply.json(), "tile_path": None}, {**expected, "tile_path": None})
+        self.assertEqual(reply.headers["location"], "/api/download?file=root/sub/cloth_tile.png")
+        download = self.server.get("/api/download", file="root/sub/cloth_tile.png")
+        self.assertIn("attachment", download.headers["content-disposition"])
+        self.assertEqual(download.body, (folder / "cloth_tile.png").read_bytes())
+        self.assertEqual(self.server.post("/api/export", file="wall.pgm", dpi="-1").status, 400)
+        refused = self.server.post("/api/export", file="broken.png")
+        self.assertEqual((refused.status, refused.json()["error"]),
+                         (422, "Could not read image file: broken.png"))
+
     def test_files_thumbnails_and_pictures(self) -> None:
         listed = {(entry["folder"], entry["file"]) for entry in self.server.get("/api/files").json()["files"]}
         self.assertLessEqual({("root", "wall.pgm"), ("root", "sub/cloth.ppm"),
