@@ -7,6 +7,7 @@
 
 const $ = (id) => document.getElementById(id);
 const CORNER_NAMES = ['Top left', 'Top right', 'Bottom right', 'Bottom left'];
+const DRAG_HINT = 'Drag a handle, or click it and nudge it with the arrow keys.';
 const MIRROR_NAMES = {
   'none': 'none',
   'mirror-h': 'left and right',
@@ -183,7 +184,8 @@ async function openImage(folder, file) {
   const current = {folder, file};
   const live = () => ticket === state.ticket;
   Object.assign(state, {current, image: null, repeat: null, tile: null, exported: null,
-                        tileImage: null, corners: null, suggested: null});
+                        tileImage: null, corners: null, suggested: null, cornersMoved: false});
+  $('corner-note').textContent = DRAG_HINT;
   history.replaceState(null, '', `#${encodeURIComponent(folder)}/${encodeURIComponent(file)}`);
   hideMessage();
   renderFiles();
@@ -214,6 +216,20 @@ async function openImage(folder, file) {
     api('GET', '/api/tile', params, 'Finding the repeat unit').then((reply) => {
       if (!live()) return;
       if (reply.ok) state.tile = reply.body; else failures.push(reason(reply));
+    }),
+    api('GET', '/api/quad', params, 'Finding the corners').then((reply) => {
+      if (!live()) return;
+      if (reply.ok && reply.body.found) {
+        // Unless the handles were moved meanwhile.
+        if (!state.cornersMoved) setSuggestedCorners(reply.body.corners);
+        $('corner-note').textContent =
+            `Suggested with confidence ${number(reply.body.confidence, 2)}. ${DRAG_HINT}`;
+      } else if (reply.ok) {
+        $('corner-note').textContent = `No quadrilateral stands out. ${DRAG_HINT}`;
+      } else if (reply.status !== 404) {
+        // 404: a server without the call; the handles keep their margins.
+        failures.push(reason(reply));
+      }
     }),
   ];
   for (const analysis of analyses) {
@@ -256,7 +272,10 @@ function renderRecords() {
     $('unit-mm').textContent = found ? 'resolution unknown' : '–';
   }
   $('unit-match').textContent = found ? tile.match : '–';
-  $('unit-mirror').textContent = found && tile.mirror ? MIRROR_NAMES[tile.mirror] || tile.mirror : '–';
+  const mirrored = found && tile.mirror && tile.mirror !== 'none';
+  $('unit-mirror').textContent = !found || !tile.mirror ? '–'
+      : `${MIRROR_NAMES[tile.mirror] || tile.mirror}` +
+        (mirrored && tile.unit ? ` (unit ${pixels(tile.unit[0])} × ${pixels(tile.unit[1])} px)` : '');
   // A library whose records carry no mirror has nothing to say here.
   for (const element of document.querySelectorAll('.mirror-fact')) {
     element.hidden = Boolean(tile) && !('mirror' in tile);
@@ -301,6 +320,7 @@ function clampCorner(x, y) {
 
 function moveCorner(index, x, y) {
   state.corners[index] = clampCorner(x, y);
+  state.cornersMoved = true;
   renderOverlay();
   renderCornerRows();
 }
@@ -488,8 +508,9 @@ function cutTileFromImage() {
   // so that a wrong mirror shows as a break in the tiled view.
   const flipX = tile.mirror === 'mirror-h' || tile.mirror === 'mirror-hv';
   const flipY = tile.mirror === 'mirror-v' || tile.mirror === 'mirror-hv';
-  const uw = Math.round(flipX && tile.unit_width ? tile.unit_width : tile.width);
-  const uh = Math.round(flipY && tile.unit_height ? tile.unit_height : tile.height);
+  const [unitWidth, unitHeight] = tile.unit || [tile.width, tile.height];
+  const uw = Math.round(flipX ? unitWidth : tile.width);
+  const uh = Math.round(flipY ? unitHeight : tile.height);
   const canvas = document.createElement('canvas');
   canvas.width = flipX ? 2 * uw : uw;
   canvas.height = flipY ? 2 * uh : uh;

@@ -147,7 +147,10 @@ class Page(unittest.TestCase):
         self.assertEqual(downloaded.read_bytes(), self.server.get(path, **params).body)
         driver.save_screenshot(str(SHOTS / "exported.png"))
         # A small JPEG of the same, for the README.
-        shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "jpeg", "quality": 70})
+        width, height = driver.execute_script("return [innerWidth, innerHeight]")
+        shot = driver.execute_cdp_cmd("Page.captureScreenshot", {
+            "format": "jpeg", "quality": 70,
+            "clip": {"x": 0, "y": 0, "width": width, "height": height, "scale": 0.7}})
         (SHOTS / "page.jpg").write_bytes(base64.b64decode(shot["data"]))
 
         # The painting: handles at the suggested corners, one dragged with
