@@ -283,7 +283,7 @@ function renderRecords() {
   $('unit-confidence').textContent = tile && tile.confidence != null ? number(tile.confidence, 2) : '–';
   $('unit-meter').value = tile && tile.confidence != null ? tile.confidence : 0;
   $('unit-seams').textContent = exported && exported.seam_score != null
-      ? `${number(exported.seam_score, 2)} (${exported.repeats_combined} repeats combined)` : '–';
+      ? `${number(exported.seam_score, 2)} · ${exported.repeats_combined} repeats` : '–';
 
   const rect = state.repeat;
   $('rect-position').textContent = rect ? `${rect.x}, ${rect.y}` : '–';
@@ -385,7 +385,8 @@ async function exportTile() {
   const link = $('download');
   link.href = reply.headers.get('Location');
   link.download = reply.body.tile_path.split('/').pop();
-  link.textContent = `Download ${link.download}`;
+  link.textContent = 'Download';
+  link.title = link.download;
   link.hidden = false;
   // From now on the tiled views show the combined tile, as it will print.
   try {

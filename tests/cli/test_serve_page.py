@@ -38,7 +38,7 @@ def start_browser(profile: Path, downloads: Path):
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
                  "--no-first-run", "--disable-background-networking",
                  "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
-                 "--window-size=1360,860", "--force-device-scale-factor=1",
+                 "--window-size=1440,900", "--force-device-scale-factor=1",
                  f"--user-data-dir={profile}"):
         options.add_argument(flag)
     options.add_experimental_option("prefs", {"download.default_directory": str(downloads),
