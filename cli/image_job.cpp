@@ -160,7 +160,7 @@ RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& cor
     return outcome;
 }
 
-RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settings) {
+RectifyOutcome RunFindQuad(const std::string& path, const JobSettings& settings) {
     RectifyOutcome outcome;
     outcome.suggested.emplace();
     ZentrelQuad quad{};
@@ -174,11 +174,9 @@ RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settin
             return outcome;
         }
     }
-    if (quad.found == 0) {
-        outcome.error = "no quadrilateral found; give its corners with --corners";
-        return outcome;
-    }
-    SuggestedCorners suggested;
+    outcome.ok = true;
+    if (quad.found == 0) return outcome;
+    SuggestedCorners& suggested = *outcome.suggested;
     suggested.found = true;
     suggested.confidence = quad.confidence;
     for (int k = 0; k < 4; ++k) {
@@ -187,9 +185,20 @@ RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settin
         suggested.corners[2 * k] = static_cast<int>(std::lround(quad.corners[k].x));
         suggested.corners[2 * k + 1] = static_cast<int>(std::lround(quad.corners[k].y));
     }
-    RectifyOutcome rectified = RunRectify(path, suggested.corners, settings);
+    return outcome;
+}
+
+RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settings) {
+    RectifyOutcome outcome = RunFindQuad(path, settings);
+    if (!outcome.ok) return outcome;
+    if (!outcome.suggested->found) {
+        outcome.ok = false;
+        outcome.error = "no quadrilateral found; give its corners with --corners";
+        return outcome;
+    }
+    RectifyOutcome rectified = RunRectify(path, outcome.suggested->corners, settings);
     rectified.trace = outcome.trace + rectified.trace;
-    rectified.suggested = suggested;
+    rectified.suggested = outcome.suggested;
     return rectified;
 }
 

@@ -76,6 +76,10 @@ std::string TilePath(const std::string& folder, const std::string& image, int fo
 RectifyOutcome RunRectify(const std::string& path, const std::array<int, 8>& corners,
                           const JobSettings& settings);
 
+// The corners zentrel_find_quad suggests, rounded as rectify --auto uses
+// them: `suggested` is set, and `ok` when the search ran (found or not).
+RectifyOutcome RunFindQuad(const std::string& path, const JobSettings& settings);
+
 // The same with the corners of the dominant quadrilateral that
 // zentrel_find_quad finds; fails when it finds none.
 RectifyOutcome RunAutoRectify(const std::string& path, const JobSettings& settings);

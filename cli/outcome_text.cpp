@@ -61,24 +61,40 @@ std::string RepeatJson(const std::string& path, const RepeatOutcome& outcome) {
            ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
 }
 
+namespace {
+
+// "corners" (four [x, y]) and "confidence", null unless found.
+std::string SuggestedJson(const SuggestedCorners& suggested) {
+    std::string corners = "null";
+    std::string confidence = "null";
+    if (suggested.found) {
+        confidence = JsonNumber(suggested.confidence);
+        corners = "[";
+        for (int k = 0; k < 4; ++k) {
+            corners += (k == 0 ? "[" : ", [") + std::to_string(suggested.corners[2 * k]) + ", " +
+                       std::to_string(suggested.corners[2 * k + 1]) + "]";
+        }
+        corners += "]";
+    }
+    return ", \"corners\": " + corners + ", \"confidence\": " + confidence;
+}
+
+}  // namespace
+
 std::string RectifyJson(const std::string& path, const RectifyOutcome& outcome) {
     std::string json = "{\"path\": " + JsonString(path) +
                        ", \"output\": " + (outcome.ok ? JsonString(outcome.output) : "null");
-    if (const auto& suggested = outcome.suggested) {
-        std::string corners = "null";
-        std::string confidence = "null";
-        if (suggested->found) {
-            confidence = JsonNumber(suggested->confidence);
-            corners = "[";
-            for (int k = 0; k < 4; ++k) {
-                corners += (k == 0 ? "[" : ", [") + std::to_string(suggested->corners[2 * k]) +
-                           ", " + std::to_string(suggested->corners[2 * k + 1]) + "]";
-            }
-            corners += "]";
-        }
-        json += ", \"corners\": " + corners + ", \"confidence\": " + confidence;
-    }
+    if (outcome.suggested) json += SuggestedJson(*outcome.suggested);
     return json + ", \"ok\": " + (outcome.ok ? "true" : "false") +
+           ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
+}
+
+std::string QuadJson(const std::string& path, const RectifyOutcome& outcome) {
+    const bool found = outcome.ok && outcome.suggested && outcome.suggested->found;
+    return "{\"path\": " + JsonString(path) +
+           ", \"found\": " + (outcome.ok ? (found ? "true" : "false") : "null") +
+           SuggestedJson(found ? *outcome.suggested : SuggestedCorners{}) +
+           ", \"ok\": " + (outcome.ok ? "true" : "false") +
            ", \"error\": " + JsonError(outcome.ok, outcome.error) + "}";
 }
 

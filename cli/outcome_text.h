@@ -20,6 +20,10 @@ std::string RepeatText(const std::string& path, const RepeatOutcome& outcome);
 // [x, y], the ones rectified) and "confidence" before "ok", both null unless
 // a quadrilateral was found.
 std::string RectifyJson(const std::string& path, const RectifyOutcome& outcome);
+// {"path", "found", "corners", "confidence", "ok", "error"} for RunFindQuad:
+// the corners rectify --auto would use; found is null when the search
+// failed, and the corners and confidence are null unless found.
+std::string QuadJson(const std::string& path, const RectifyOutcome& outcome);
 
 // {"path", "found", "width", "height", "match", "vector_a", "vector_b",
 // "origin", "confidence", "mirror", "unit", "region", "ok", "error"}; found

@@ -103,6 +103,10 @@ ServeReply Run(const ServeJob& job) {
             const RectifyOutcome outcome = RunRectify(job.file, *corners, settings);
             return Json(outcome.ok ? 200 : 422, RectifyJson(job.file, outcome));
         }
+        case ServeJobKind::Quad: {
+            const RectifyOutcome outcome = RunFindQuad(job.file, settings);
+            return Json(outcome.ok ? 200 : 422, QuadJson(job.file, outcome));
+        }
         case ServeJobKind::Export: {
             JobSettings exporting;
             exporting.tileExport = TileExport{job.output, {}};

@@ -12,6 +12,7 @@ enum class ServeJobKind {
     Repeat,     // the tool's repeat record
     Tile,       // the tool's tile record
     Rectify,    // the tool's rectify record; `argument`: the corners, x1,y1,...,y4
+    Quad,       // the corners rectify --auto would use
     Thumbnail,  // a small JPEG of the image
     Display,    // the image as an 8-bit PNG, for formats browsers do not show
     Export,     // the tool's tile record with --export; `argument`: the dpi or "",

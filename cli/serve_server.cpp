@@ -319,6 +319,9 @@ private:
         server_.Get("/api/tile", [this](const Request& req, Response& res) {
             Analyse(req, res, ServeJobKind::Tile);
         });
+        server_.Get("/api/quad", [this](const Request& req, Response& res) {
+            Analyse(req, res, ServeJobKind::Quad);
+        });
         server_.Post("/api/rectify",
                      [this](const Request& req, Response& res) { Rectify(req, res); });
         server_.Post("/api/export",

@@ -24,6 +24,7 @@ from synthetic_images import gradient, noise, tiled_noise, write_pnm
 
 SAMPLES = Path(os.environ.get("ZENTREL_SAMPLES", Path(__file__).resolve().parents[2] / "samples"))
 CARD_CORNERS = "8,4,55,4,55,39,8,39"
+PAINTING = "painting_scene.jpg"
 
 
 def make_root(folder: Path) -> None:
@@ -33,6 +34,7 @@ def make_root(folder: Path) -> None:
     write_pnm(folder / "sub" / "cloth.ppm", 300, 200, tiled_noise(300, 200, (30, 20), 3, 3), 3)
     (folder / "broken.png").write_bytes(b"not an image")
     shutil.copy(SAMPLES / "brick_tile97x61.png", folder)
+    shutil.copy(SAMPLES / PAINTING, folder)
 
 
 def make_slow_image(path: Path) -> None:
@@ -100,6 +102,22 @@ class Records(ServerCase):
         self.assertEqual((self.root / "card_pers.pgm").read_bytes(), written)
         self.assertEqual(self.server.post("/api/rectify", file="card.pgm",
                                           corners="1,2,3").status, 400)
+
+    def test_suggested_corners_are_those_rectify_auto_uses(self) -> None:
+        folder = self.base / "auto"
+        folder.mkdir()
+        shutil.copy(SAMPLES / PAINTING, folder)
+        expected = tool_record(folder, "rectify", "--auto", PAINTING)
+        found = self.server.get("/api/quad", file=PAINTING)
+        self.assertEqual(found.status, 200, found)
+        self.assertEqual({key: found.json()[key] for key in ("found", "corners", "confidence")},
+                         {"found": True, "corners": expected["corners"],
+                          "confidence": expected["confidence"]})
+        none = self.server.get("/api/quad", file="wall.pgm").json()
+        self.assertEqual((none["found"], none["corners"], none["ok"]), (False, None, True))
+        refused = self.server.get("/api/quad", file="broken.png")
+        self.assertEqual((refused.status, refused.json()["error"]),
+                         (422, "Could not read image file: broken.png"))
 
     def test_export_is_the_tools_tile_offered_for_download(self) -> None:
         reply = self.server.post("/api/export", file="sub/cloth.ppm", dpi="300")

@@ -158,6 +158,7 @@ class Page(unittest.TestCase):
         self.open(PAINTING)
         driver.save_screenshot(str(SHOTS / "painting.png"))
         before = self.corners()
+        self.assertEqual(before, self.server.get("/api/quad", file=PAINTING).json()["corners"])
         handle = self.find('[data-handle="0"]')
         ActionChains(driver).click_and_hold(handle).move_by_offset(24, 16).release().perform()
         dragged = self.corners()
