@@ -4,7 +4,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 
+#include "image_path.h"
 #include "zentrel/zentrel_ext.h"
 
 namespace zentrel::cli {
@@ -401,6 +403,19 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
     if (options.images.empty() && !serve) throw UsageError("no image given", first);
     if (exportOnly != nullptr && !options.exportFolder) {
         throw UsageError(std::string(exportOnly) + " goes with --export", first);
+    }
+    if (options.exportFolder) {
+        // Every tile is written as FOLDER/NAME_tile.EXT: a later image with the
+        // same name would replace an earlier one's tile without a word.
+        std::map<std::string, const std::string*> byStem;
+        for (const std::string& image : options.images) {
+            const auto [seen, added] = byStem.emplace(ImageStem(image), &image);
+            if (!added && *seen->second != image) {
+                throw UsageError("'" + *seen->second + "' and '" + image + "' would both export " +
+                                     seen->first + "_tile; export them into different folders",
+                                 first);
+            }
+        }
     }
     if (rectify) {
         if (options.images.size() > 1) throw UsageError("rectify takes one image", first);

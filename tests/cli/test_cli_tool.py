@@ -438,6 +438,7 @@ class CommandLine(ToolCase):
             ["tile", "--export", "t", "--dpi", "300x", "wall.pgm"],
             ["tile", "--export", "t", "--format", "bmp", "wall.pgm"],
             ["tile", "--export", "", "wall.pgm"], ["repeat", "--export", "t", "wall.pgm"],
+            ["tile", "--export", "t", "a/wall.pgm", "b/wall.png"],
             ["serve", "wall.pgm"], ["serve", "--json"], ["serve", "--port", "65536"],
             ["serve", "--max-upload", "0"], ["serve", "--time-limit", "x"], ["serve", "--queue", "-1"],
         ]
