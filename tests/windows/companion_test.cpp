@@ -6,6 +6,7 @@
 // companion's state kept apart from zentrel.dll's.
 #include <windows.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,7 @@ struct Companion {
         }
         Bind("zentrel_estimate_tile", estimateTile);
         Bind("zentrel_extract_tile", extractTile);
+        Bind("zentrel_find_quad", findQuad);
         Bind("zentrel_last_error", lastError);
         Bind("zentrel_set_trace_callback", setTraceCallback);
         Bind("zentrel_repeat_candidates", repeatCandidates);
@@ -57,6 +59,7 @@ struct Companion {
     int(ZENTREL_CALL* estimateTile)(const char*, ZentrelTile*) = nullptr;
     int(ZENTREL_CALL* extractTile)(const char*, const ZentrelTile*, const char*,
                                    const ZentrelExportOptions*, ZentrelExportResult*) = nullptr;
+    int(ZENTREL_CALL* findQuad)(const char*, ZentrelQuad*) = nullptr;
     const char*(ZENTREL_CALL* lastError)() = nullptr;
     void(ZENTREL_CALL* setTraceCallback)(ZentrelTraceFn, void*) = nullptr;
     int(ZENTREL_CALL* repeatCandidates)(ZentrelPoint*, int) = nullptr;
@@ -330,6 +333,72 @@ TEST_F(CompanionTest, TheTileIsWrittenWhereAWindowsHostAsksForIt) {
         EXPECT_EQ(result.physical, c.dpi > 0 ? 1 : 0);
         if (c.dpi > 0) {
             EXPECT_NEAR(result.width_mm, result.width * 25.4 / c.dpi, 1e-9);
+        }
+    }
+}
+
+// The suggested corners across the boundary: refusals with their status and
+// error line, a result too small for this library left untouched, a usable
+// one cleared, and the painting found through a backslashed path with its
+// corners where they were pasted, each in its slot of the in-place array.
+TEST_F(CompanionTest, FindQuadKeepsItsContractAcrossTheDll) {
+    const std::string photo = ZENTREL_TEST_DATA_DIR "\\painting_scene.jpg";
+    const std::string missing = dir.File("missing.png");
+    const auto stale = [](std::uint32_t size) {
+        ZentrelQuad quad;
+        std::memset(&quad, 0x5A, sizeof quad);
+        quad.size = size;
+        return quad;
+    };
+    const std::uint32_t full = sizeof(ZentrelQuad);
+    const struct {
+        const char* path;
+        bool hasResult;
+        std::uint32_t size;
+        int status;
+        std::string named;
+    } cases[] = {
+        {nullptr, true, full, ZENTREL_ERROR_ARGUMENT, "null path"},
+        {photo.c_str(), false, full, ZENTREL_ERROR_ARGUMENT, "null result"},
+        {photo.c_str(), true, 0, ZENTREL_ERROR_ARGUMENT, "size 0;"},
+        {photo.c_str(), true, full - 1, ZENTREL_ERROR_ARGUMENT, "size " + std::to_string(full - 1)},
+        {missing.c_str(), true, full, ZENTREL_ERROR_UNREADABLE, missing},
+        {dir.path().c_str(), true, full, ZENTREL_ERROR_UNREADABLE, dir.path()},
+        {photo.c_str(), true, full, ZENTREL_OK, ""},
+    };
+    const double truth[4][2] = {{231, 118}, {1003, 171}, {958, 742}, {187, 690}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        ZentrelQuad quad = stale(c.size);
+        const ZentrelQuad before = quad;
+        Lines traced;
+        api.setTraceCallback(CollectLine, &traced);
+        const int status = api.findQuad(c.path, c.hasResult ? &quad : nullptr);
+        api.setTraceCallback(nullptr, nullptr);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(quad.size, c.size) << "size belongs to the caller";
+        if (c.status == ZENTREL_OK) {
+            EXPECT_STREQ(api.lastError(), "");
+            EXPECT_EQ(traced, Lines{});
+            ASSERT_EQ(quad.found, 1);
+            EXPECT_GT(quad.confidence, 0.5);
+            EXPECT_LE(quad.confidence, 1.0);
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_LE(std::hypot(quad.corners[k].x - truth[k][0],
+                                     quad.corners[k].y - truth[k][1]),
+                          0.015 * std::hypot(1200.0, 900.0))
+                    << "corner " << k << ": " << quad.corners[k].x << ", " << quad.corners[k].y;
+            }
+            continue;
+        }
+        EXPECT_TRUE(IsErrorLineNaming(api.lastError(), c.named));
+        EXPECT_EQ(traced, Lines{api.lastError()});
+        if (!c.hasResult || c.size < full) {
+            EXPECT_EQ(std::memcmp(&quad, &before, sizeof quad), 0) << "a byte was written";
+        } else {
+            ZentrelQuad none{};
+            none.size = quad.size;
+            EXPECT_EQ(std::memcmp(&quad, &none, sizeof quad), 0) << "not cleared";
         }
     }
 }

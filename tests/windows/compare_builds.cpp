@@ -10,7 +10,8 @@
 //
 // The seven's jobs print the library's trace as it comes, then the getters.
 // `extended` runs the extended API on one image (zentrel.dll's companion,
-// zentrel_ext.dll, on Windows), exporting its tile to TILE_OUTPUT, and prints
+// zentrel_ext.dll, on Windows), exporting its tile to TILE_OUTPUT and
+// searching the image for the corners to suggest, and prints
 // one line per result, each starting with its call's name, and its trace
 // lines after that name. Given relative paths, both builds should print the
 // same text, numbers aside. `diff` prints how far two images differ and exits
@@ -46,6 +47,7 @@ using ReturnPathFn = const ZentrelWideChar* (*)();
 using EstimateTileFn = int(ZENTREL_CALL*)(const char*, ZentrelTile*);
 using SetTraceCallbackFn = void(ZENTREL_CALL*)(ZentrelTraceFn, void*);
 using MatchNameFn = const char*(ZENTREL_CALL*)(int);
+using FindQuadFn = int(ZENTREL_CALL*)(const char*, ZentrelQuad*);
 using ExtractTileFn = int(ZENTREL_CALL*)(const char*, const ZentrelTile*, const char*,
                                          const ZentrelExportOptions*, ZentrelExportResult*);
 
@@ -144,6 +146,12 @@ void PrintExport(int status, const ZentrelExportResult& result) {
         result.seam_score);
 }
 
+void PrintQuad(int status, const ZentrelQuad& quad) {
+    std::printf("find_quad status %d found %d", status, quad.found);
+    for (const ZentrelPoint& corner : quad.corners) std::printf(" %.9g %.9g", corner.x, corner.y);
+    std::printf(" confidence %.9g\n", quad.confidence);
+}
+
 int Extended(const char* library, const char* image, const char* tileOutput) {
     const auto estimateTile = Bind<EstimateTileFn>(library, "zentrel_estimate_tile");
     const auto extractTile = Bind<ExtractTileFn>(library, "zentrel_extract_tile");
@@ -165,6 +173,14 @@ int Extended(const char* library, const char* image, const char* tileOutput) {
     const int exportStatus =
         extractTile(image, tile.found ? &tile : nullptr, tileOutput, nullptr, &exported);
     PrintExport(exportStatus, exported);
+
+    static char quadName[] = "find_quad";
+    const auto findQuad = Bind<FindQuadFn>(library, "zentrel_find_quad");
+    ZentrelQuad quad{};
+    quad.size = sizeof quad;
+    setTraceCallback(PrintTraceLine, quadName);
+    const int quadStatus = findQuad(image, &quad);
+    PrintQuad(quadStatus, quad);
     setTraceCallback(nullptr, nullptr);
     std::fflush(stdout);
     return 0;
