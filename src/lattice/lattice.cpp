@@ -170,6 +170,17 @@ bool OnGrid(cv::Point2d shift) {
 // How many multiples of the longer vector the window of gradients is sized
 // for at first.
 constexpr double kExpectedMultiples = 2.0;
+// Colour that agrees with itself less than this at its best period (JPEG's,
+// noisy or faint colour) is not trusted to judge periods. Where it judges, a
+// period's colour agrees to within this margin (plus the noise's allowance)
+// of the best: subsampled colour varies that much between periods, a
+// recoloured cell costs more.
+constexpr double kLeastColourAgreement = 0.95;
+constexpr double kColourMargin = 0.2;
+// A sub-pixel period this near a whole shift, where the whole shift agrees
+// to within this much, is the whole shift.
+constexpr double kSnapReach = 0.2;
+constexpr double kSnapLoss = 0.002;
 // The blocks compared for exactness grow to hold the longest strong
 // candidate, so that the cell in which a near-repeat differs is seen.
 constexpr int kLargestExactBlock = 512;
@@ -195,6 +206,15 @@ public:
                 static_cast<int>(std::lround(basis_.a.cross(shift) / area))};
     }
     int Checks() const { return checks_; }
+    // The colour's agreement at lattice point i a + j b, where luminance
+    // peaks; -1 without a colour matcher.
+    double Chroma(int i, int j) {
+        if (!chroma_) return -1.0;
+        const auto [entry, added] = chromaKnown_.try_emplace({i, j}, -1.0);
+        if (added) entry->second = chroma_->Refine(At(i, j).shift, 0).similarity;
+        return entry->second;
+    }
+    void CompareColour(const ShiftMatch* chroma) { chroma_ = chroma; }
     // Of the points measured so far, the best similarity of those whose
     // shift is off the 8-pixel grid of JPEG's blocks, and the least of
     // those on it (where the codec's errors repeat with the image and agree
@@ -227,8 +247,10 @@ public:
 
 private:
     const ShiftMatch& match_;
+    const ShiftMatch* chroma_ = nullptr;
     Basis basis_;
     std::map<std::pair<int, int>, ShiftMatch::Peak> known_;
+    std::map<std::pair<int, int>, double> chromaKnown_;
     int checks_ = 0;
 };
 
@@ -294,7 +316,40 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     const double reference = blocky && offGrid > 0.0 && best - offGrid > kBaseMargin ? offGrid : best;
     const double threshold = reference - kBaseMargin - kBlockMargin * noise.blocks -
                              kNoiseMargin * (1.0 - reference);
-    const auto holds = [&](int i, int j) { return probe.At(i, j).similarity >= threshold; };
+    // Where the image has colour, a period holds in its colour too, against
+    // the colour's own reference: a copy recoloured at the same luminance is
+    // a near-repeat. JPEG's colour is coarser than its luminance and its
+    // errors repeat on a grid of its own, so only colour that agrees with
+    // itself almost perfectly somewhere (lossless colour) decides.
+    std::optional<ShiftMatch> chroma;
+    double chromaThreshold = -1.0;
+    if ((image.channels() == 3 || image.channels() == 4) && !noise.compressed) {
+        chroma.emplace(image, area, 1.0, block, true);
+        chroma->Expect(longest);
+        probe.CompareColour(&*chroma);
+        // The vectors' doubles too: where colour alone tells a near-repeat
+        // from the tile, the copy proposes the near-repeat's lattice.
+        double chromaBest = -1.0;
+        for (const cv::Point at : {cv::Point(1, 0), cv::Point(0, 1), cv::Point(2, 0), cv::Point(0, 2)}) {
+            chromaBest = std::max(chromaBest, probe.Chroma(at.x, at.y));
+        }
+        for (const std::size_t k : strongest) {
+            const cv::Point at = probe.Coordinates(coarse.candidates[k]);
+            if (at != cv::Point()) chromaBest = std::max(chromaBest, probe.Chroma(at.x, at.y));
+        }
+        if (chromaBest >= kLeastColourAgreement) {
+            chromaThreshold = chromaBest - kColourMargin - kNoiseMargin * (1.0 - chromaBest);
+        } else {
+            probe.CompareColour(nullptr);
+        }
+    }
+    const auto holdsInColour = [&](cv::Point2d shift) {
+        return chromaThreshold < 0.0 || chroma->Refine(shift, 0).similarity >= chromaThreshold;
+    };
+    const auto holds = [&](int i, int j) {
+        return probe.At(i, j).similarity >= threshold &&
+               (chromaThreshold < 0.0 || probe.Chroma(i, j) >= chromaThreshold);
+    };
 
     // The period lattice in the coarse lattice's coordinates: its shortest
     // multiple of a, then the first row of b that holds a period.
@@ -337,12 +392,15 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         const bool onGrid = OnGrid(first.shift) && OnGrid(other.shift);
         const double codec = blocky && onGrid ? kCodecMargin * noise.blocks : 0.0;
         const double part = cell - kBaseMargin - kPartMargin * (1.0 - cell);
-        const double least =
-            codec > 0.0 ? std::max(kMinConfidence, part - codec) : std::max(threshold, part);
         for (const auto& [shift, partner] : Subdivisions(ReduceBasis(first.shift, other.shift))) {
             if (cv::norm(shift) < kMinPeriod) continue;
+            // A part on the grid shares the cell's codec errors: it has no
+            // allowance for them, or the block itself passes for a period.
+            const double least = codec > 0.0 && !OnGrid(shift) ? std::max(kMinConfidence, part - codec)
+                                                               : std::max(threshold, part);
             const ShiftMatch::Peak part = exact.Refine(shift, 1);
-            if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0) {
+            if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0 &&
+                holdsInColour(part.shift)) {
                 first = part;
                 other = exact.Refine(partner, 1);
                 refined = 1;
@@ -352,6 +410,14 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     }
     const double confidence = std::min(first.similarity, other.similarity);
     if (!(confidence >= kMinConfidence)) return std::nullopt;
+    // The interpolation leans a little off a whole-pixel period; where the
+    // whole shift agrees as well, it is the period.
+    for (ShiftMatch::Peak* peak : {&first, &other}) {
+        const cv::Point2d whole(std::round(peak->shift.x), std::round(peak->shift.y));
+        if (cv::norm(peak->shift - whole) <= kSnapReach && peak->whole >= peak->similarity - kSnapLoss) {
+            peak->shift = whole;
+        }
+    }
     Verified verified{ReduceBasis(first.shift, other.shift), std::min(confidence, 1.0)};
     verified.close = probe.Closest(threshold) < kCloseShare * std::max(reference - threshold, kBaseMargin);
     verified.onCodecGrid = noise.compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);

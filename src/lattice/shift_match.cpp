@@ -177,8 +177,10 @@ bool LooksCompressed(const cv::Mat& grey, cv::Point origin) {
 
 }  // namespace
 
-ShiftMatch::ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing, cv::Size block)
-    : image_(image), smoothing_(smoothing), block_(block) {
+ShiftMatch::ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing, cv::Size block,
+                       bool chroma)
+    : image_(image), smoothing_(smoothing), block_(block), channels_(chroma ? 2 : 1) {
+    CV_Assert(!chroma || image.channels() == 3 || image.channels() == 4);
     // Gradients within the filters' reach of the area's edge see what lies
     // beyond it (padding, or what the pattern lies on): blocks stay clear.
     const int border = static_cast<int>(std::ceil(3 * smoothing)) + 2;
@@ -192,7 +194,9 @@ ShiftMatch::Gradients ShiftMatch::Compute(cv::Rect padded) const {
     Gradients gradients;
     gradients.rect = padded;
     cv::Mat smooth;
-    cv::GaussianBlur(GreyWorkingCopy(image_, padded, 1.0), smooth, cv::Size(), smoothing_);
+    const cv::Mat values =
+        channels_ == 1 ? GreyWorkingCopy(image_, padded, 1.0) : ChromaWorkingCopy(image_, padded);
+    cv::GaussianBlur(values, smooth, cv::Size(), smoothing_);
     cv::Sobel(smooth, gradients.x, CV_32F, 1, 0);
     cv::Sobel(smooth, gradients.y, CV_32F, 0, 1);
     return gradients;
@@ -210,7 +214,7 @@ void ShiftMatch::Expect(double longest) const {
     const int spanX = std::min(area_.width, block_.width + static_cast<int>(std::ceil(longest)) + 4);
     const int spanY = std::min(area_.height, block_.height + static_cast<int>(std::ceil(longest)) + 4);
     const cv::Rect window = Padded(CentralRect(area_, {spanX, spanY}));
-    if (window.area() <= kLargestWindow && (window & window_.rect) != window) {
+    if (window.area() <= kLargestWindow / channels_ && (window & window_.rect) != window) {
         window_ = Gradients{};
         window_ = Compute(window);
     }
@@ -228,9 +232,10 @@ const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
                         joined.height + 2 * slackY) &
                cv::Rect({}, image_.size());
     };
+    const int largest = kLargestWindow / channels_;
     cv::Rect grown = grow(std::max(kWindowSlack, joined.width / 4), std::max(kWindowSlack, joined.height / 4));
-    if (grown.area() > kLargestWindow) grown = grow(kWindowSlack, kWindowSlack);
-    if (grown.area() <= kLargestWindow) {
+    if (grown.area() > largest) grown = grow(kWindowSlack, kWindowSlack);
+    if (grown.area() <= largest) {
         window_ = Gradients{};
         window_ = Compute(grown);
         return window_;
@@ -265,26 +270,32 @@ double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradient
     // Every second row (more in a tall block): the smoothed gradient changes
     // little from one row to the next, and the score stays as steady.
     const int rowStep = 2 * ((inA.height + kMatchBlockSide - 1) / kMatchBlockSide);
+    // Unflipped rows compare sample by sample, whatever the channels.
+    const int n = channels_, width = inA.width * n;
     for (int y = 0; y < inA.height; y += rowStep) {
         const int yb = upsideDown ? inB.y + inB.height - 1 - y : inB.y + y;
-        const float* x0 = a.x.ptr<float>(inA.y + y) + inA.x;
-        const float* y0 = a.y.ptr<float>(inA.y + y) + inA.x;
-        const float* x1 = b.x.ptr<float>(yb) + inB.x;
-        const float* y1 = b.y.ptr<float>(yb) + inB.x;
+        const float* x0 = a.x.ptr<float>(inA.y + y) + inA.x * n;
+        const float* y0 = a.y.ptr<float>(inA.y + y) + inA.x * n;
+        const float* x1 = b.x.ptr<float>(yb) + inB.x * n;
+        const float* y1 = b.y.ptr<float>(yb) + inB.x * n;
         float rowA = 0.0f, rowB = 0.0f, rowProduct = 0.0f;
         if (backwards) {
+            // Pixels backwards, each one's channels in their order.
             for (int x = 0, xb = inB.width - 1; x < inA.width; ++x, --xb) {
-                const float u = signX * x1[xb], v = signY * y1[xb];
-                rowA += x0[x] * x0[x] + y0[x] * y0[x];
-                rowB += u * u + v * v;
-                rowProduct += x0[x] * u + y0[x] * v;
+                for (int c = 0; c < n; ++c) {
+                    const int at = x * n + c, bt = xb * n + c;
+                    const float u = signX * x1[bt], v = signY * y1[bt];
+                    rowA += x0[at] * x0[at] + y0[at] * y0[at];
+                    rowB += u * u + v * v;
+                    rowProduct += x0[at] * u + y0[at] * v;
+                }
             }
         } else if (!upsideDown && knownEnergyA && *knownEnergyA >= 0.0) {
             // The fixed block's energy is the same for every shift.
             constexpr int kLanes = 8;
             float laneB[kLanes] = {}, laneProduct[kLanes] = {};
             int x = 0;
-            for (; x + kLanes <= inA.width; x += kLanes) {
+            for (; x + kLanes <= width; x += kLanes) {
                 for (int k = 0; k < kLanes; ++k) {
                     laneB[k] += x1[x + k] * x1[x + k] + y1[x + k] * y1[x + k];
                     laneProduct[k] += x0[x + k] * x1[x + k] + y0[x + k] * y1[x + k];
@@ -294,7 +305,7 @@ double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradient
                 rowB += laneB[k];
                 rowProduct += laneProduct[k];
             }
-            for (; x < inA.width; ++x) {
+            for (; x < width; ++x) {
                 rowB += x1[x] * x1[x] + y1[x] * y1[x];
                 rowProduct += x0[x] * x1[x] + y0[x] * y1[x];
             }
@@ -303,7 +314,7 @@ double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradient
             constexpr int kLanes = 8;
             float laneA[kLanes] = {}, laneB[kLanes] = {}, laneProduct[kLanes] = {};
             int x = 0;
-            for (; x + kLanes <= inA.width; x += kLanes) {
+            for (; x + kLanes <= width; x += kLanes) {
                 for (int k = 0; k < kLanes; ++k) {
                     laneA[k] += x0[x + k] * x0[x + k] + y0[x + k] * y0[x + k];
                     laneB[k] += x1[x + k] * x1[x + k] + y1[x + k] * y1[x + k];
@@ -315,13 +326,13 @@ double ShiftMatch::Correlate(const Gradients& a, cv::Rect blockA, const Gradient
                 rowB += laneB[k];
                 rowProduct += laneProduct[k];
             }
-            for (; x < inA.width; ++x) {
+            for (; x < width; ++x) {
                 rowA += x0[x] * x0[x] + y0[x] * y0[x];
                 rowB += x1[x] * x1[x] + y1[x] * y1[x];
                 rowProduct += x0[x] * x1[x] + y0[x] * y1[x];
             }
         } else {
-            for (int x = 0; x < inA.width; ++x) {
+            for (int x = 0; x < width; ++x) {
                 const float u = x1[x], v = signY * y1[x];
                 rowA += x0[x] * x0[x] + y0[x] * y0[x];
                 rowB += u * u + v * v;
@@ -398,7 +409,7 @@ ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
     const double up = similarity(best - cv::Point(0, 1)), down = similarity(best + cv::Point(0, 1));
     const cv::Point2d offset(ParabolaOffset(left, peak, right), ParabolaOffset(up, peak, down));
     const double top = peak + ParabolaRise(left, peak, right) + ParabolaRise(up, peak, down);
-    return {cv::Point2d(best) + offset, std::min(top, 1.0)};
+    return {cv::Point2d(best) + offset, std::min(top, 1.0), peak};
 }
 
 double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
@@ -448,7 +459,15 @@ double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
 ShiftMatch::Noise ShiftMatch::MeasureNoise() const {
     const cv::Rect block = BlockFor({0, 0});
     if (block.empty()) return {};
-    const Gradients gradients = GradientsOver(block);
+    // The noise is measured on luminance: its edges are those of a grey
+    // matcher's gradients.
+    Gradients gradients;
+    if (channels_ == 1) {
+        gradients = GradientsOver(block);
+    } else {
+        const ShiftMatch grey(image_, area_, smoothing_, block_);
+        gradients = grey.Compute(Padded(block));
+    }
     const cv::Rect inside = block - gradients.rect.tl();
     const cv::Mat grey = GreyWorkingCopy(image_, block, 1.0);
     const cv::Mat x = gradients.x(inside), y = gradients.y(inside);

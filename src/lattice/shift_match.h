@@ -18,12 +18,15 @@ public:
     // `area`, as near its centre as the shift allows, of at most `block`
     // pixels. The image is smoothed with a Gaussian of `smoothing` pixels
     // before its gradient is taken; only the blocks compared are converted.
+    // Luminance is compared, or with `chroma` (colour images only) the
+    // colour alone: the gradients of its two chroma channels.
     ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing,
-               cv::Size block = {kMatchBlockSide, kMatchBlockSide});
+               cv::Size block = {kMatchBlockSide, kMatchBlockSide}, bool chroma = false);
 
     struct Peak {
         cv::Point2d shift;
         double similarity;  // at the sub-pixel peak, interpolated
+        double whole = -1.0;  // at the best whole shift
     };
     // Climbs from `guess` to the best whole shift within `reach` pixels of
     // it, then interpolates between its neighbours. Similarity -1 when no
@@ -52,7 +55,7 @@ public:
 private:
     struct Gradients {
         cv::Rect rect;  // in input pixels
-        cv::Mat x, y;   // CV_32F
+        cv::Mat x, y;   // CV_32F, of the matcher's channels
     };
     // The gradients over `rect` (clipped to the image), at least; valid
     // until the next call.
@@ -71,6 +74,7 @@ private:
     cv::Rect area_;
     double smoothing_;
     cv::Size block_;
+    int channels_;  // 1 for luminance, 2 for chroma
     mutable Gradients window_;
     mutable Gradients lone_;
 };

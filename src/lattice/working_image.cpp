@@ -83,7 +83,8 @@ cv::Mat Luminance(const cv::Mat& image) {
 }
 
 void ZeroNonFinite(cv::Mat& values) {
-    values.forEach<float>([](float& value, const int*) {
+    cv::Mat samples = values.reshape(1);
+    samples.forEach<float>([](float& value, const int*) {
         if (!std::isfinite(value)) value = 0.0f;
     });
 }
@@ -126,6 +127,32 @@ cv::Mat GreyWorkingCopy(const cv::Mat& image, cv::Rect region, double scale) {
         grey = (grey - 0.5 * fullScale).mul(alpha) + 0.5 * fullScale;
     }
     return grey;
+}
+
+cv::Mat ChromaWorkingCopy(const cv::Mat& image, cv::Rect region) {
+    CV_Assert(image.channels() == 3 || image.channels() == 4);
+    // Converted in the image's own depth where it can be, so that only the
+    // two channels kept are ever float.
+    cv::Mat colour = image(region);
+    if (colour.channels() == 4 || !NativeDepth(colour.depth())) {
+        colour = AsFloat(colour);
+        if (colour.channels() == 4) {
+            const double fullScale = FullScale(image.depth());
+            cv::Mat alpha, opaque, alpha3;
+            cv::extractChannel(colour, alpha, 3);
+            alpha /= fullScale;
+            cv::min(cv::max(alpha, 0.0), 1.0, alpha);
+            cv::cvtColor(colour, opaque, cv::COLOR_BGRA2BGR);
+            cv::merge(std::vector<cv::Mat>(3, alpha), alpha3);
+            colour = (opaque - cv::Scalar::all(0.5 * fullScale)).mul(alpha3) +
+                     cv::Scalar::all(0.5 * fullScale);
+        }
+    }
+    cv::Mat ycrcb, chroma(colour.size(), CV_MAKETYPE(colour.depth(), 2));
+    cv::cvtColor(colour, ycrcb, cv::COLOR_BGR2YCrCb);
+    const int pairs[] = {1, 0, 2, 1};
+    cv::mixChannels(&ycrcb, 1, &chroma, 1, pairs, 2);
+    return AsFloat(chroma);
 }
 
 }  // namespace zentrel::lattice

@@ -12,4 +12,10 @@ namespace zentrel::lattice {
 // everything downstream is invariant to it.
 cv::Mat GreyWorkingCopy(const cv::Mat& image, cv::Rect region, double scale);
 
+// The colour of `region` of a colour `image` (three or four channels) at full
+// resolution, without its luminance: two float channels, red and blue
+// against luminance (as YCrCb's), alpha composited over mid grey and values
+// that are not finite set to 0, in the same unit as the grey copy.
+cv::Mat ChromaWorkingCopy(const cv::Mat& image, cv::Rect region);
+
 }  // namespace zentrel::lattice

@@ -57,6 +57,43 @@ TEST(LatticeNearRepeat, TheTileWinsOverItsMotifsPeriod) {
     }
 }
 
+// The odd motif in another hue at the same luminance: its grey is the
+// motif's, only its colour tells the tile from the motif's period.
+TEST(LatticeNearRepeat, ARecolouringAtTheSameLuminanceIsSeen) {
+    const cv::Mat shapes = ShapesTile({40, 36}, CV_8UC1, 3);
+    const auto coloured = [&](int red, int blue) {
+        cv::Mat luma, redness(shapes.size(), CV_8U), blueness(shapes.size(), CV_8U), ycrcb, bgr;
+        shapes.convertTo(luma, CV_8U, 100.0 / 255.0, 80);
+        redness.setTo(128 + red);
+        blueness.setTo(128 + blue);
+        redness.setTo(128 - red, shapes > 128);
+        blueness.setTo(128 - blue, shapes > 128);
+        cv::merge(std::vector<cv::Mat>{luma, redness, blueness}, ycrcb);
+        cv::cvtColor(ycrcb, bgr, cv::COLOR_YCrCb2BGR);
+        return bgr;
+    };
+    const cv::Mat motif = coloured(40, -30), odd = coloured(-30, 40);
+    cv::Mat top, bottom, tile, grey;
+    cv::hconcat(motif, motif, top);
+    cv::hconcat(motif, odd, bottom);
+    cv::vconcat(top, bottom, tile);
+    const cv::Mat tiled = RepeatTile(tile, {560, 500}, TileOffset::None, {9, 4});
+    // Only rounding tells the two motifs apart in grey.
+    cv::Mat greyMotif, greyOdd;
+    cv::cvtColor(motif, greyMotif, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(odd, greyOdd, cv::COLOR_BGR2GRAY);
+    ASSERT_LE(cv::norm(greyMotif, greyOdd, cv::NORM_INF), 2.0);
+    cv::cvtColor(tiled, grey, cv::COLOR_BGR2GRAY);
+    const Lattice inGrey = EstimateLattice(grey);
+    ASSERT_TRUE(inGrey.found);
+    ASSERT_NEAR(inGrey.width * inGrey.height, 40 * 36, 40.0);
+
+    const Lattice found = EstimateLattice(tiled);
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width, 80, 1.0);
+    EXPECT_NEAR(found.height, 72, 1.0);
+}
+
 // One tile of such a design holds its motif several times but repeats
 // nowhere.
 TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {
