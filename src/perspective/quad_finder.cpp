@@ -913,6 +913,23 @@ void Score(const std::vector<Profile>& profiles, const std::vector<Line>& lines,
     q.score = 1.0 / (1.0 + std::exp(-z));
 }
 
+// Whether `outer` holds all of `inner` (give or take `margin`), is clearly
+// larger and shares none of its lines: a larger quadrilateral that keeps some
+// of the sides is mostly a line of what lies around the sheet taken for one.
+bool Encloses(const Candidate& outer, const Candidate& inner, double margin) {
+    if (outer.area < 1.15 * inner.area) return false;
+    for (const int line : outer.lines) {
+        if (std::find(inner.lines.begin(), inner.lines.end(), line) != inner.lines.end()) {
+            return false;
+        }
+    }
+    const std::vector<cv::Point2f> polygon(outer.corners.begin(), outer.corners.end());
+    for (const cv::Point2d& p : inner.corners) {
+        if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) < -margin) return false;
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Sub-pixel corners on the detail copy.
 
@@ -1080,7 +1097,21 @@ FoundQuad FindQuad(const cv::Mat& image) {
     // Stable, so that ties keep the order the lines gave: deterministic.
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& l, const Candidate& r) { return l.score > r.score; });
-    const Candidate& best = candidates.front();
+    // A sheet may show a quadrilateral of its own (a painting, a printed
+    // grid, a chessboard): the sheet is the clearly bounded one around it.
+    const Candidate* chosen = &candidates.front();
+    for (bool outward = chosen->score >= kLeastConfidence; outward;) {
+        outward = false;
+        for (const Candidate& q : candidates) {
+            if (q.score < kLeastConfidence) break;
+            if (Encloses(q, *chosen, 0.01 * diagonal)) {
+                chosen = &q;
+                outward = true;
+                break;
+            }
+        }
+    }
+    const Candidate& best = *chosen;
     if (best.score < kLeastConfidence) return none;
 
     const Corners detail = Refine(levels, best.corners);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "test_images.h"
@@ -79,6 +80,33 @@ TEST(QuadFinder, FindsASheetInPerspectiveInEveryPixelFormat) {
         const FoundQuad again = FindQuad(picture);
         EXPECT_EQ(again.corners, quad.corners) << "deterministic";
         EXPECT_EQ(again.confidence, quad.confidence);
+    }
+}
+
+// A photo of a framed painting laid on brick: the painting's frame is the
+// stronger quadrilateral, but the photo is the sheet to rectify.
+TEST(QuadFinder, TakesTheSheetRatherThanAQuadrilateralOnIt) {
+    const cv::Mat photo = cv::imread(ZENTREL_TEST_DATA_DIR "/painting_scene.jpg", cv::IMREAD_COLOR);
+    cv::Mat brick = cv::imread(ZENTREL_TEST_DATA_DIR "/brick_tile97x61.png", cv::IMREAD_COLOR);
+    ASSERT_FALSE(photo.empty() || brick.empty());
+    cv::resize(brick, brick, cv::Size(), 3.0, 3.0, cv::INTER_CUBIC);
+    cv::Mat picture;
+    cv::repeat(brick, 5, 4, picture);
+    picture = picture(cv::Rect(0, 0, 1000, 750)).clone();
+    const Corners truth = {{{230, 160}, {760, 120}, {800, 560}, {190, 600}}};
+    const cv::Point2f from[4] = {{-0.5f, -0.5f},
+                                 {photo.cols - 0.5f, -0.5f},
+                                 {photo.cols - 0.5f, photo.rows - 0.5f},
+                                 {-0.5f, photo.rows - 0.5f}};
+    cv::Point2f to[4];
+    for (int k = 0; k < 4; ++k) to[k] = truth[k];
+    cv::warpPerspective(photo, picture, cv::getPerspectiveTransform(from, to), picture.size(),
+                        cv::INTER_AREA, cv::BORDER_TRANSPARENT);
+    const FoundQuad quad = FindQuad(picture);
+    ASSERT_TRUE(quad.found);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_LE(cv::norm(quad.corners[k] - truth[k]), 0.015 * std::hypot(1000, 750))
+            << "corner " << k << " at " << quad.corners[k] << ", truth " << truth[k];
     }
 }
 
