@@ -202,6 +202,12 @@ ShiftMatch::Gradients ShiftMatch::Compute(cv::Rect padded) const {
     return gradients;
 }
 
+int ShiftMatch::LargestWindow() const {
+    // A colour window's conversion holds several planes of its channels at
+    // once: a quarter of the pixels keeps it within the grey window's memory.
+    return channels_ == 1 ? kLargestWindow : kLargestWindow / 4;
+}
+
 cv::Rect ShiftMatch::Padded(cv::Rect rect) const {
     const int border = static_cast<int>(std::ceil(3 * smoothing_)) + 2;
     return cv::Rect(rect.x - border, rect.y - border, rect.width + 2 * border,
@@ -214,7 +220,7 @@ void ShiftMatch::Expect(double longest) const {
     const int spanX = std::min(area_.width, block_.width + static_cast<int>(std::ceil(longest)) + 4);
     const int spanY = std::min(area_.height, block_.height + static_cast<int>(std::ceil(longest)) + 4);
     const cv::Rect window = Padded(CentralRect(area_, {spanX, spanY}));
-    if (window.area() <= kLargestWindow / channels_ && (window & window_.rect) != window) {
+    if (window.area() <= LargestWindow() && (window & window_.rect) != window) {
         window_ = Gradients{};
         window_ = Compute(window);
     }
@@ -232,7 +238,7 @@ const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
                         joined.height + 2 * slackY) &
                cv::Rect({}, image_.size());
     };
-    const int largest = kLargestWindow / channels_;
+    const int largest = LargestWindow();
     cv::Rect grown = grow(std::max(kWindowSlack, joined.width / 4), std::max(kWindowSlack, joined.height / 4));
     if (grown.area() > largest) grown = grow(kWindowSlack, kWindowSlack);
     if (grown.area() <= largest) {

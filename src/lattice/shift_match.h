@@ -61,6 +61,8 @@ private:
     // until the next call.
     const Gradients& GradientsOver(cv::Rect rect) const;
     Gradients Compute(cv::Rect padded) const;
+    // The most pixels the window of gradients holds.
+    int LargestWindow() const;
     // `rect` with the border the filters need, clipped to the image.
     cv::Rect Padded(cv::Rect rect) const;
     // The block compared for `shift`, or an empty rect.
