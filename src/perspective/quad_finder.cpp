@@ -26,6 +26,11 @@ constexpr std::size_t kLineCount = 40;
 // wrong (a side on the wrong line, or texture lined up by chance): better
 // none than a wrong one to rectify.
 constexpr double kLeastConfidence = 0.8;
+// A quadrilateral that the sheet's region fills (and hardly spills out of)
+// is kept from this score on.
+constexpr double kLeastRegionConfidence = 0.5;
+constexpr double kRegionFill = 0.97;
+constexpr double kRegionCover = 0.93;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -930,6 +935,55 @@ bool Encloses(const Candidate& outer, const Candidate& inner, double margin) {
     return true;
 }
 
+// The line through `a` and `b` (working pixels), moved onto the edge pixels
+// along it where there are enough, with the stretches they cover.
+Line SideLine(const EdgeField& field, const EdgeField& coarse, const cv::Point2d& a,
+              const cv::Point2d& b) {
+    Line line;
+    line.point = (a + b) * 0.5;
+    line.direction = (b - a) / Length(b - a);
+    const double half = 0.5 * Length(b - a);
+    const auto within = [&](const std::vector<cv::Point2d>& pixels, const Line& l, double share) {
+        std::vector<cv::Point2d> kept;
+        for (const cv::Point2d& p : pixels) {
+            if (std::abs(l.Position(p)) <= share * half) kept.push_back(p);
+        }
+        return kept;
+    };
+    for (const EdgeField* f : {&field, &coarse}) {
+        std::vector<cv::Point2d> pixels = within(PixelsAlong(*f, line.point, line.direction, 3.0), line, 0.85);
+        if (pixels.size() < 0.4 * half) continue;
+        std::optional<FittedLine> fit = FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
+        Line moved = line;
+        moved.point = fit->point;
+        moved.direction = fit->direction;
+        pixels = within(PixelsAlong(*f, moved.point, moved.direction, 1.5), moved, 0.85);
+        if (pixels.size() < 0.4 * half) continue;
+        fit = FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
+        if (std::abs(Cross(fit->direction, line.direction)) > std::sin(4.0 * kPi / 180.0) ||
+            line.Distance(fit->point) > 3.0) {
+            continue;
+        }
+        line.point = fit->point;
+        line.direction = fit->direction;
+        break;
+    }
+    std::vector<double> positions;
+    for (const cv::Point2d& p : PixelsAlong(field, line.point, line.direction, 1.5)) {
+        positions.push_back(line.Position(p));
+    }
+    line.mass = static_cast<double>(positions.size());
+    std::sort(positions.begin(), positions.end());
+    for (const double t : positions) {
+        if (!line.spans.empty() && t <= line.spans.back().second + 3.0) {
+            line.spans.back().second = t;
+        } else {
+            line.spans.emplace_back(t, t);
+        }
+    }
+    return line;
+}
+
 // ---------------------------------------------------------------------------
 // Sub-pixel corners on the detail copy.
 
@@ -1067,6 +1121,124 @@ Corners Refine(const Levels& levels, const Corners& working) {
     return refined;
 }
 
+// ---------------------------------------------------------------------------
+// A quadrilateral from the image's regions: a sheet whose sides are too faint
+// for lines often still differs from what it lies on in colour and texture.
+
+struct RegionQuad {
+    Corners corners;  // working pixels, cyclic
+    double fill = 0.0;  // the region's share of the quadrilateral's area
+    double cover = 0.0;  // the quadrilateral's share of the region's area
+};
+
+constexpr int kRegionLongSide = 200;
+constexpr int kRegionRounds = 2;
+
+// The largest region that the border's colours do not explain, segmented on
+// a copy of about 200 pixels, approximated by four sides fitted to its
+// outline; none when it is small or not four-sided enough to approximate.
+std::optional<RegionQuad> FindRegionQuad(const cv::Mat& working) {
+    const int factor = FactorFor(working.size(), kRegionLongSide);
+    cv::Mat small = Shrunk(working, factor);
+    if (small.channels() == 1) cv::cvtColor(small, small, cv::COLOR_GRAY2BGR);
+    const int ring = std::max(2, std::min(small.cols, small.rows) / 40);
+    // What touches the border is what the sheet lies on; the rest may be it.
+    cv::Mat mask(small.size(), CV_8U, cv::Scalar(cv::GC_PR_FGD));
+    mask.rowRange(0, ring).setTo(cv::GC_BGD);
+    mask.rowRange(small.rows - ring, small.rows).setTo(cv::GC_BGD);
+    mask.colRange(0, ring).setTo(cv::GC_BGD);
+    mask.colRange(small.cols - ring, small.cols).setTo(cv::GC_BGD);
+    cv::Mat bgModel;
+    cv::Mat fgModel;
+    // The segmentation seeds its colour clusters from OpenCV's random
+    // generator: a fixed state keeps the finder deterministic, and the
+    // caller's state is given back.
+    cv::RNG& random = cv::theRNG();
+    const cv::RNG callers = random;
+    random.state = 0x5eed;
+    try {
+        cv::grabCut(small, mask, cv::Rect(), bgModel, fgModel, kRegionRounds, cv::GC_INIT_WITH_MASK);
+    } catch (const cv::Exception&) {
+        // The region is a second opinion: without it the lines decide.
+        random = callers;
+        return std::nullopt;
+    }
+    random = callers;
+    cv::Mat region = (mask == cv::GC_FGD) | (mask == cv::GC_PR_FGD);
+    const cv::Mat round = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5));
+    cv::morphologyEx(region, region, cv::MORPH_OPEN, round);
+    cv::morphologyEx(region, region, cv::MORPH_CLOSE, round);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(region, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+    if (contours.empty()) return std::nullopt;
+    const auto largest = std::max_element(contours.begin(), contours.end(), [](const auto& a, const auto& b) {
+        return cv::contourArea(a) < cv::contourArea(b);
+    });
+    const std::vector<cv::Point>& outline = *largest;
+    const double regionArea = cv::contourArea(outline);
+    if (regionArea < 0.04 * small.size().area()) return std::nullopt;
+    std::vector<cv::Point> hull;
+    cv::convexHull(outline, hull);
+    std::vector<cv::Point> four;
+    const double perimeter = cv::arcLength(hull, true);
+    for (double epsilon = 0.01; epsilon < 0.2; epsilon += 0.01) {
+        cv::approxPolyDP(hull, four, epsilon * perimeter, true);
+        if (four.size() <= 4) break;
+    }
+    if (four.size() != 4) return std::nullopt;
+    // Each side refitted to the outline between its corners, ends left out
+    // (the segmentation rounds the corners).
+    std::array<std::vector<cv::Point2f>, 4> sidePoints;
+    for (const cv::Point& p : outline) {
+        int best = -1;
+        double bestDistance = 1e9;
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d a = four[k];
+            const cv::Point2d b = four[(k + 1) % 4];
+            const cv::Point2d ab = b - a;
+            const double t = (cv::Point2d(p) - a).dot(ab) / ab.dot(ab);
+            if (t < 0.12 || t > 0.88) continue;
+            const double distance = std::abs(Cross(ab, cv::Point2d(p) - a)) / Length(ab);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = k;
+            }
+        }
+        if (best >= 0 && bestDistance < 0.05 * Length(cv::Point2d(four[(best + 1) % 4] - four[best]))) {
+            sidePoints[best].emplace_back(p);
+        }
+    }
+    std::array<FittedLine, 4> sides;
+    for (int k = 0; k < 4; ++k) {
+        if (sidePoints[k].size() < 5) return std::nullopt;
+        cv::Vec4f fit;
+        cv::fitLine(sidePoints[k], fit, cv::DIST_HUBER, 0, 0.01, 0.01);
+        sides[k] = {Finer({fit[2], fit[3]}, factor), {fit[0], fit[1]}};
+    }
+    RegionQuad quad;
+    for (int k = 0; k < 4; ++k) {
+        const std::optional<cv::Point2d> corner = Meet(sides[(k + 3) % 4], sides[k]);
+        if (!corner) return std::nullopt;
+        quad.corners[k] = *corner;
+    }
+    if (!Plausible(quad.corners, working.size(), std::hypot(working.cols, working.rows))) {
+        return std::nullopt;
+    }
+    cv::Mat filled = cv::Mat::zeros(small.size(), CV_8U);
+    std::vector<cv::Point> polygon;
+    for (const cv::Point2d& c : quad.corners) {
+        const cv::Point2d p = (c + cv::Point2d(0.5, 0.5)) / factor - cv::Point2d(0.5, 0.5);
+        polygon.emplace_back(cvRound(p.x), cvRound(p.y));
+    }
+    cv::fillConvexPoly(filled, polygon, cv::Scalar(255));
+    cv::Mat component = cv::Mat::zeros(small.size(), CV_8U);
+    cv::drawContours(component, contours, static_cast<int>(largest - contours.begin()), cv::Scalar(255), cv::FILLED);
+    const double both = cv::countNonZero(filled & component);
+    quad.fill = both / std::max(1, cv::countNonZero(filled));
+    quad.cover = both / std::max(1, cv::countNonZero(component));
+    return quad;
+}
+
 }  // namespace
 
 FoundQuad FindQuad(const cv::Mat& image) {
@@ -1085,15 +1257,63 @@ FoundQuad FindQuad(const cv::Mat& image) {
     all.insert(all.end(), more.begin(), more.end());
     std::stable_sort(all.begin(), all.end(),
                      [](const Line& l, const Line& r) { return l.mass > r.mass; });
-    const std::vector<Line> lines = Strongest(all, 0.006 * diagonal, kLineCount);
-
+    std::vector<Line> lines = Strongest(all, 0.006 * diagonal, kLineCount);
     std::vector<Candidate> candidates = MakeCandidates(lines, size);
-    if (candidates.empty()) return none;
+
+    // The region's quadrilateral, each side also tried on the detected lines
+    // beside it, which are straighter than the region's outline.
+    const std::optional<RegionQuad> region = FindRegionQuad(levels.working);
+    std::vector<Candidate> fromRegion;
+    if (region) {
+        const std::size_t detected = lines.size();
+        std::array<std::vector<int>, 4> choices;
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d& a = region->corners[k];
+            const cv::Point2d& b = region->corners[(k + 1) % 4];
+            lines.push_back(SideLine(field, coarse, a, b));
+            const Line& side = lines.back();
+            choices[k].push_back(static_cast<int>(lines.size()) - 1);
+            const cv::Point2d middle = (a + b) * 0.5;
+            for (std::size_t m = 0; m < detected && choices[k].size() < 3; ++m) {
+                if (std::abs(Cross(lines[m].direction, side.direction)) <= std::sin(4.0 * kPi / 180.0) &&
+                    lines[m].Distance(middle) <= 0.015 * diagonal) {
+                    choices[k].push_back(static_cast<int>(m));
+                }
+            }
+        }
+        for (const int l0 : choices[0]) {
+            for (const int l1 : choices[1]) {
+                for (const int l2 : choices[2]) {
+                    for (const int l3 : choices[3]) {
+                        Candidate q;
+                        // Side k runs from corner k to corner k + 1 on line k.
+                        q.lines = {l0, l1, l2, l3};
+                        bool meets = true;
+                        for (int k = 0; k < 4 && meets; ++k) {
+                            const std::optional<cv::Point2d> p =
+                                Intersection(lines[q.lines[(k + 3) % 4]], lines[q.lines[k]]);
+                            meets = p.has_value();
+                            if (p) q.corners[k] = *p;
+                        }
+                        if (!meets || !Plausible(q.corners, size, diagonal)) continue;
+                        q.area = Area(q.corners);
+                        q.prescore = Prescore(lines, q, 0.04 * diagonal);
+                        fromRegion.push_back(q);
+                    }
+                }
+            }
+        }
+    }
+    if (candidates.empty() && fromRegion.empty()) return none;
     std::vector<Profile> profiles;
     for (const Line& line : lines) {
         profiles.push_back(MakeProfile(field, coarse, levels.working, line));
     }
     for (Candidate& q : candidates) Score(profiles, lines, size, q);
+    for (Candidate& q : fromRegion) Score(profiles, lines, size, q);
+    std::stable_sort(fromRegion.begin(), fromRegion.end(),
+                     [](const Candidate& l, const Candidate& r) { return l.score > r.score; });
+    if (!fromRegion.empty()) candidates.push_back(fromRegion.front());
     // Stable, so that ties keep the order the lines gave: deterministic.
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& l, const Candidate& r) { return l.score > r.score; });
@@ -1111,8 +1331,16 @@ FoundQuad FindQuad(const cv::Mat& image) {
             }
         }
     }
+    // Where no quadrilateral of lines stands out, one that the region agrees
+    // with closely needs less evidence from its edges.
+    if (chosen->score < kLeastConfidence && region && !fromRegion.empty() &&
+        region->fill >= kRegionFill && region->cover >= kRegionCover &&
+        fromRegion.front().score >= kLeastRegionConfidence) {
+        chosen = &fromRegion.front();
+    } else if (chosen->score < kLeastConfidence) {
+        return none;
+    }
     const Candidate& best = *chosen;
-    if (best.score < kLeastConfidence) return none;
 
     const Corners detail = Refine(levels, best.corners);
     std::vector<cv::Point2f> ordered;

@@ -110,6 +110,60 @@ TEST(QuadFinder, TakesTheSheetRatherThanAQuadrilateralOnIt) {
     }
 }
 
+// A busy mottled sheet on a busy mottled ground of nearly the same colour,
+// its edge softened: no side stands out among the texture's own edges, but
+// the sheet stands out as a region. The region is found on a smaller copy,
+// so corners mapped back at the wrong scale fail too.
+TEST(QuadFinder, FindsASheetThatStandsOutOnlyAsARegion) {
+    const Corners truth = {{{210, 170}, {590, 140}, {620, 450}, {180, 430}}};
+    const cv::Size size(800, 600);
+    const cv::Point2f from[4] = {{-0.5f, -0.5f}, {299.5f, -0.5f}, {299.5f, 399.5f}, {-0.5f, 399.5f}};
+    cv::Point2f to[4];
+    for (int k = 0; k < 4; ++k) to[k] = truth[k];
+    const cv::Mat transform = cv::getPerspectiveTransform(from, to);
+    struct Case {
+        const char* name;
+        double tint;       // the blue-red difference between sheet and ground
+        double texture;    // the mottling's strength
+        double softness;   // the blur of the sheet's edge, pixels
+    };
+    for (const Case& c : {Case{"tint 10", 10.0, 100.0, 2.0}, Case{"tint 14, busier", 14.0, 130.0, 3.0}}) {
+        SCOPED_TRACE(c.name);
+        const auto mottled = [&](cv::Size s, double tint, int seed) {
+            cv::Mat values(s, CV_32FC3);
+            cv::RNG(seed).fill(values, cv::RNG::NORMAL, 0.0, c.texture);
+            cv::GaussianBlur(values, values, cv::Size(), 1.5);
+            cv::Mat grey;
+            cv::cvtColor(values, grey, cv::COLOR_BGR2GRAY);
+            cv::Mat planes;
+            cv::merge(std::vector<cv::Mat>{grey, grey, grey}, planes);
+            return cv::Mat(planes + cv::Scalar(120 + tint, 120, 120 - tint));
+        };
+        cv::Mat warped;
+        cv::Mat mask;
+        cv::warpPerspective(mottled({300, 400}, c.tint, 6), warped, transform, size,
+                            cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        cv::warpPerspective(cv::Mat(400, 300, CV_32FC3, cv::Scalar::all(1.0)), mask, transform, size);
+        cv::GaussianBlur(mask, mask, cv::Size(), c.softness);
+        cv::Mat picture;
+        cv::Mat(warped.mul(mask) + mottled(size, -c.tint, 5).mul(cv::Scalar::all(1.0) - mask))
+            .convertTo(picture, CV_8UC3);
+
+        const FoundQuad quad = FindQuad(picture);
+        ASSERT_TRUE(quad.found);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_LE(cv::norm(quad.corners[k] - truth[k]), 0.015 * std::hypot(800, 600))
+                << "corner " << k << " at " << quad.corners[k] << ", truth " << truth[k];
+        }
+        // The segmentation draws on OpenCV's random generator: whatever state
+        // the caller left it in, the same corners, and the state kept.
+        cv::theRNG().state = 12345;
+        const FoundQuad again = FindQuad(picture);
+        EXPECT_EQ(cv::theRNG().state, 12345u);
+        EXPECT_EQ(again.corners, quad.corners) << "deterministic";
+    }
+}
+
 TEST(QuadFinder, FindsNothingWhereNoQuadrilateralIs) {
     cv::Mat noise(600, 800, CV_8UC3);
     cv::RNG(9).fill(noise, cv::RNG::NORMAL, 128.0, 45.0);
