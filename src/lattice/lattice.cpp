@@ -177,6 +177,9 @@ constexpr double kExpectedMultiples = 2.0;
 // recoloured cell costs more.
 constexpr double kLeastColourAgreement = 0.95;
 constexpr double kColourMargin = 0.2;
+// Colour agreeing this well at one shift is the colour's reference: no
+// other shift could raise it enough to matter against the margin.
+constexpr double kWholeColourAgreement = 0.998;
 // A sub-pixel period this near a whole shift, where the whole shift agrees
 // to within this much, is the whole shift.
 constexpr double kSnapReach = 0.2;
@@ -265,6 +268,8 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // within the copy's uncertainty.
     const ShiftMatch climb(image, area, std::max(1.0, coarse.spread / 2.0));
     const int reach = static_cast<int>(std::ceil(coarse.spread)) + 2;
+    // One window for both climbs, rather than one grown for the second.
+    climb.Expect(std::max(cv::norm(coarse.basis.a), cv::norm(coarse.basis.b)) + 2 * reach + 2);
     const ShiftMatch::Peak a = climb.Refine(coarse.basis.a, reach);
     const ShiftMatch::Peak b = climb.Refine(coarse.basis.b, reach);
     if (!(std::min(a.similarity, b.similarity) > 0.0) || std::abs(a.shift.cross(b.shift)) < 1.0) {
@@ -325,17 +330,22 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     double chromaThreshold = -1.0;
     if ((image.channels() == 3 || image.channels() == 4) && !noise.compressed) {
         chroma.emplace(image, area, 1.0, block, true);
-        chroma->Expect(longest);
+        // Colour is measured mostly at the vectors themselves (below).
+        chroma->Expect(std::max(cv::norm(fine.a), cv::norm(fine.b)) + 2);
         probe.CompareColour(&*chroma);
         // The vectors' doubles too: where colour alone tells a near-repeat
-        // from the tile, the copy proposes the near-repeat's lattice.
-        double chromaBest = -1.0;
-        for (const cv::Point at : {cv::Point(1, 0), cv::Point(0, 1), cv::Point(2, 0), cv::Point(0, 2)}) {
-            chromaBest = std::max(chromaBest, probe.Chroma(at.x, at.y));
-        }
+        // from the tile, the copy proposes the near-repeat's lattice. Each
+        // shift costs its own block of colour gradients, so the search stops
+        // at a shift that no other could beat by more than a hair.
+        std::vector<cv::Point> shifts = {{1, 0}, {0, 1}, {2, 0}, {0, 2}};
         for (const std::size_t k : strongest) {
             const cv::Point at = probe.Coordinates(coarse.candidates[k]);
-            if (at != cv::Point()) chromaBest = std::max(chromaBest, probe.Chroma(at.x, at.y));
+            if (at != cv::Point()) shifts.push_back(at);
+        }
+        double chromaBest = -1.0;
+        for (const cv::Point at : shifts) {
+            if (chromaBest >= kWholeColourAgreement) break;
+            chromaBest = std::max(chromaBest, probe.Chroma(at.x, at.y));
         }
         if (chromaBest >= kLeastColourAgreement) {
             chromaThreshold = chromaBest - kColourMargin - kNoiseMargin * (1.0 - chromaBest);

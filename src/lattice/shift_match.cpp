@@ -193,12 +193,13 @@ ShiftMatch::ShiftMatch(const cv::Mat& image, cv::Rect area, double smoothing, cv
 ShiftMatch::Gradients ShiftMatch::Compute(cv::Rect padded) const {
     Gradients gradients;
     gradients.rect = padded;
-    cv::Mat smooth;
-    const cv::Mat values =
+    // Smoothed in place (the working copies are copies of their own): one
+    // plane fewer held at the peak.
+    cv::Mat values =
         channels_ == 1 ? GreyWorkingCopy(image_, padded, 1.0) : ChromaWorkingCopy(image_, padded);
-    cv::GaussianBlur(values, smooth, cv::Size(), smoothing_);
-    cv::Sobel(smooth, gradients.x, CV_32F, 1, 0);
-    cv::Sobel(smooth, gradients.y, CV_32F, 0, 1);
+    cv::GaussianBlur(values, values, cv::Size(), smoothing_);
+    cv::Sobel(values, gradients.x, CV_32F, 1, 0);
+    cv::Sobel(values, gradients.y, CV_32F, 0, 1);
     return gradients;
 }
 
@@ -217,13 +218,24 @@ cv::Rect ShiftMatch::Padded(cv::Rect rect) const {
 
 void ShiftMatch::Expect(double longest) const {
     // Blocks sit about the area's centre, half the shift either way.
-    const int spanX = std::min(area_.width, block_.width + static_cast<int>(std::ceil(longest)) + 4);
-    const int spanY = std::min(area_.height, block_.height + static_cast<int>(std::ceil(longest)) + 4);
+    int spanX = std::min(area_.width, block_.width + static_cast<int>(std::ceil(longest)) + 4);
+    int spanY = std::min(area_.height, block_.height + static_cast<int>(std::ceil(longest)) + 4);
+    // Too many pixels for the longest shifts: the window holds the shorter
+    // ones, which are most of those measured, and the longer ones are
+    // computed alone rather than by growing the window time and again.
+    const double over = std::sqrt(static_cast<double>(Padded(CentralRect(area_, {spanX, spanY})).area()) /
+                                  LargestWindow());
+    if (over > 1.0) {
+        spanX = std::max(std::min(spanX, block_.width), static_cast<int>(spanX / over) - 16);
+        spanY = std::max(std::min(spanY, block_.height), static_cast<int>(spanY / over) - 16);
+    }
     const cv::Rect window = Padded(CentralRect(area_, {spanX, spanY}));
-    if (window.area() <= LargestWindow() && (window & window_.rect) != window) {
+    if (window.area() > LargestWindow()) return;
+    if ((window & window_.rect) != window) {
         window_ = Gradients{};
         window_ = Compute(window);
     }
+    settled_ = true;
 }
 
 const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
@@ -232,6 +244,10 @@ const ShiftMatch::Gradients& ShiftMatch::GradientsOver(cv::Rect rect) const {
     // cut from one window of gradients, computed once and grown with some
     // slack when a block falls outside it.
     if (!window_.x.empty() && (padded & window_.rect) == padded) return window_;
+    if (settled_) {
+        lone_ = Compute(padded);
+        return lone_;
+    }
     const cv::Rect joined = window_.x.empty() ? padded : (padded | window_.rect);
     const auto grow = [&](int slackX, int slackY) {
         return cv::Rect(joined.x - slackX, joined.y - slackY, joined.width + 2 * slackX,

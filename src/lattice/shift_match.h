@@ -49,7 +49,8 @@ public:
     Noise MeasureNoise() const;
 
     // Computes at once the gradients that shifts of up to `longest` pixels
-    // will compare, when that is few enough pixels to hold.
+    // will compare (the shorter of them, when those are too many pixels to
+    // hold); blocks beyond that window are then computed alone.
     void Expect(double longest) const;
 
 private:
@@ -79,6 +80,9 @@ private:
     int channels_;  // 1 for luminance, 2 for chroma
     mutable Gradients window_;
     mutable Gradients lone_;
+    // Once the window is sized for the shifts expected, blocks beyond it are
+    // computed alone.
+    mutable bool settled_ = false;
 };
 
 }  // namespace zentrel::lattice

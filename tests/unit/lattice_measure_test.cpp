@@ -4,6 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shift_match.h"
@@ -54,19 +55,25 @@ TEST(LatticeShiftMatch, SharedGradientsScoreAsFreshOnes) {
     const std::vector<cv::Point2d> shifts = {{37, 0},  {0, 29},   {74, 29},  {-37, 58},
                                              {36, 1},  {370, 0},  {0, 580},  {-444, 522},
                                              {37, 0},  {111, -87}};
-    const ShiftMatch shared(image, area, 1.0);
-    shared.Expect(80.0);
-    for (const cv::Point2d& shift : shifts) {
-        SCOPED_TRACE(std::to_string(shift.x) + ", " + std::to_string(shift.y));
-        const ShiftMatch fresh(image, area, 1.0);
-        const ShiftMatch::Peak alone = fresh.Refine(shift, 2);
-        const ShiftMatch::Peak together = shared.Refine(shift, 2);
-        EXPECT_NEAR(together.similarity, alone.similarity, 1e-5);
-        EXPECT_NEAR(together.shift.x, alone.shift.x, 1e-4);
-        EXPECT_NEAR(together.shift.y, alone.shift.y, 1e-4);
+    // A window that holds the expected shifts, one capped below them, and
+    // the colour's matcher: blocks inside and beyond the window alike.
+    for (const auto& [longest, chroma] : {std::pair(80.0, false), std::pair(5000.0, false),
+                                          std::pair(80.0, true), std::pair(5000.0, true)}) {
+        const ShiftMatch shared(image, area, 1.0, {kMatchBlockSide, kMatchBlockSide}, chroma);
+        shared.Expect(longest);
+        for (const cv::Point2d& shift : shifts) {
+            SCOPED_TRACE(cv::format("expected %.0f, chroma %d, shift %.0f, %.0f", longest, chroma,
+                                    shift.x, shift.y));
+            const ShiftMatch fresh(image, area, 1.0, {kMatchBlockSide, kMatchBlockSide}, chroma);
+            const ShiftMatch::Peak alone = fresh.Refine(shift, 2);
+            const ShiftMatch::Peak together = shared.Refine(shift, 2);
+            EXPECT_NEAR(together.similarity, alone.similarity, 1e-5);
+            EXPECT_NEAR(together.shift.x, alone.shift.x, 1e-4);
+            EXPECT_NEAR(together.shift.y, alone.shift.y, 1e-4);
+        }
+        EXPECT_NEAR(shared.Refine({37, 29}, 1).similarity, 1.0, 1e-3);
+        EXPECT_LT(shared.Refine({18, 14}, 1).similarity, 0.9);
     }
-    EXPECT_NEAR(shared.Refine({37, 29}, 1).similarity, 1.0, 1e-3);
-    EXPECT_LT(shared.Refine({18, 14}, 1).similarity, 0.9);
 }
 
 }  // namespace
