@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
+#include <utility>
 #include <vector>
 
 namespace zentrel::lattice {
@@ -11,6 +12,8 @@ namespace {
 
 // The climb along the axis at full resolution stops after this many steps.
 constexpr int kMaxSteps = 24;
+// Axes the full resolution's profile proposes when the copy's fails.
+constexpr int kProposals = 3;
 
 // The edge energy of `copy` summed across the other axis: a mirror image
 // about an axis has a profile symmetric about it.
@@ -35,6 +38,26 @@ double Symmetry(const std::vector<double>& profile, int twice) {
     for (int x = from; x <= to; ++x) {
         product += profile[x] * profile[twice - x];
         energy += profile[x] * profile[x];
+    }
+    return energy > 0.0 ? product / energy : -1.0;
+}
+
+// The same about the axis twice / 2, over `half` positions either side of
+// it, for a profile whose element 0 is position `first`.
+double LocalSymmetry(const std::vector<double>& profile, int first, int twice, int half) {
+    const int n = static_cast<int>(profile.size());
+    const int centre = twice / 2 - first;
+    const int from = std::max({0, centre - half, twice - 2 * first - (n - 1)});
+    const int to = std::min({n - 1, centre + half + 1, twice - 2 * first});
+    if (to - from < 4) return -1.0;
+    double mean = 0.0;
+    for (int x = from; x <= to; ++x) mean += profile[x];
+    mean /= (to - from + 1);
+    double product = 0.0, energy = 0.0;
+    for (int x = from; x <= to; ++x) {
+        const double here = profile[x] - mean, there = profile[twice - 2 * first - x] - mean;
+        product += here * there;
+        energy += here * here;
     }
     return energy > 0.0 ? product / energy : -1.0;
 }
@@ -84,6 +107,41 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
         if (value > sharp) {
             sharp = value;
             sharpest = near;
+        }
+    }
+    if (!(sharp >= threshold)) {
+        // The copy's profile can favour a point between two axes, and the
+        // climb stops at any rise: the full resolution's own profile, over
+        // one period of axes, proposes a few more.
+        const int periodPx = static_cast<int>(std::ceil(period));
+        // Compared over about the span of the mirror's block.
+        const int half = std::clamp((across ? region.width : region.height) / 4, 8, kMatchBlockSide / 2);
+        int first = 0;
+        const std::vector<double> profile = exact.EdgeProfile(
+            across, (twice - periodPx) / 2 - half - 1, (twice + periodPx) / 2 + half + 2, &first);
+        std::vector<std::pair<double, int>> proposals;
+        std::vector<double> symmetry(periodPx + 2, -2.0);
+        for (int k = 0; k < periodPx + 2; ++k) {
+            symmetry[k] = LocalSymmetry(profile, first, twice - periodPx / 2 - 1 + k, half);
+        }
+        for (int k = 1; k + 1 < periodPx + 2; ++k) {
+            if (symmetry[k] > symmetry[k - 1] && symmetry[k] >= symmetry[k + 1]) {
+                proposals.emplace_back(symmetry[k], twice - periodPx / 2 - 1 + k);
+            }
+        }
+        std::sort(proposals.rbegin(), proposals.rend());
+        int tried = 0;
+        for (const auto& [score, proposed] : proposals) {
+            if (tried == kProposals) break;
+            if (std::abs(proposed - sharpest) <= 1) continue;
+            ++tried;
+            for (int near = proposed - 1; near <= proposed + 1; ++near) {
+                const double value = exact.MirrorSimilarity(across, near);
+                if (value > sharp) {
+                    sharp = value;
+                    sharpest = near;
+                }
+            }
         }
     }
     if (measured) *measured = sharp;

@@ -15,7 +15,8 @@ namespace zentrel::lattice {
 // `copy` is a reduced copy of the whole input (`toCopy` its scale) that
 // proposes the axis; `climb` (smoothed for the copy's uncertainty) moves it
 // to where the full resolution agrees best, and `exact` measures it there,
-// both in `region`. `measured`, when given, receives the similarity of the
+// both in `region`. When that axis fails, the profile of `exact`'s edges
+// over one period proposes a few more. `measured`, when given, receives the similarity of the
 // best axis found, whether it passed or not (-1 when none was measured).
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,

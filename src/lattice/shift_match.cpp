@@ -478,6 +478,34 @@ double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
     return Correlate(gradients, block, gradients, block, across ? 1 : 0);
 }
 
+std::vector<double> ShiftMatch::EdgeProfile(bool across, int from, int to, int* first) const {
+    const int start = across ? area_.x : area_.y;
+    const int end = start + (across ? area_.width : area_.height);
+    from = std::max(from, start);
+    to = std::min(to, end);
+    int otherFrom = 0, otherSide = 0;
+    if (to <= from || !PlaceBlock(across ? area_.y : area_.x, across ? area_.height : area_.width,
+                                  across ? block_.height : block_.width, 0, 0, otherFrom, otherSide)) {
+        return {};
+    }
+    const cv::Rect rect = across ? cv::Rect(from, otherFrom, to - from, otherSide)
+                                 : cv::Rect(otherFrom, from, otherSide, to - from);
+    const Gradients gradients = GradientsOver(rect);
+    const cv::Rect inside = rect - gradients.rect.tl();
+    cv::Mat energy = gradients.x(inside).mul(gradients.x(inside)) + gradients.y(inside).mul(gradients.y(inside));
+    cv::Mat sums;
+    cv::reduce(energy.reshape(1, energy.rows), sums, across ? 0 : 1, cv::REDUCE_SUM, CV_64F);
+    std::vector<double> profile(sums.begin<double>(), sums.end<double>());
+    if (across && channels_ > 1) {
+        // Channels side by side in a row: one value per column.
+        std::vector<double> columns(profile.size() / channels_, 0.0);
+        for (std::size_t k = 0; k < profile.size(); ++k) columns[k / channels_] += profile[k];
+        profile = std::move(columns);
+    }
+    *first = from;
+    return profile;
+}
+
 ShiftMatch::Noise ShiftMatch::MeasureNoise() const {
     const cv::Rect block = BlockFor({0, 0});
     if (block.empty()) return {};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <opencv2/core.hpp>
+#include <vector>
 
 namespace zentrel::lattice {
 
@@ -37,6 +38,11 @@ public:
     // column x = twiceAxis / 2 (across == true) or the row y = twiceAxis / 2,
     // over a block beside the axis; -1 when no block fits.
     double MirrorSimilarity(bool across, int twiceAxis) const;
+
+    // The gradient energy of each column (across == true) or row from `from`
+    // to `to`, over the band of rows or columns a mirror's block spans;
+    // empty when none fits. Element 0 is position `*first`.
+    std::vector<double> EdgeProfile(bool across, int from, int to, int* first) const;
 
     // What of the image repeats nowhere, measured on the central block.
     struct Noise {

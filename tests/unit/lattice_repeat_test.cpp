@@ -2,12 +2,16 @@
 // and the region where a pattern holds.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "lattice.h"
+#include "mirror_symmetry.h"
+#include "shift_match.h"
 #include "test_images.h"
 
 namespace zentrel::lattice {
@@ -103,14 +107,16 @@ TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {
 }
 
 TEST(LatticeMirror, MirroredUnitsAreReportedWithTheirTile) {
-    const cv::Mat unit = ShapesTile({44, 30}, CV_8UC3, 21);
     const struct {
         Mirror mirror;
-        int flipCode;  // -2: no mirror
-    } cases[] = {{Mirror::None, -2}, {Mirror::Horizontal, 1}, {Mirror::Vertical, 0}, {Mirror::Both, -1}};
+        cv::Size unit, image;
+    } cases[] = {{Mirror::None, {44, 30}, {620, 480}},
+                 {Mirror::Horizontal, {44, 30}, {620, 480}},
+                 {Mirror::Vertical, {44, 30}, {620, 480}},
+                 {Mirror::Both, {44, 30}, {620, 480}}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(MirrorName(c.mirror));
-        cv::Mat tile = unit;
+        SCOPED_TRACE(cv::format("%s %dx%d", MirrorName(c.mirror), c.unit.width, c.unit.height));
+        cv::Mat tile = ShapesTile(c.unit, CV_8UC3, 21);
         if (c.mirror == Mirror::Horizontal || c.mirror == Mirror::Both) {
             cv::Mat flipped;
             cv::flip(tile, flipped, 1);
@@ -121,15 +127,36 @@ TEST(LatticeMirror, MirroredUnitsAreReportedWithTheirTile) {
             cv::flip(tile, flipped, 0);
             cv::vconcat(tile, flipped, tile);
         }
-        const Lattice found = EstimateLattice(RepeatTile(tile, {620, 480}, TileOffset::None, {13, 7}));
+        const Lattice found = EstimateLattice(RepeatTile(tile, c.image, TileOffset::None, {13, 7}));
         ASSERT_TRUE(found.found);
         EXPECT_EQ(found.mirror, c.mirror);
         EXPECT_NEAR(found.width, tile.cols, 1.0);
         EXPECT_NEAR(found.height, tile.rows, 1.0);
         // The unit starts on a mirror axis: 13 and 7 pixels into the tiling.
         if (c.mirror == Mirror::Horizontal || c.mirror == Mirror::Both) {
-            EXPECT_NEAR(std::fmod(found.origin.x + 13.0, 44.0), 0.0, 1.0);
+            EXPECT_NEAR(std::fmod(found.origin.x + 13.0, c.unit.width), 0.0, 1.0);
         }
+    }
+}
+
+// The reduced copy only proposes an axis: one it misplaces, or cannot place
+// at all, is found at full resolution.
+TEST(LatticeMirror, TheAxisIsFoundWhereTheCopyMisplacesIt) {
+    cv::Mat unit = ShapesTile({92, 18}, CV_8UC1, 21), flipped, tile;
+    cv::flip(unit, flipped, 0);
+    cv::vconcat(unit, flipped, tile);
+    const cv::Mat image = RepeatTile(tile, {1107, 200}, TileOffset::None, {13, 7});
+    const cv::Rect region({}, image.size());
+    const ShiftMatch climb(image, region, 1.5), exact(image, region, 1.0);
+    for (const double level : {0.0, 1.0}) {
+        SCOPED_TRACE(level);
+        // Flat, or a ramp whose profile is no help either.
+        cv::Mat copy(67, 369, CV_32F);
+        for (int y = 0; y < copy.rows; ++y) copy.row(y).setTo(level * y * y);
+        const std::optional<double> axis = MirrorAxis(copy, 1.0 / 3, region, climb, exact, false, 36, 0.99);
+        ASSERT_TRUE(axis.has_value());
+        // Axes lie between units, 7 rows into the tiling.
+        EXPECT_NEAR(std::remainder(*axis + 7.5, 18.0), 0.0, 0.01);
     }
 }
 
