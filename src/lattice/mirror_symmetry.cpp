@@ -14,6 +14,9 @@ namespace {
 constexpr int kMaxSteps = 24;
 // Axes the full resolution's profile proposes when the copy's fails.
 constexpr int kProposals = 3;
+// ...and only where the periods agree well: against a lenient threshold
+// (noise, faint JPEG) every further axis tried is a further chance to pass.
+constexpr double kProposalsFrom = 0.9;
 
 // The edge energy of `copy` summed across the other axis: a mirror image
 // about an axis has a profile symmetric about it.
@@ -109,7 +112,7 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
             sharpest = near;
         }
     }
-    if (!(sharp >= threshold)) {
+    if (!(sharp >= threshold) && threshold >= kProposalsFrom) {
         // The copy's profile can favour a point between two axes, and the
         // climb stops at any rise: the full resolution's own profile, over
         // one period of axes, proposes a few more.
@@ -130,14 +133,16 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
             }
         }
         std::sort(proposals.rbegin(), proposals.rend());
+        // Only an axis that holds replaces the first: the others' values say
+        // nothing of how close the first call was.
         int tried = 0;
         for (const auto& [score, proposed] : proposals) {
-            if (tried == kProposals) break;
+            if (tried == kProposals || sharp >= threshold) break;
             if (std::abs(proposed - sharpest) <= 1) continue;
             ++tried;
             for (int near = proposed - 1; near <= proposed + 1; ++near) {
                 const double value = exact.MirrorSimilarity(across, near);
-                if (value > sharp) {
+                if (value >= threshold && value > sharp) {
                     sharp = value;
                     sharpest = near;
                 }
