@@ -31,6 +31,7 @@ constexpr double kLeastConfidence = 0.8;
 constexpr double kLeastRegionConfidence = 0.5;
 constexpr double kRegionFill = 0.97;
 constexpr double kRegionCover = 0.93;
+constexpr double kRegionExactFill = 0.98;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -1332,13 +1333,25 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
     }
     // Where no quadrilateral of lines stands out, one that the region agrees
-    // with closely needs less evidence from its edges.
-    if (chosen->score < kLeastConfidence && region && !fromRegion.empty() &&
-        region->fill >= kRegionFill && region->cover >= kRegionCover &&
-        fromRegion.front().score >= kLeastRegionConfidence) {
+    // with closely needs less evidence from its edges; where the region's
+    // own stands out as well and fills the region almost exactly, it settles
+    // which of the lines beside a side is the sheet's edge.
+    const bool regionHolds = region && !fromRegion.empty() && region->fill >= kRegionFill &&
+                             region->cover >= kRegionCover;
+    const auto differs = [&](const Candidate& a, const Candidate& b) {
+        for (const cv::Point2d& p : a.corners) {
+            double nearest = diagonal;
+            for (const cv::Point2d& q : b.corners) nearest = std::min(nearest, Length(p - q));
+            if (nearest > 0.015 * diagonal) return true;
+        }
+        return false;
+    };
+    if (chosen->score < kLeastConfidence) {
+        if (!regionHolds || fromRegion.front().score < kLeastRegionConfidence) return none;
         chosen = &fromRegion.front();
-    } else if (chosen->score < kLeastConfidence) {
-        return none;
+    } else if (regionHolds && region->fill >= kRegionExactFill &&
+               fromRegion.front().score >= kLeastConfidence && differs(fromRegion.front(), *chosen)) {
+        chosen = &fromRegion.front();
     }
     const Candidate& best = *chosen;
 
