@@ -187,6 +187,19 @@ constexpr double kSnapLoss = 0.002;
 // The blocks compared for exactness grow to hold the longest strong
 // candidate, so that the cell in which a near-repeat differs is seen.
 constexpr int kLargestExactBlock = 512;
+// A motif repeated inside the tile with small changes agrees with itself
+// nearly as well as the tile does. On exact data a point of its lattice that
+// leaves at most this share of the lattice's shortfall from 1 is a period of
+// the tile...
+constexpr double kExactShare = 0.25;
+// ...when that shortfall exceeds this, and this many times the share of the
+// edge energy that is noise (below that, periods differ by chance)...
+constexpr double kLeastLack = 1e-4;
+constexpr double kNoiseLack = 1.0;
+// ...measuring at most this many of the shortest points, of coordinates up
+// to this, each repeating at least twice across the area.
+constexpr std::size_t kSublatticePoints = 64;
+constexpr int kSublatticeReach = 8;
 
 // The similarity of lattice points i a + j b of a refined basis, measured
 // once each, at full resolution with light smoothing.
@@ -256,6 +269,71 @@ private:
     std::map<std::pair<int, int>, double> chromaKnown_;
     int checks_ = 0;
 };
+
+// The lattice of exact periods among the points of a whole-pixel lattice
+// (first, other) whose vectors fall measurably short of 1: the shortest
+// points that leave at most a share of that shortfall, the first and the
+// shortest independent one.
+std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, const ShiftMatch::Peak& first,
+                                     const ShiftMatch::Peak& other, double white) {
+    const double lack = 1.0 - std::min(first.similarity, other.similarity);
+    if (!(lack > std::max(kLeastLack, kNoiseLack * white))) return std::nullopt;
+    const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
+    for (const ShiftMatch::Peak* peak : {&first, &other}) {
+        if (cv::norm(peak->shift - whole(peak->shift)) > kSnapReach || peak->whole < peak->similarity - kSnapLoss) {
+            return std::nullopt;
+        }
+    }
+    const Basis cell = ReduceBasis(whole(first.shift), whole(other.shift));
+    const auto fits = [&](cv::Point2d p) {
+        return 2.0 * std::abs(p.x) <= area.width && 2.0 * std::abs(p.y) <= area.height;
+    };
+    // The multiples of the cell's vectors first (a motif repeated across
+    // and down), then the other points, shortest first.
+    std::vector<cv::Point2d> along, points;
+    for (int k = 1; k <= kSublatticeReach; ++k) {
+        for (const cv::Point2d v : {cell.a, cell.b}) {
+            if (fits(k * v)) along.push_back(k * v);
+        }
+    }
+    for (int j = 0; j <= kSublatticeReach; ++j) {
+        for (int i = j == 0 ? 1 : -kSublatticeReach; i <= kSublatticeReach; ++i) {
+            const cv::Point2d p = i * cell.a + j * cell.b;
+            if (fits(p) && std::find(along.begin(), along.end(), p) == along.end()) points.push_back(p);
+        }
+    }
+    const auto shorter = [](cv::Point2d u, cv::Point2d v) { return u.dot(u) < v.dot(v); };
+    std::sort(along.begin(), along.end(), shorter);
+    std::sort(points.begin(), points.end(), shorter);
+    along.insert(along.end(), points.begin(), points.end());
+    if (along.size() > kSublatticePoints) along.resize(kSublatticePoints);
+    // Judged at the whole shift, which a resampled or turned period does not
+    // reach.
+    const auto holds = [&](cv::Point2d p) {
+        const double at = exact.Refine(p, 0).whole;
+        return at >= 0.0 && 1.0 - at <= kExactShare * lack;
+    };
+    std::optional<cv::Point2d> p1, p2;
+    for (const cv::Point2d p : along) {
+        if (p1 && std::abs(p1->cross(p)) < 1.0) continue;
+        if (!holds(p)) continue;
+        if (!p1) {
+            p1 = p;
+        } else {
+            p2 = p;
+            break;
+        }
+    }
+    if (!p2) return std::nullopt;
+    // JPEG too fine to be recognised still repeats its errors exactly at the
+    // shifts on its block grid. A period there, where the cell is off the
+    // grid, needs a point off the grid that holds as well.
+    if ((OnGrid(*p1) || OnGrid(*p2)) && !(OnGrid(cell.a) && OnGrid(cell.b))) {
+        const cv::Point2d control = OnGrid(*p1 + *p2) ? *p1 - *p2 : *p1 + *p2;
+        if (OnGrid(control) || !holds(control)) return std::nullopt;
+    }
+    return ReduceBasis(*p1, *p2);
+}
 
 // The exact lattice among the points of the coarse one, judged at full
 // resolution in `area`: the finest sublattice whose vectors agree with the
@@ -416,6 +494,19 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
                 refined = 1;
                 break;
             }
+        }
+    }
+    // The search above stops at the first shift that holds, which may be a
+    // motif's near-repeat. On lossless whole-pixel data the shorter points of
+    // its lattice are measured too (those that fit twice across the area),
+    // and the finest sublattice of points that agree measurably better than
+    // the noise explains is the tile's. Noisy, resampled and JPEG data, where
+    // such points agree alike or by chance, keep the finer lattice.
+    if (!noise.compressed) {
+        std::optional<Basis> tile = ExactSublattice(exact, area, first, other, noise.white);
+        if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
+            first = exact.Refine(tile->a, 0);
+            other = exact.Refine(tile->b, 0);
         }
     }
     const double confidence = std::min(first.similarity, other.similarity);
