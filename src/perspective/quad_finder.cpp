@@ -275,6 +275,21 @@ struct FittedLine {
     cv::Point2d direction;
 };
 
+// The stretches of the line its edge pixels cover; gaps of up to 3 px are bridged.
+void SetSpans(Line& line, const std::vector<cv::Point2d>& pixels) {
+    std::vector<double> positions;
+    positions.reserve(pixels.size());
+    for (const cv::Point2d& p : pixels) positions.push_back(line.Position(p));
+    std::sort(positions.begin(), positions.end());
+    for (const double t : positions) {
+        if (!line.spans.empty() && t <= line.spans.back().second + 3.0) {
+            line.spans.back().second = t;
+        } else {
+            line.spans.emplace_back(t, t);
+        }
+    }
+}
+
 // Weighted total least squares.
 std::optional<FittedLine> FitPoints(const std::vector<cv::Point2d>& points,
                                     const std::vector<double>& weights) {
@@ -423,16 +438,7 @@ std::vector<Line> FindLines(const EdgeField& field, double minMass, std::size_t 
         line.point = fit->point;
         line.direction = fit->direction;
         line.mass = static_cast<double>(pixels.size());
-        std::vector<double> positions;
-        for (const cv::Point2d& p : pixels) positions.push_back(line.Position(p));
-        std::sort(positions.begin(), positions.end());
-        for (const double t : positions) {
-            if (!line.spans.empty() && t <= line.spans.back().second + 3.0) {
-                line.spans.back().second = t;
-            } else {
-                line.spans.emplace_back(t, t);
-            }
-        }
+        SetSpans(line, pixels);
         lines.push_back(line);
     }
     std::stable_sort(lines.begin(), lines.end(),
@@ -969,19 +975,9 @@ Line SideLine(const EdgeField& field, const EdgeField& coarse, const cv::Point2d
         line.direction = fit->direction;
         break;
     }
-    std::vector<double> positions;
-    for (const cv::Point2d& p : PixelsAlong(field, line.point, line.direction, 1.5)) {
-        positions.push_back(line.Position(p));
-    }
-    line.mass = static_cast<double>(positions.size());
-    std::sort(positions.begin(), positions.end());
-    for (const double t : positions) {
-        if (!line.spans.empty() && t <= line.spans.back().second + 3.0) {
-            line.spans.back().second = t;
-        } else {
-            line.spans.emplace_back(t, t);
-        }
-    }
+    const std::vector<cv::Point2d> pixels = PixelsAlong(field, line.point, line.direction, 1.5);
+    line.mass = static_cast<double>(pixels.size());
+    SetSpans(line, pixels);
     return line;
 }
 
