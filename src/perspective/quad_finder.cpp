@@ -29,9 +29,13 @@ constexpr double kLeastConfidence = 0.8;
 // A quadrilateral that the sheet's region fills (and hardly spills out of)
 // is kept from this score on.
 constexpr double kLeastRegionConfidence = 0.5;
-constexpr double kRegionFill = 0.97;
+constexpr double kRegionFill = 0.965;
 constexpr double kRegionCover = 0.93;
 constexpr double kRegionExactFill = 0.98;
+// A region that fits its quadrilateral closer still needs less support from
+// the edges to overrule a quadrilateral of lines.
+constexpr double kRegionExacterFill = 0.985;
+constexpr double kLeastExacterRegionConfidence = 0.6;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -1345,8 +1349,10 @@ FoundQuad FindQuad(const cv::Mat& image) {
     if (chosen->score < kLeastConfidence) {
         if (!regionHolds || fromRegion.front().score < kLeastRegionConfidence) return none;
         chosen = &fromRegion.front();
-    } else if (regionHolds && region->fill >= kRegionExactFill &&
-               fromRegion.front().score >= kLeastConfidence && differs(fromRegion.front(), *chosen)) {
+    } else if (regionHolds && differs(fromRegion.front(), *chosen) &&
+               ((region->fill >= kRegionExactFill && fromRegion.front().score >= kLeastConfidence) ||
+                (region->fill >= kRegionExacterFill &&
+                 fromRegion.front().score >= kLeastExacterRegionConfidence))) {
         chosen = &fromRegion.front();
     }
     const Candidate& best = *chosen;
