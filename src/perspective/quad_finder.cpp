@@ -38,6 +38,8 @@ constexpr double kRegionExacterFill = 0.985;
 constexpr double kLeastExacterRegionConfidence = 0.6;
 
 constexpr double kPi = 3.14159265358979323846;
+// A line this near a side's direction (the sine of 4 degrees) may stand for it.
+const double kSideTurn = std::sin(4.0 * kPi / 180.0);
 
 // ---------------------------------------------------------------------------
 // The two copies of the image.
@@ -620,6 +622,26 @@ std::vector<Corner> FindCorners(const std::vector<Line>& lines, const cv::Size& 
     return corners;
 }
 
+// The quadrilateral whose side k runs from corner k to corner k + 1 on line
+// `sides[k]`, with its area and prescore; none where two sides do not meet or
+// the shape could not be a sheet's, or is smaller than `minArea`.
+std::optional<Candidate> QuadOnLines(const std::vector<Line>& lines, const std::array<int, 4>& sides,
+                                     const cv::Size& size, double minArea) {
+    const double diagonal = std::hypot(size.width, size.height);
+    Candidate q;
+    q.lines = sides;
+    for (int k = 0; k < 4; ++k) {
+        const std::optional<cv::Point2d> p = Intersection(lines[sides[(k + 3) % 4]], lines[sides[k]]);
+        if (!p) return std::nullopt;
+        q.corners[k] = *p;
+    }
+    if (!Plausible(q.corners, size, diagonal)) return std::nullopt;
+    q.area = Area(q.corners);
+    if (q.area < minArea) return std::nullopt;
+    q.prescore = Prescore(lines, q, 0.04 * diagonal);
+    return q;
+}
+
 std::vector<Candidate> MakeCandidates(const std::vector<Line>& lines, const cv::Size& size) {
     const double diagonal = std::hypot(size.width, size.height);
     const double minArea = 0.04 * size.area();
@@ -634,19 +656,8 @@ std::vector<Candidate> MakeCandidates(const std::vector<Line>& lines, const cv::
     std::vector<Candidate> candidates;
     // Side k of a candidate runs from corner k to corner k + 1 on line k.
     const auto offer = [&](const std::array<int, 4>& sides) {
-        Candidate q;
-        q.lines = sides;
-        for (int k = 0; k < 4; ++k) {
-            const std::optional<cv::Point2d> p =
-                Intersection(lines[sides[(k + 3) % 4]], lines[sides[k]]);
-            if (!p) return;
-            q.corners[k] = *p;
-        }
-        if (!Plausible(q.corners, size, diagonal)) return;
-        q.area = Area(q.corners);
-        if (q.area < minArea) return;
-        q.prescore = Prescore(lines, q, 0.04 * diagonal);
-        if (q.prescore > 0.0) candidates.push_back(q);
+        const std::optional<Candidate> q = QuadOnLines(lines, sides, size, minArea);
+        if (q && q->prescore > 0.0) candidates.push_back(*q);
     };
     // The corner `next` on `line` that lies `way` of position `from` and
     // turns back towards it.
@@ -971,7 +982,7 @@ Line SideLine(const EdgeField& field, const EdgeField& coarse, const cv::Point2d
         pixels = within(PixelsAlong(*f, moved.point, moved.direction, 1.5), moved, 0.85);
         if (pixels.size() < 0.4 * half) continue;
         fit = FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
-        if (std::abs(Cross(fit->direction, line.direction)) > std::sin(4.0 * kPi / 180.0) ||
+        if (std::abs(Cross(fit->direction, line.direction)) > kSideTurn ||
             line.Distance(fit->point) > 3.0) {
             continue;
         }
@@ -1276,7 +1287,7 @@ FoundQuad FindQuad(const cv::Mat& image) {
             choices[k].push_back(static_cast<int>(lines.size()) - 1);
             const cv::Point2d middle = (a + b) * 0.5;
             for (std::size_t m = 0; m < detected && choices[k].size() < 3; ++m) {
-                if (std::abs(Cross(lines[m].direction, side.direction)) <= std::sin(4.0 * kPi / 180.0) &&
+                if (std::abs(Cross(lines[m].direction, side.direction)) <= kSideTurn &&
                     lines[m].Distance(middle) <= 0.015 * diagonal) {
                     choices[k].push_back(static_cast<int>(m));
                 }
@@ -1286,20 +1297,8 @@ FoundQuad FindQuad(const cv::Mat& image) {
             for (const int l1 : choices[1]) {
                 for (const int l2 : choices[2]) {
                     for (const int l3 : choices[3]) {
-                        Candidate q;
-                        // Side k runs from corner k to corner k + 1 on line k.
-                        q.lines = {l0, l1, l2, l3};
-                        bool meets = true;
-                        for (int k = 0; k < 4 && meets; ++k) {
-                            const std::optional<cv::Point2d> p =
-                                Intersection(lines[q.lines[(k + 3) % 4]], lines[q.lines[k]]);
-                            meets = p.has_value();
-                            if (p) q.corners[k] = *p;
-                        }
-                        if (!meets || !Plausible(q.corners, size, diagonal)) continue;
-                        q.area = Area(q.corners);
-                        q.prescore = Prescore(lines, q, 0.04 * diagonal);
-                        fromRegion.push_back(q);
+                        const std::optional<Candidate> q = QuadOnLines(lines, {l0, l1, l2, l3}, size, 0.0);
+                        if (q) fromRegion.push_back(*q);
                     }
                 }
             }
