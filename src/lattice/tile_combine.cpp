@@ -78,7 +78,7 @@ void WholeMedian(const cv::Mat& stack, T* out) {
     for (int r = 0; r < stack.rows; ++r) rows[r] = tail.ptr<T>(r);
     T medians[kBlock];
     WholeMedianBlock(rows, medians);
-    std::copy(medians, medians + stack.cols - whole, out + whole);
+    std::copy(medians, medians + (stack.cols - whole), out + whole);
 }
 
 void FloatMedian(const cv::Mat& stack, float* out) {
