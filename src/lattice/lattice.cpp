@@ -518,6 +518,10 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     }
     const double confidence = std::min(first.similarity, other.similarity);
     if (!(confidence >= kMinConfidence)) return std::nullopt;
+    // The lattice itself must come as near, JPEG's blocks allowed for: one
+    // tile of a dither, whose cells recur everywhere but each a little
+    // changed, has a candidate that agrees well and a lattice that does not.
+    if (confidence < 1.0 - noise.white - kRepeatMargin - noise.blocks) return std::nullopt;
     // The interpolation leans a little off a whole-pixel period; where the
     // whole shift agrees as well, it is the period.
     for (ShiftMatch::Peak* peak : {&first, &other}) {

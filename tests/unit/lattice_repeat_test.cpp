@@ -123,12 +123,43 @@ TEST(LatticeNearRepeat, AWeaveWithOneOddCellIsFoundWhole) {
     EXPECT_EQ(found.match, MatchType::Straight);
 }
 
+// A smooth picture in three grey levels by a 4 x 4 ordered dither: its
+// cells recur everywhere, each a little different.
+cv::Mat Dither(cv::Size size) {
+    cv::Mat smooth(size, CV_32F);
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            smooth.at<float>(y, x) =
+                0.5f + 0.45f * std::sin(x / 7.0f + y / 5.0f) * std::cos(x / 17.0f - y / 4.0f);
+        }
+    }
+    const int bayer[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
+    cv::Mat dither(size, CV_8UC1);
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            const double v = 2.0 * smooth.at<float>(y, x);
+            const double threshold = (bayer[y % 4 * 4 + x % 4] + 0.5) / 16;
+            const double level = std::floor(v) + (v - std::floor(v) > threshold ? 1 : 0);
+            dither.at<uchar>(y, x) = static_cast<uchar>(127.5 * level);
+        }
+    }
+    return dither;
+}
+
 // One tile of such a design holds its motif several times but repeats
 // nowhere.
 TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {
-    cv::Mat single;
-    cv::resize(FourMotifs("recoloured"), single, cv::Size(), 4, 4, cv::INTER_NEAREST);
-    EXPECT_FALSE(EstimateLattice(single).found);
+    const struct {
+        const char* name;
+        cv::Mat tile;
+        int zoom;
+    } cases[] = {{"four motifs", FourMotifs("recoloured"), 4}, {"dither", Dither({182, 24}), 11}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cv::Mat single;
+        cv::resize(c.tile, single, cv::Size(), c.zoom, c.zoom, cv::INTER_NEAREST);
+        EXPECT_FALSE(EstimateLattice(single).found);
+    }
 }
 
 TEST(LatticeMirror, MirroredUnitsAreReportedWithTheirTile) {
