@@ -109,13 +109,9 @@ double BlockEdgeShare(const cv::Mat& grey, cv::Point origin, bool across) {
     return (sorted.back() - typical) / total;
 }
 
-// Whether `grey` (whose top-left pixel is `origin` of the image) was decoded
-// from JPEG: the DCT coefficients of its 8 x 8 blocks, on the grid that
-// starts at the image's corner, lie on multiples of a quantisation step.
-// Content that merely repeats every 8 pixels shows no such steps.
-bool LooksCompressed(const cv::Mat& grey, cv::Point origin) {
-    const int left = (kCodecBlock - origin.x % kCodecBlock) % kCodecBlock;
-    const int top = (kCodecBlock - origin.y % kCodecBlock) % kCodecBlock;
+// Whether most of the lowest DCT coefficients of the 8 x 8 blocks of
+// `grey` whose grid starts at (left, top) lie on multiples of a step.
+bool CoefficientsOnSteps(const cv::Mat& grey, int left, int top) {
     // The lowest frequencies across, down and both: quantised finest, so
     // most often not zero.
     const cv::Point frequencies[] = {{1, 0}, {0, 1}, {1, 1}, {2, 0}, {0, 2}};
@@ -173,6 +169,19 @@ bool LooksCompressed(const cv::Mat& grey, cv::Point origin) {
         explained += bestShare >= kQuantisedShare ? 1 : 0;
     }
     return tested > 0 && 2 * explained > tested;
+}
+
+// Whether `grey` (whose top-left pixel is `origin` of the image) was decoded
+// from JPEG: the DCT coefficients of its 8 x 8 blocks, on the grid that
+// starts at the image's corner, lie on multiples of a quantisation step.
+// Content that merely repeats every 8 pixels shows no such steps. Content
+// of a few flat grey levels (a dither, a weave of flat cells) puts them on
+// steps on any grid; JPEG only on its own, not on one half a block off.
+bool LooksCompressed(const cv::Mat& grey, cv::Point origin) {
+    const int left = (kCodecBlock - origin.x % kCodecBlock) % kCodecBlock;
+    const int top = (kCodecBlock - origin.y % kCodecBlock) % kCodecBlock;
+    return CoefficientsOnSteps(grey, left, top) &&
+           !CoefficientsOnSteps(grey, left + kCodecBlock / 2, top + kCodecBlock / 2);
 }
 
 }  // namespace

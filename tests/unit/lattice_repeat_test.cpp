@@ -102,25 +102,30 @@ TEST(LatticeNearRepeat, ARecolouringAtTheSameLuminanceIsSeen) {
 // the design's tile is a shade darker: lossless, the motif's lattice agrees
 // to within a few thousandths of the tile's, and the tile is never among the
 // strong candidates.
+// Flat cells of two grey levels put the blocks' DCT coefficients on steps
+// as JPEG's quantisation does, but on every grid, not only JPEG's.
 TEST(LatticeNearRepeat, AWeaveWithOneOddCellIsFoundWhole) {
     constexpr int kCell = 6;
-    cv::Mat tile(6 * kCell, 8 * kCell, CV_8UC1);
-    for (int y = 0; y < tile.rows; ++y) {
-        for (int x = 0; x < tile.cols; ++x) {
-            const bool warp = (x / kCell + y / kCell) % 2 == 0;
-            // Each thread shaded across its width.
-            const double across = ((warp ? x % kCell : y % kCell) + 0.5) / kCell;
-            const double along = ((warp ? y % kCell : x % kCell) + 0.5) / kCell;
-            tile.at<uchar>(y, x) = cv::saturate_cast<uchar>((warp ? 90 : 150) + 70 * std::sin(CV_PI * across) +
-                                                            17.3 * std::cos(2.1 * along));
+    for (const bool shaded : {true, false}) {
+        SCOPED_TRACE(shaded ? "shaded threads" : "flat cells");
+        cv::Mat tile(6 * kCell, 8 * kCell, CV_8UC1);
+        for (int y = 0; y < tile.rows; ++y) {
+            for (int x = 0; x < tile.cols; ++x) {
+                const bool warp = (x / kCell + y / kCell) % 2 == 0;
+                // Each thread shaded across its width.
+                const double across = ((warp ? x % kCell : y % kCell) + 0.5) / kCell;
+                const double along = ((warp ? y % kCell : x % kCell) + 0.5) / kCell;
+                const double shade = 70 * std::sin(CV_PI * across) + 17.3 * std::cos(2.1 * along);
+                tile.at<uchar>(y, x) = cv::saturate_cast<uchar>((warp ? 90 : 150) + (shaded ? shade : 0.0));
+            }
         }
+        tile(cv::Rect(3 * kCell, 2 * kCell, kCell, kCell)) -= 20;
+        const Lattice found = EstimateLattice(RepeatTile(tile, {500, 420}, TileOffset::None, {5, 7}));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 48, 1.0);
+        EXPECT_NEAR(found.height, 36, 1.0);
+        EXPECT_EQ(found.match, MatchType::Straight);
     }
-    tile(cv::Rect(3 * kCell, 2 * kCell, kCell, kCell)) -= 20;
-    const Lattice found = EstimateLattice(RepeatTile(tile, {500, 420}, TileOffset::None, {5, 7}));
-    ASSERT_TRUE(found.found);
-    EXPECT_NEAR(found.width, 48, 1.0);
-    EXPECT_NEAR(found.height, 36, 1.0);
-    EXPECT_EQ(found.match, MatchType::Straight);
 }
 
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
