@@ -116,11 +116,13 @@ TEST(LatticeNearRepeat, AWeaveWithOneOddCellIsFoundWhole) {
                 const double across = ((warp ? x % kCell : y % kCell) + 0.5) / kCell;
                 const double along = ((warp ? y % kCell : x % kCell) + 0.5) / kCell;
                 const double shade = 70 * std::sin(CV_PI * across) + 17.3 * std::cos(2.1 * along);
-                tile.at<uchar>(y, x) = cv::saturate_cast<uchar>((warp ? 90 : 150) + (shaded ? shade : 0.0));
+                const double level = (warp ? 90 : 150) + (shaded ? shade : 0.0);
+                tile.at<uchar>(y, x) = cv::saturate_cast<uchar>(level);
             }
         }
         tile(cv::Rect(3 * kCell, 2 * kCell, kCell, kCell)) -= 20;
-        const Lattice found = EstimateLattice(RepeatTile(tile, {500, 420}, TileOffset::None, {5, 7}));
+        const Lattice found =
+            EstimateLattice(RepeatTile(tile, {500, 420}, TileOffset::None, {5, 7}));
         ASSERT_TRUE(found.found);
         EXPECT_NEAR(found.width, 48, 1.0);
         EXPECT_NEAR(found.height, 36, 1.0);
@@ -131,21 +133,14 @@ TEST(LatticeNearRepeat, AWeaveWithOneOddCellIsFoundWhole) {
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
 // cells recur everywhere, each a little different.
 cv::Mat Dither(cv::Size size) {
-    cv::Mat smooth(size, CV_32F);
-    for (int y = 0; y < size.height; ++y) {
-        for (int x = 0; x < size.width; ++x) {
-            smooth.at<float>(y, x) =
-                0.5f + 0.45f * std::sin(x / 7.0f + y / 5.0f) * std::cos(x / 17.0f - y / 4.0f);
-        }
-    }
     const int bayer[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
     cv::Mat dither(size, CV_8UC1);
     for (int y = 0; y < size.height; ++y) {
         for (int x = 0; x < size.width; ++x) {
-            const double v = 2.0 * smooth.at<float>(y, x);
-            const double threshold = (bayer[y % 4 * 4 + x % 4] + 0.5) / 16;
-            const double level = std::floor(v) + (v - std::floor(v) > threshold ? 1 : 0);
-            dither.at<uchar>(y, x) = static_cast<uchar>(127.5 * level);
+            const float v =
+                1.0f + 0.9f * std::sin(x / 7.0f + y / 5.0f) * std::cos(x / 17.0f - y / 4.0f);
+            const bool up = v - std::floor(v) > (bayer[y % 4 * 4 + x % 4] + 0.5) / 16;
+            dither.at<uchar>(y, x) = static_cast<uchar>(127.5 * (std::floor(v) + (up ? 1 : 0)));
         }
     }
     return dither;
