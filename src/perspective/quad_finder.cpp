@@ -36,6 +36,10 @@ constexpr double kRegionExactFill = 0.98;
 // the edges to overrule a quadrilateral of lines.
 constexpr double kRegionExacterFill = 0.985;
 constexpr double kLeastExacterRegionConfidence = 0.6;
+// The region of tint and texture is kept from these scores on: over a
+// quadrilateral of lines, or where there is none.
+constexpr double kLeastTintConfidence = 0.6;
+constexpr double kLeastLoneTintConfidence = 0.3;
 
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
@@ -1146,13 +1150,48 @@ struct RegionQuad {
 constexpr int kRegionLongSide = 200;
 constexpr int kRegionRounds = 2;
 
-// The largest region that the border's colours do not explain, segmented on
-// a copy of about 200 pixels, approximated by four sides fitted to its
-// outline; none when it is small or not four-sided enough to approximate.
-std::optional<RegionQuad> FindRegionQuad(const cv::Mat& working) {
-    const int factor = FactorFor(working.size(), kRegionLongSide);
+// The copy the segmentation works on: about 200 pixels on its long side, in
+// colour.
+cv::Mat RegionCopy(const cv::Mat& working, int factor) {
     cv::Mat small = Shrunk(working, factor);
     if (small.channels() == 1) cv::cvtColor(small, small, cv::COLOR_GRAY2BGR);
+    return small;
+}
+
+// The region copy as tint and texture: the two colour axes of CIE Lab and
+// how much the brightness varies nearby, each stretched to full scale.
+// Without the brightness itself, a shadow across the sheet, or a sheet
+// brought to the brightness of what it lies on, no longer splits or hides it.
+cv::Mat TintCopy(const cv::Mat& working, int factor) {
+    cv::Mat colour = working;
+    if (colour.channels() == 1) cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR);
+    cv::Mat lab;
+    cv::cvtColor(colour, lab, cv::COLOR_BGR2Lab);
+    std::vector<cv::Mat> planes;
+    cv::split(lab, planes);
+    cv::Mat grey;
+    Grey(working).convertTo(grey, CV_32F);
+    const double sigma = 2.0 * factor + 1.0;
+    cv::Mat mean;
+    cv::Mat square;
+    cv::GaussianBlur(grey, mean, cv::Size(), sigma);
+    cv::GaussianBlur(grey.mul(grey), square, cv::Size(), sigma);
+    cv::sqrt(cv::max(square - mean.mul(mean), 0.0), planes[0]);
+    std::rotate(planes.begin(), planes.begin() + 1, planes.end());
+    for (cv::Mat& plane : planes) {
+        cv::normalize(plane, plane, 0, 255, cv::NORM_MINMAX, CV_8U);
+        plane = Shrunk(plane, factor);
+    }
+    cv::Mat merged;
+    cv::merge(planes, merged);
+    return merged;
+}
+
+// The largest region that the border does not explain, segmented on `small`
+// (a copy `factor` times smaller than the working one), approximated by four
+// sides fitted to its outline; none when it is small or not four-sided
+// enough to approximate.
+std::optional<RegionQuad> FindRegionQuad(const cv::Mat& small, int factor, const cv::Size& workingSize) {
     const int ring = std::max(2, std::min(small.cols, small.rows) / 40);
     // What touches the border is what the sheet lies on; the rest may be it.
     cv::Mat mask(small.size(), CV_8U, cv::Scalar(cv::GC_PR_FGD));
@@ -1233,7 +1272,7 @@ std::optional<RegionQuad> FindRegionQuad(const cv::Mat& working) {
         if (!corner) return std::nullopt;
         quad.corners[k] = *corner;
     }
-    if (!Plausible(quad.corners, working.size(), std::hypot(working.cols, working.rows))) {
+    if (!Plausible(quad.corners, workingSize, std::hypot(workingSize.width, workingSize.height))) {
         return std::nullopt;
     }
     cv::Mat filled = cv::Mat::zeros(small.size(), CV_8U);
@@ -1274,14 +1313,13 @@ FoundQuad FindQuad(const cv::Mat& image) {
 
     // The region's quadrilateral, each side also tried on the detected lines
     // beside it, which are straighter than the region's outline.
-    const std::optional<RegionQuad> region = FindRegionQuad(levels.working);
-    std::vector<Candidate> fromRegion;
-    if (region) {
-        const std::size_t detected = lines.size();
+    const std::size_t detected = lines.size();
+    const auto regionCandidates = [&](const RegionQuad& found) {
+        std::vector<Candidate> out;
         std::array<std::vector<int>, 4> choices;
         for (int k = 0; k < 4; ++k) {
-            const cv::Point2d& a = region->corners[k];
-            const cv::Point2d& b = region->corners[(k + 1) % 4];
+            const cv::Point2d& a = found.corners[k];
+            const cv::Point2d& b = found.corners[(k + 1) % 4];
             lines.push_back(SideLine(field, coarse, a, b));
             const Line& side = lines.back();
             choices[k].push_back(static_cast<int>(lines.size()) - 1);
@@ -1298,29 +1336,38 @@ FoundQuad FindQuad(const cv::Mat& image) {
                 for (const int l2 : choices[2]) {
                     for (const int l3 : choices[3]) {
                         const std::optional<Candidate> q = QuadOnLines(lines, {l0, l1, l2, l3}, size, 0.0);
-                        if (q) fromRegion.push_back(*q);
+                        if (q) out.push_back(*q);
                     }
                 }
             }
         }
-    }
-    if (candidates.empty() && fromRegion.empty()) return none;
+        return out;
+    };
+    const int regionFactor = FactorFor(size, kRegionLongSide);
+    const std::optional<RegionQuad> region = FindRegionQuad(RegionCopy(levels.working, regionFactor), regionFactor, size);
+    std::vector<Candidate> fromRegion;
+    if (region) fromRegion = regionCandidates(*region);
+    const std::optional<RegionQuad> tint = FindRegionQuad(TintCopy(levels.working, regionFactor), regionFactor, size);
+    std::vector<Candidate> fromTint;
+    if (tint) fromTint = regionCandidates(*tint);
+    if (candidates.empty() && fromRegion.empty() && fromTint.empty()) return none;
     std::vector<Profile> profiles;
     for (const Line& line : lines) {
         profiles.push_back(MakeProfile(field, coarse, levels.working, line));
     }
     for (Candidate& q : candidates) Score(profiles, lines, size, q);
     for (Candidate& q : fromRegion) Score(profiles, lines, size, q);
-    std::stable_sort(fromRegion.begin(), fromRegion.end(),
-                     [](const Candidate& l, const Candidate& r) { return l.score > r.score; });
+    for (Candidate& q : fromTint) Score(profiles, lines, size, q);
+    const auto byScore = [](const Candidate& l, const Candidate& r) { return l.score > r.score; };
+    std::stable_sort(fromRegion.begin(), fromRegion.end(), byScore);
     if (!fromRegion.empty()) candidates.push_back(fromRegion.front());
+    std::stable_sort(fromTint.begin(), fromTint.end(), byScore);
     // Stable, so that ties keep the order the lines gave: deterministic.
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& l, const Candidate& r) { return l.score > r.score; });
+    std::stable_sort(candidates.begin(), candidates.end(), byScore);
     // A sheet may show a quadrilateral of its own (a painting, a printed
     // grid, a chessboard): the sheet is the clearly bounded one around it.
-    const Candidate* chosen = &candidates.front();
-    for (bool outward = chosen->score >= kLeastConfidence; outward;) {
+    const Candidate* chosen = candidates.empty() ? nullptr : &candidates.front();
+    for (bool outward = chosen && chosen->score >= kLeastConfidence; outward;) {
         outward = false;
         for (const Candidate& q : candidates) {
             if (q.score < kLeastConfidence) break;
@@ -1331,12 +1378,14 @@ FoundQuad FindQuad(const cv::Mat& image) {
             }
         }
     }
+    if (chosen && chosen->score < kLeastConfidence) chosen = nullptr;
     // Where no quadrilateral of lines stands out, one that the region agrees
     // with closely needs less evidence from its edges; where the region's
     // own stands out as well and fills the region almost exactly, it settles
     // which of the lines beside a side is the sheet's edge.
-    const bool regionHolds = region && !fromRegion.empty() && region->fill >= kRegionFill &&
-                             region->cover >= kRegionCover;
+    const auto holds = [](const std::optional<RegionQuad>& r, const std::vector<Candidate>& from) {
+        return r && !from.empty() && r->fill >= kRegionFill && r->cover >= kRegionCover;
+    };
     const auto differs = [&](const Candidate& a, const Candidate& b) {
         for (const cv::Point2d& p : a.corners) {
             double nearest = diagonal;
@@ -1345,15 +1394,23 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
         return false;
     };
-    if (chosen->score < kLeastConfidence) {
-        if (!regionHolds || fromRegion.front().score < kLeastRegionConfidence) return none;
-        chosen = &fromRegion.front();
-    } else if (regionHolds && differs(fromRegion.front(), *chosen) &&
-               ((region->fill >= kRegionExactFill && fromRegion.front().score >= kLeastConfidence) ||
-                (region->fill >= kRegionExacterFill &&
-                 fromRegion.front().score >= kLeastExacterRegionConfidence))) {
-        chosen = &fromRegion.front();
+    if (holds(region, fromRegion)) {
+        const Candidate& own = fromRegion.front();
+        if (!chosen) {
+            if (own.score >= kLeastRegionConfidence) chosen = &own;
+        } else if (differs(own, *chosen) &&
+                   ((region->fill >= kRegionExactFill && own.score >= kLeastConfidence) ||
+                    (region->fill >= kRegionExacterFill && own.score >= kLeastExacterRegionConfidence))) {
+            chosen = &own;
+        }
     }
+    // The region of tint and texture separates the sheet from what it lies on
+    // more often than the region of colour: where it holds, it decides.
+    if (holds(tint, fromTint) &&
+        fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence)) {
+        chosen = &fromTint.front();
+    }
+    if (!chosen) return none;
     const Candidate& best = *chosen;
 
     const Corners detail = Refine(levels, best.corners);
