@@ -40,6 +40,10 @@ constexpr double kLeastExacterRegionConfidence = 0.6;
 // quadrilateral of lines, or where there is none.
 constexpr double kLeastTintConfidence = 0.6;
 constexpr double kLeastLoneTintConfidence = 0.3;
+// A colour step across a side is one of at least 10 levels; a quadrilateral
+// of lines needs it along at least a fifth of each side.
+constexpr double kLeastStep = 10.0;
+constexpr double kLeastSidesStepping = 0.2;
 
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
@@ -944,6 +948,51 @@ void Score(const std::vector<Profile>& profiles, const std::vector<Line>& lines,
     q.score = 1.0 / (1.0 + std::exp(-z));
 }
 
+// The least share, over the four sides, of the stretches along a side where
+// the colour a few pixels inside differs from the colour a few pixels
+// outside. A sheet's side has that step nearly all along; a quadrilateral of
+// lines that happen to meet, across a sheet or a background, lacks it along
+// some side.
+double StepAcross(const cv::Mat& working, const Corners& c) {
+    constexpr int kStretches = 8;
+    constexpr int kSamples = 6;  // per stretch, at each depth
+    const int channels = working.channels();
+    const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
+    const auto at = [&](const cv::Point2d& p) {
+        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
+                          std::clamp(cvRound(p.y), 0, working.rows - 1));
+        return working.ptr<uchar>(q.y) + q.x * channels;
+    };
+    double least = 1.0;
+    for (int k = 0; k < 4; ++k) {
+        const cv::Point2d a = c[k];
+        const cv::Point2d b = c[(k + 1) % 4];
+        const cv::Point2d d = (b - a) / Length(b - a);
+        const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
+        int stepping = 0;
+        for (int j = 0; j < kStretches; ++j) {
+            std::array<double, 3> difference{};
+            for (int t = 0; t < kSamples; ++t) {
+                // The corners' ends are left out: a rounded or torn corner.
+                const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
+                for (const double depth : {3.0, 6.0, 9.0}) {
+                    const uchar* in = at(p + inward * depth);
+                    const uchar* out = at(p - inward * depth);
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int m = channels == 3 ? ch : 0;
+                        difference[ch] += static_cast<double>(in[m]) - out[m];
+                    }
+                }
+            }
+            double largest = 0.0;
+            for (const double sum : difference) largest = std::max(largest, std::abs(sum) / (3 * kSamples));
+            if (largest >= kLeastStep) ++stepping;
+        }
+        least = std::min(least, static_cast<double>(stepping) / kStretches);
+    }
+    return least;
+}
+
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
 // larger and shares none of its lines: a larger quadrilateral that keeps some
 // of the sides is mostly a line of what lies around the sheet taken for one.
@@ -1149,6 +1198,10 @@ struct RegionQuad {
 
 constexpr int kRegionLongSide = 200;
 constexpr int kRegionRounds = 2;
+// A plane of tint or texture is stretched to full scale, but a nearly flat
+// one no further than this range: stretched to full scale, its noise and
+// rounding steps would become the edges the segmentation follows.
+constexpr double kLeastTintRange = 32.0;
 
 // The copy the segmentation works on: about 200 pixels on its long side, in
 // colour.
@@ -1179,7 +1232,11 @@ cv::Mat TintCopy(const cv::Mat& working, int factor) {
     cv::sqrt(cv::max(square - mean.mul(mean), 0.0), planes[0]);
     std::rotate(planes.begin(), planes.begin() + 1, planes.end());
     for (cv::Mat& plane : planes) {
-        cv::normalize(plane, plane, 0, 255, cv::NORM_MINMAX, CV_8U);
+        double low = 0.0;
+        double high = 0.0;
+        cv::minMaxLoc(plane, &low, &high);
+        const double scale = 255.0 / std::max(high - low, kLeastTintRange);
+        plane.convertTo(plane, CV_8U, scale, -low * scale);
         plane = Shrunk(plane, factor);
     }
     cv::Mat merged;
@@ -1347,7 +1404,11 @@ FoundQuad FindQuad(const cv::Mat& image) {
     const std::optional<RegionQuad> region = FindRegionQuad(RegionCopy(levels.working, regionFactor), regionFactor, size);
     std::vector<Candidate> fromRegion;
     if (region) fromRegion = regionCandidates(*region);
-    const std::optional<RegionQuad> tint = FindRegionQuad(TintCopy(levels.working, regionFactor), regionFactor, size);
+    // Half the region copy's size: on tint and texture the segmentation
+    // takes several times as long per pixel.
+    const int tintFactor = 2 * regionFactor;
+    const std::optional<RegionQuad> tint =
+        FindRegionQuad(TintCopy(levels.working, tintFactor), tintFactor, size);
     std::vector<Candidate> fromTint;
     if (tint) fromTint = regionCandidates(*tint);
     if (candidates.empty() && fromRegion.empty() && fromTint.empty()) return none;
@@ -1378,7 +1439,10 @@ FoundQuad FindQuad(const cv::Mat& image) {
             }
         }
     }
-    if (chosen && chosen->score < kLeastConfidence) chosen = nullptr;
+    if (chosen && (chosen->score < kLeastConfidence ||
+                   StepAcross(levels.working, chosen->corners) < kLeastSidesStepping)) {
+        chosen = nullptr;
+    }
     // Where no quadrilateral of lines stands out, one that the region agrees
     // with closely needs less evidence from its edges; where the region's
     // own stands out as well and fills the region almost exactly, it settles
