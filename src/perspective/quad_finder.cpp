@@ -1404,9 +1404,13 @@ FoundQuad FindQuad(const cv::Mat& image) {
     const std::optional<RegionQuad> region = FindRegionQuad(RegionCopy(levels.working, regionFactor), regionFactor, size);
     std::vector<Candidate> fromRegion;
     if (region) fromRegion = regionCandidates(*region);
-    // Half the region copy's size: on tint and texture the segmentation
-    // takes several times as long per pixel.
-    const int tintFactor = 2 * regionFactor;
+    const auto holds = [](const std::optional<RegionQuad>& r, const std::vector<Candidate>& from) {
+        return r && !from.empty() && r->fill >= kRegionFill && r->cover >= kRegionCover;
+    };
+    // On tint and texture the segmentation can take several times as long
+    // per pixel as on colour: where the colour region holds already, a copy
+    // of half the size gives the second opinion.
+    const int tintFactor = holds(region, fromRegion) ? 2 * regionFactor : regionFactor;
     const std::optional<RegionQuad> tint =
         FindRegionQuad(TintCopy(levels.working, tintFactor), tintFactor, size);
     std::vector<Candidate> fromTint;
@@ -1447,9 +1451,6 @@ FoundQuad FindQuad(const cv::Mat& image) {
     // with closely needs less evidence from its edges; where the region's
     // own stands out as well and fills the region almost exactly, it settles
     // which of the lines beside a side is the sheet's edge.
-    const auto holds = [](const std::optional<RegionQuad>& r, const std::vector<Candidate>& from) {
-        return r && !from.empty() && r->fill >= kRegionFill && r->cover >= kRegionCover;
-    };
     const auto differs = [&](const Candidate& a, const Candidate& b) {
         for (const cv::Point2d& p : a.corners) {
             double nearest = diagonal;
