@@ -1194,10 +1194,14 @@ struct RegionQuad {
     Corners corners;  // working pixels, cyclic
     double fill = 0.0;  // the region's share of the quadrilateral's area
     double cover = 0.0;  // the quadrilateral's share of the region's area
+    cv::Mat region;  // the region on the segmented copy, 255 inside
 };
 
 constexpr int kRegionLongSide = 200;
 constexpr int kRegionRounds = 2;
+// The band left in doubt around a known region: this share of the copy's
+// short side on either side of its outline.
+constexpr int kBandShare = 12;
 // A plane of tint or texture is stretched to full scale, but a nearly flat
 // one no further than this range: stretched to full scale, its noise and
 // rounding steps would become the edges the segmentation follows.
@@ -1248,10 +1252,25 @@ cv::Mat TintCopy(const cv::Mat& working, int factor) {
 // (a copy `factor` times smaller than the working one), approximated by four
 // sides fitted to its outline; none when it is small or not four-sided
 // enough to approximate.
-std::optional<RegionQuad> FindRegionQuad(const cv::Mat& small, int factor, const cv::Size& workingSize) {
+std::optional<RegionQuad> FindRegionQuad(const cv::Mat& small, int factor, const cv::Size& workingSize,
+                                         const cv::Mat& known = cv::Mat()) {
     const int ring = std::max(2, std::min(small.cols, small.rows) / 40);
     // What touches the border is what the sheet lies on; the rest may be it.
     cv::Mat mask(small.size(), CV_8U, cv::Scalar(cv::GC_PR_FGD));
+    if (!known.empty()) {
+        // A region found already leaves in doubt only a band along its
+        // outline: the cut then settles far fewer pixels.
+        const int band = std::max(3, std::min(small.cols, small.rows) / kBandShare);
+        const cv::Mat round = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * band + 1, 2 * band + 1));
+        cv::Mat outer;
+        cv::Mat inner;
+        cv::dilate(known, outer, round);
+        cv::erode(known, inner, round);
+        mask.setTo(cv::GC_BGD);
+        mask.setTo(cv::GC_PR_BGD, outer);
+        mask.setTo(cv::GC_PR_FGD, known);
+        mask.setTo(cv::GC_FGD, inner);
+    }
     mask.rowRange(0, ring).setTo(cv::GC_BGD);
     mask.rowRange(small.rows - ring, small.rows).setTo(cv::GC_BGD);
     mask.colRange(0, ring).setTo(cv::GC_BGD);
@@ -1344,6 +1363,7 @@ std::optional<RegionQuad> FindRegionQuad(const cv::Mat& small, int factor, const
     const double both = cv::countNonZero(filled & component);
     quad.fill = both / std::max(1, cv::countNonZero(filled));
     quad.cover = both / std::max(1, cv::countNonZero(component));
+    quad.region = component;
     return quad;
 }
 
@@ -1408,11 +1428,11 @@ FoundQuad FindQuad(const cv::Mat& image) {
         return r && !from.empty() && r->fill >= kRegionFill && r->cover >= kRegionCover;
     };
     // On tint and texture the segmentation can take several times as long
-    // per pixel as on colour: where the colour region holds already, a copy
-    // of half the size gives the second opinion.
-    const int tintFactor = holds(region, fromRegion) ? 2 * regionFactor : regionFactor;
+    // per pixel as on colour: where the colour region holds already, only
+    // the band along its outline is segmented again.
     const std::optional<RegionQuad> tint =
-        FindRegionQuad(TintCopy(levels.working, tintFactor), tintFactor, size);
+        FindRegionQuad(TintCopy(levels.working, regionFactor), regionFactor, size,
+                       holds(region, fromRegion) ? region->region : cv::Mat());
     std::vector<Candidate> fromTint;
     if (tint) fromTint = regionCandidates(*tint);
     if (candidates.empty() && fromRegion.empty() && fromTint.empty()) return none;
