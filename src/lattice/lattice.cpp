@@ -155,6 +155,9 @@ struct Verified {
     // codec's errors agree with themselves.
     bool close = false;
     bool onCodecGrid = false;
+    // Lossless data whose periods repeat it bit for bit (not a JPEG's
+    // block grid, whose errors repeat too).
+    bool bitExact = false;
 };
 
 // Whole-pixel checks of multiples of a refined vector: enough for a few
@@ -203,6 +206,13 @@ constexpr double kExactShare = 0.25;
 // edge energy that is noise (below that, periods differ by chance)...
 constexpr double kLeastLack = 1e-4;
 constexpr double kNoiseLack = 1.0;
+// ...or, whatever the noise measured, when the point repeats the image bit
+// for bit: only rounding is left of its shortfall, which no chance and no
+// noise reaches (fine texture in a lossless design reads as noise). Then the
+// lattice must fall short by more than a few odd pixels cost the shifts
+// whose blocks hold them (a defect, a value that was not finite).
+constexpr double kBitExactLack = 1e-6;
+constexpr double kOddPixelsLack = 5e-4;
 // ...measuring at most this many of the shortest points, of coordinates up
 // to this, each repeating at least twice across the area.
 constexpr std::size_t kSublatticePoints = 64;
@@ -284,7 +294,11 @@ private:
 std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, const ShiftMatch::Peak& first,
                                      const ShiftMatch::Peak& other, double white) {
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
-    if (!(lack > std::max(kLeastLack, kNoiseLack * white))) return std::nullopt;
+    if (!(lack > kLeastLack)) return std::nullopt;
+    // Below the noise, only a point that repeats the image exactly tells
+    // the tile from a near-repeat. JPEG's errors repeat exactly too, where
+    // a shift is a whole number of its blocks: there exactness says nothing.
+    const bool aboveNoise = lack > kNoiseLack * white;
     const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
     for (const ShiftMatch::Peak* peak : {&first, &other}) {
         if (cv::norm(peak->shift - whole(peak->shift)) > kSnapReach || peak->whole < peak->similarity - kSnapLoss) {
@@ -315,22 +329,40 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     along.insert(along.end(), points.begin(), points.end());
     if (along.size() > kSublatticePoints) along.resize(kSublatticePoints);
     // Judged at the whole shift, which a resampled or turned period does not
-    // reach.
-    const auto holds = [&](cv::Point2d p) {
-        const double at = exact.Refine(p, 0).whole;
-        return at >= 0.0 && 1.0 - at <= kExactShare * lack;
+    // reach. Points that repeat the image bit for bit are periods for
+    // certain and win over points that only come near; above the noise,
+    // those that come near enough do too.
+    std::map<std::pair<int, int>, double> measured;
+    const auto at = [&](cv::Point2d p) {
+        const auto [entry, added] =
+            measured.try_emplace({static_cast<int>(p.x), static_cast<int>(p.y)}, -1.0);
+        if (added) entry->second = exact.Refine(p, 0).whole;
+        return entry->second;
     };
-    std::optional<cv::Point2d> p1, p2;
-    for (const cv::Point2d p : along) {
-        if (p1 && std::abs(p1->cross(p)) < 1.0) continue;
-        if (!holds(p)) continue;
-        if (!p1) {
-            p1 = p;
-        } else {
-            p2 = p;
-            break;
+    const auto bitExact = [&](cv::Point2d p) {
+        return lack > kOddPixelsLack && !OnGrid(p) && at(p) >= 1.0 - kBitExactLack;
+    };
+    const auto holds = [&](cv::Point2d p) {
+        return at(p) >= 0.0 && 1.0 - at(p) <= kExactShare * lack;
+    };
+    struct Pair {
+        std::optional<cv::Point2d> first, second;
+        // Takes `p` when it is independent of the first; true when complete.
+        bool Add(cv::Point2d p) {
+            if (!first) {
+                first = p;
+            } else if (!second && std::abs(first->cross(p)) >= 1.0) {
+                second = p;
+            }
+            return second.has_value();
         }
+    } exactPair, nearPair;
+    for (const cv::Point2d p : along) {
+        if (bitExact(p) && exactPair.Add(p)) break;
+        if (aboveNoise && !nearPair.second && holds(p)) nearPair.Add(p);
     }
+    const Pair& chosen = exactPair.second ? exactPair : nearPair;
+    const std::optional<cv::Point2d> p1 = chosen.first, p2 = chosen.second;
     if (!p2) return std::nullopt;
     // JPEG too fine to be recognised still repeats its errors exactly at the
     // shifts on its block grid. A period there, where the cell is off the
@@ -535,6 +567,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     verified.close = probe.Closest(threshold) < kCloseShare * margin ||
                      reference - verified.confidence > kOwnCloseShare * margin;
     verified.onCodecGrid = noise.compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);
+    const auto onPixels = [](cv::Point2d v) {
+        return v == cv::Point2d(std::round(v.x), std::round(v.y));
+    };
+    verified.bitExact = !noise.compressed && !(OnGrid(verified.basis.a) && OnGrid(verified.basis.b)) &&
+                        onPixels(first.shift) && onPixels(other.shift) &&
+                        std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
     return verified;
 }
 
@@ -674,8 +712,10 @@ Lattice EstimateLattice(const cv::Mat& image) {
         const ShiftMatch exact(image, region, 1.0);
         // A mirror image agrees with the image as well as a period does: a
         // motif that is nearly symmetric is not a mirrored unit.
-        const double least = verified->confidence - kMirrorMargin -
-                             kNoiseMargin * (1.0 - verified->confidence);
+        // Where the periods repeat the image bit for bit, so does a mirror.
+        const double least = verified->bitExact ? 1.0 - kBitExactLack
+                                                : verified->confidence - kMirrorMargin -
+                                                      kNoiseMargin * (1.0 - verified->confidence);
         // Whether an axis that holds falls short of the periods' agreement.
         bool doubtful = false;
         const auto axis = [&](bool across) {
@@ -684,7 +724,9 @@ Lattice EstimateLattice(const cv::Mat& image) {
                 MirrorAxis(found->copy, found->scale, region, climb, exact, across,
                            across ? tile.width : tile.height, least, &measured);
             const double margin = verified->confidence - least;
-            if (at && verified->confidence - measured > kMirrorShortShare * margin) doubtful = true;
+            if (at && !verified->bitExact && verified->confidence - measured > kMirrorShortShare * margin) {
+                doubtful = true;
+            }
             return at;
         };
         const std::optional<double> column = axis(true);

@@ -130,6 +130,35 @@ TEST(LatticeNearRepeat, AWeaveWithOneOddCellIsFoundWhole) {
     }
 }
 
+// A plain weave of four warp and three weft shades of grey, each thread
+// shaded across its width: the crossing repeats every two cells, the shades
+// only every 4 x 6 cells, and neither thread order reads the same backwards.
+// The shading reads as noise, so only the tile's bit-exact repeat tells it
+// from the crossing's near-repeat, and from a near mirror image.
+TEST(LatticeNearRepeat, ALosslessWeaveIsItsWholeTileUnmirrored) {
+    constexpr int kCell = 5;
+    const int warp[] = {120, 122, 119, 121}, weft[] = {120, 119, 122};
+    for (const int shading : {30, 60}) {
+        SCOPED_TRACE(shading);
+        cv::Mat tile(6 * kCell, 4 * kCell, CV_8UC1);
+        for (int y = 0; y < tile.rows; ++y) {
+            for (int x = 0; x < tile.cols; ++x) {
+                const bool up = (x / kCell + y / kCell) % 2 == 0;
+                const double across = ((up ? x : y) % kCell + 0.5) / kCell;
+                const int level = up ? warp[x / kCell] : weft[y / kCell % 3];
+                tile.at<uchar>(y, x) =
+                    cv::saturate_cast<uchar>(level + shading * (std::sin(CV_PI * across) - 0.5));
+            }
+        }
+        const Lattice found = EstimateLattice(RepeatTile(tile, {200, 210}, TileOffset::None, {3, 2}));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 20, 0.5);
+        EXPECT_NEAR(found.height, 30, 0.5);
+        EXPECT_EQ(found.match, MatchType::Straight);
+        EXPECT_EQ(found.mirror, Mirror::None);
+    }
+}
+
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
 // cells recur everywhere, each a little different.
 cv::Mat Dither(cv::Size size) {
