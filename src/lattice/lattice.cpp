@@ -290,9 +290,11 @@ private:
 // The lattice of exact periods among the points of a whole-pixel lattice
 // (first, other) whose vectors fall measurably short of 1: the shortest
 // points that leave at most a share of that shortfall, the first and the
-// shortest independent one.
+// shortest independent one, and halves of their cell that hold as well. In
+// a JPEG (`compressed`), points on the codec's block grid, whose errors
+// repeat with the image, are not judged.
 std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, const ShiftMatch::Peak& first,
-                                     const ShiftMatch::Peak& other, double white) {
+                                     const ShiftMatch::Peak& other, double white, bool compressed) {
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
     if (!(lack > kLeastLack)) return std::nullopt;
     // Below the noise, only a point that repeats the image exactly tells
@@ -343,6 +345,7 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
         return lack > kOddPixelsLack && !OnGrid(p) && at(p) >= 1.0 - kBitExactLack;
     };
     const auto holds = [&](cv::Point2d p) {
+        if (compressed && OnGrid(p)) return false;
         return at(p) >= 0.0 && 1.0 - at(p) <= kExactShare * lack;
     };
     struct Pair {
@@ -361,9 +364,31 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
         if (bitExact(p) && exactPair.Add(p)) break;
         if (aboveNoise && !nearPair.second && holds(p)) nearPair.Add(p);
     }
-    const Pair& chosen = exactPair.second ? exactPair : nearPair;
-    const std::optional<cv::Point2d> p1 = chosen.first, p2 = chosen.second;
+    const bool exactChosen = exactPair.second.has_value();
+    const Pair& chosen = exactChosen ? exactPair : nearPair;
+    std::optional<cv::Point2d> p1 = chosen.first, p2 = chosen.second;
     if (!p2) return std::nullopt;
+    // The first two points that hold may span a coarser lattice than the
+    // tile's (two diagonals of a straight tile): halves of their cell that
+    // are points of the lattice measured and hold as well make it finer.
+    const double cellArea = cell.a.cross(cell.b);
+    const auto onCell = [&](cv::Point2d p) {
+        const double i = p.cross(cell.b) / cellArea, j = cell.a.cross(p) / cellArea;
+        return std::abs(i - std::round(i)) < 1e-6 && std::abs(j - std::round(j)) < 1e-6;
+    };
+    for (bool finer = true; finer;) {
+        finer = false;
+        const cv::Point2d u = *p1, v = *p2;
+        const std::pair<cv::Point2d, cv::Point2d> halves[] = {
+            {0.5 * (u + v), u}, {0.5 * (u - v), u}, {0.5 * u, v}, {0.5 * v, u}};
+        for (const auto& [half, partner] : halves) {
+            if (!onCell(half) || !fits(half) || !(exactChosen ? bitExact(half) : holds(half))) continue;
+            p1 = half;
+            p2 = partner;
+            finer = true;
+            break;
+        }
+    }
     // JPEG too fine to be recognised still repeats its errors exactly at the
     // shifts on its block grid. A period there, where the cell is off the
     // grid, needs a point off the grid that holds as well.
@@ -536,13 +561,14 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         }
     }
     // The search above stops at the first shift that holds, which may be a
-    // motif's near-repeat. On lossless whole-pixel data the shorter points of
-    // its lattice are measured too (those that fit twice across the area),
-    // and the finest sublattice of points that agree measurably better than
-    // the noise explains is the tile's. Noisy, resampled and JPEG data, where
-    // such points agree alike or by chance, keep the finer lattice.
-    if (!noise.compressed) {
-        std::optional<Basis> tile = ExactSublattice(exact, area, first, other, noise.white);
+    // motif's near-repeat. On whole-pixel data the shorter points of its
+    // lattice are measured too (those that fit twice across the area), and
+    // the finest sublattice of points that agree measurably better than the
+    // noise explains is the tile's. Noisy and resampled data, where such
+    // points agree alike or by chance, keep the finer lattice.
+    {
+        std::optional<Basis> tile =
+            ExactSublattice(exact, area, first, other, noise.white, noise.compressed);
         if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
             first = exact.Refine(tile->a, 0);
             other = exact.Refine(tile->b, 0);
