@@ -40,6 +40,14 @@ constexpr double kLeastExacterRegionConfidence = 0.6;
 // quadrilateral of lines, or where there is none.
 constexpr double kLeastTintConfidence = 0.6;
 constexpr double kLeastLoneTintConfidence = 0.3;
+// Where nothing else is kept, a region that fills its quadrilateral this
+// closely and hardly spills out of it, with a colour step along half of
+// each side, is kept whatever its edges score: a sheet in low contrast or
+// in shadow shows too little edge to score, while texture, tilings and
+// noise give no region this close to four straight sides.
+constexpr double kTightRegionFill = 0.983;
+constexpr double kTightRegionCover = 0.98;
+constexpr double kLeastTightStep = 0.5;
 // A colour step across a side is one of at least 10 levels; a quadrilateral
 // of lines needs it along at least a fifth of each side.
 constexpr double kLeastStep = 10.0;
@@ -1494,6 +1502,17 @@ FoundQuad FindQuad(const cv::Mat& image) {
     if (holds(tint, fromTint) &&
         fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence)) {
         chosen = &fromTint.front();
+    }
+    if (!chosen) {
+        const auto tight = [&](const std::optional<RegionQuad>& r, const std::vector<Candidate>& from) {
+            return holds(r, from) && r->fill >= kTightRegionFill && r->cover >= kTightRegionCover &&
+                   StepAcross(levels.working, from.front().corners) >= kLeastTightStep;
+        };
+        if (tight(tint, fromTint)) chosen = &fromTint.front();
+        // Where both fit this closely, the one whose sides stand out more.
+        if (tight(region, fromRegion) && (!chosen || fromRegion.front().score > chosen->score)) {
+            chosen = &fromRegion.front();
+        }
     }
     if (!chosen) return none;
     const Candidate& best = *chosen;
