@@ -260,6 +260,11 @@ int main(int argc, char** argv) try {
             floorsPath = argv[++k];
         } else if (arg == "--no-art") {
             withArt = false;
+        } else if (arg.rfind('-', 0) == 0) {
+            // A misspelt option would otherwise be taken for a folder and the
+            // defaults measured in its place.
+            std::fprintf(stderr, "unknown option or missing value: %s\n", arg.c_str());
+            return 2;
         } else {
             folders.push_back(arg);
         }

@@ -123,6 +123,11 @@ int main(int argc, char** argv) try {
             keep = std::string(argv[++k]) + "/";
         } else if (arg == "--per-family" && k + 1 < argc) {
             perFamily = std::stoi(argv[++k]);
+        } else if (arg.rfind('-', 0) == 0) {
+            // A misspelt option would otherwise be taken for a folder and the
+            // defaults measured in its place.
+            std::fprintf(stderr, "unknown option or missing value: %s\n", arg.c_str());
+            return 2;
         } else {
             folders.push_back(arg);
         }
