@@ -182,6 +182,14 @@ Sample Tiled(const cv::Mat& tile, const Truth& truth, const std::string& family,
     sample.mirror = truth.mirror;
     sample.width = truth.width * spoil.scale;
     sample.height = truth.height * spoil.scale;
+    // The lattice turns with the image (as cv::getRotationMatrix2D turns points).
+    const double turn = spoil.turn * CV_PI / 180.0;
+    const auto placed = [&](cv::Point2d v) {
+        return spoil.scale * cv::Point2d(std::cos(turn) * v.x + std::sin(turn) * v.y,
+                                         -std::sin(turn) * v.x + std::cos(turn) * v.y);
+    };
+    sample.vectorA = placed(truth.vectorA);
+    sample.vectorB = placed(truth.vectorB);
     const bool large = Chance(random, 0.1);
     const cv::Size size(ImageSide(random, sample.width, large),
                         ImageSide(random, sample.height, large));
@@ -388,6 +396,8 @@ Sample PartialFrame(const Photos& photos, Random& random) {
         sample.mirror = truth.mirror;
         sample.width = truth.width;
         sample.height = truth.height;
+        sample.vectorA = truth.vectorA;
+        sample.vectorB = truth.vectorB;
         sample.region = placed.boundingRect() & cv::Rect({}, size);
         std::string light;
         if (Chance(random, 0.3)) {

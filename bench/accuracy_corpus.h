@@ -28,6 +28,8 @@ struct Sample {
     double height = 0.0;
     lattice::MatchType match = lattice::MatchType::Straight;
     lattice::Mirror mirror = lattice::Mirror::None;
+    cv::Point2d vectorA;  // the true lattice's basis; zero where the tile alone says it
+    cv::Point2d vectorB;
     cv::Rect region;  // where the pattern lies; empty: the whole image
 };
 

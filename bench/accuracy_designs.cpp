@@ -648,6 +648,8 @@ Truth TruthOf(const cv::Mat& tile, MatchType match) {
     truth.width = designer.width;
     truth.height = designer.height;
     truth.match = designer.match;
+    truth.vectorA = basis.a;
+    truth.vectorB = basis.b;
     if (designer.match != MatchType::Straight) return truth;
     // Mirrored about some column (or row): the torus agrees exactly with its
     // flip at some circular shift.

@@ -66,6 +66,8 @@ struct Truth {
     double height = 0.0;
     lattice::MatchType match = lattice::MatchType::Straight;
     lattice::Mirror mirror = lattice::Mirror::None;
+    cv::Point2d vectorA;  // the lattice's shortest basis
+    cv::Point2d vectorB;
 };
 Truth TruthOf(const cv::Mat& tile, lattice::MatchType match);
 

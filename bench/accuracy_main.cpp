@@ -75,6 +75,29 @@ bool SameStaggeredLattice(const zentrel::lattice::Lattice& found, const Sample& 
            Near(down(found.match, found.height), down(sample.match, sample.height));
 }
 
+// Whether `v` is a whole combination of `a` and `b`, within a pixel or 1.5 %.
+bool OnLattice(cv::Point2d a, cv::Point2d b, cv::Point2d v) {
+    const double det = a.cross(b);
+    if (std::abs(det) < 1e-9) return false;
+    const double i = std::round(v.cross(b) / det), j = std::round(a.cross(v) / det);
+    return cv::norm(v - (i * a + j * b)) <= std::max(1.0, 0.015 * cv::norm(v));
+}
+
+// An `other` match has no box of its own: two equally short bases of one
+// lattice draw different boxes. Exact when each basis spans the other; a
+// multiple when the truth's spans what was found but not back.
+Outcome JudgeOtherLattice(const zentrel::lattice::Lattice& found, const Sample& sample) {
+    const bool truthSpans = OnLattice(sample.vectorA, sample.vectorB, found.vectorA) &&
+                            OnLattice(sample.vectorA, sample.vectorB, found.vectorB);
+    const bool foundSpans = OnLattice(found.vectorA, found.vectorB, sample.vectorA) &&
+                            OnLattice(found.vectorA, found.vectorB, sample.vectorB);
+    if (truthSpans && foundSpans) {
+        return found.match == sample.match && found.mirror == sample.mirror ? Outcome::Exact
+                                                                            : Outcome::Wrong;
+    }
+    return truthSpans ? Outcome::Multiple : Outcome::Wrong;
+}
+
 // The side of the unit that is mirrored to make the tile.
 cv::Size2d UnitOf(double width, double height, zentrel::lattice::Mirror mirror) {
     using zentrel::lattice::Mirror;
@@ -87,6 +110,8 @@ cv::Size2d UnitOf(double width, double height, zentrel::lattice::Mirror mirror) 
 // the unit (a mirrored pattern reported as its translational tile is one).
 Outcome Judge(const zentrel::lattice::Lattice& found, const Sample& sample) {
     if (!found.found) return Outcome::Wrong;
+    if (sample.match == zentrel::lattice::MatchType::Other && sample.vectorA != cv::Point2d())
+        return JudgeOtherLattice(found, sample);
     const cv::Size2d unit = UnitOf(found.width, found.height, found.mirror);
     const cv::Size2d truth = UnitOf(sample.width, sample.height, sample.mirror);
     const bool sizeRight = Near(unit.width, truth.width) && Near(unit.height, truth.height);
