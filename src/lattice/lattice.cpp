@@ -52,6 +52,16 @@ constexpr double kNoiseMargin = 0.5;
 // A best candidate this far below what a period of the image can reach,
 // given its noise, is a near-repeat of something that does not repeat.
 constexpr double kRepeatMargin = 0.4;
+// A lattice agreeing less than this is looked at again: noise and a
+// distortion (a board photographed at an angle) lower it, and so does a
+// near-repeat confined to a few copies (a printed puzzle grid).
+constexpr double kWeakAgreement = 0.8;
+// Noise costs every shift alike; a near-repeat of a few copies fades at
+// twice and three times the vectors to below this share of its agreement...
+constexpr double kFadedShare = 0.7;
+// ...and unlike a distortion, which a shift found afresh in small blocks
+// undoes, it agrees little better there (the median of a few blocks).
+constexpr double kLocalAgreement = 0.9;
 // Shifts shorter than this, in pixels of a copy, say little about where it
 // agrees with itself.
 constexpr double kLeastRegionShift = 4.0;
@@ -602,6 +612,44 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     return verified;
 }
 
+// Whether a weak lattice is a near-repeat of a few copies: its agreement
+// fades at multiples of a vector, and small blocks about the region, each
+// free to find its own shift, agree little better than the whole.
+bool FadesAway(const cv::Mat& image, cv::Rect region, const Basis& basis) {
+    const ShiftMatch match(image, region, 1.0);
+    bool fades = false;
+    for (const cv::Point2d v : {basis.a, basis.b}) {
+        const double once = match.Refine(v, 1).similarity;
+        // The farthest multiple that fits in the region.
+        double far = match.Refine(3 * v, 1).similarity;
+        if (far < 0.0) far = match.Refine(2 * v, 1).similarity;
+        if (once > 0.0 && far >= 0.0 && far < kFadedShare * once) fades = true;
+    }
+    if (!fades) return false;
+    const double longer = std::max(cv::norm(basis.a), cv::norm(basis.b));
+    const int side = std::max(32, static_cast<int>(longer));
+    const int reach = static_cast<int>(longer + side / 2.0) + 2;
+    std::vector<double> local;
+    for (const double fy : {0.25, 0.5, 0.75}) {
+        for (const double fx : {0.25, 0.5, 0.75}) {
+            const cv::Point centre(region.x + static_cast<int>(fx * region.width),
+                                   region.y + static_cast<int>(fy * region.height));
+            const cv::Rect area =
+                cv::Rect(centre.x - reach, centre.y - reach, 2 * reach, 2 * reach) & region;
+            const ShiftMatch block(image, area, 1.0, {side, side});
+            double least = 2.0;
+            for (const cv::Point2d v : {basis.a, basis.b}) {
+                const double s = block.Refine(v, static_cast<int>(std::ceil(0.06 * cv::norm(v))) + 1).similarity;
+                if (s >= -0.5) least = std::min(least, s);
+            }
+            if (least <= 1.0) local.push_back(least);
+        }
+    }
+    if (local.empty()) return false;
+    std::nth_element(local.begin(), local.begin() + local.size() / 2, local.end());
+    return local[local.size() / 2] < kLocalAgreement;
+}
+
 struct Found {
     Verified verified;
     cv::Rect region;
@@ -714,6 +762,7 @@ Lattice EstimateLattice(const cv::Mat& image) {
     const DesignerTile tile = TileOf(verified->basis);
     // Fewer than two whole repeats across or down is no evidence of a repeat.
     if (2.0 * tile.width > region.width + 1.0 || 2.0 * tile.height > region.height + 1.0) return {};
+    if (verified->confidence < kWeakAgreement && FadesAway(image, region, verified->basis)) return {};
 
     Lattice lattice;
     lattice.found = true;

@@ -295,5 +295,30 @@ TEST(LatticeRegion, RealPhotos) {
     EXPECT_FALSE(EstimateLattice(grid).found);
 }
 
+// A puzzle grid printed and photographed at an angle, as JPEG: its lines
+// repeat, its digits do not, and it holds three blocks each way at most.
+TEST(LatticeRegion, APhotographedPuzzleGridIsNoRepeat) {
+    const int cell = 25, side = 11 * cell;
+    cv::Mat sheet(side, side, CV_8UC3, cv::Scalar::all(225));
+    cv::RNG rng(2);
+    for (int k = 1; k <= 10; ++k) {
+        const int at = k * cell, thickness = k % 3 == 1 ? 3 : 1;
+        cv::line(sheet, {at, cell}, {at, side - cell}, cv::Scalar::all(30), thickness);
+        cv::line(sheet, {cell, at}, {side - cell, at}, cv::Scalar::all(30), thickness);
+    }
+    for (int k = 0; k < 81; ++k) {
+        if (rng.uniform(0, 10) >= 4) continue;
+        cv::putText(sheet, std::to_string(1 + rng.uniform(0, 9)), {(k / 9 + 1) * cell + 6, (k % 9 + 2) * cell - 5},
+                    cv::FONT_HERSHEY_SIMPLEX, cell / 32.0, cv::Scalar::all(20), 1, cv::LINE_AA);
+    }
+    cv::Mat photo(400, 650, CV_8UC3);
+    rng.fill(photo, cv::RNG::NORMAL, 120, 40);
+    const std::vector<cv::Point2f> from = {{0, 0}, {side, 0}, {side, side}, {0, side}};
+    const std::vector<cv::Point2f> to = {{190, 50}, {480, 40}, {455, 340}, {185, 345}};
+    cv::warpPerspective(sheet, photo, cv::getPerspectiveTransform(from, to), photo.size(), cv::INTER_LINEAR,
+                        cv::BORDER_TRANSPARENT);
+    EXPECT_FALSE(EstimateLattice(Jpeg(photo, 70)).found);
+}
+
 }  // namespace
 }  // namespace zentrel::lattice
