@@ -48,6 +48,11 @@ constexpr double kLeastLoneTintConfidence = 0.3;
 constexpr double kTightRegionFill = 0.983;
 constexpr double kTightRegionCover = 0.98;
 constexpr double kLeastTightStep = 0.5;
+// The tint region may fill and cover a little less where the colour steps
+// along all of every side: where the sheet's edge is that clear, what it
+// leaves out or takes in is its soft rim, not what it lies on.
+constexpr double kSteppedTintFill = 0.98;
+constexpr double kSteppedTintCover = 0.97;
 // A colour step across a side is one of at least 10 levels; a quadrilateral
 // of lines needs it along at least a fifth of each side.
 constexpr double kLeastStep = 10.0;
@@ -1508,7 +1513,10 @@ FoundQuad FindQuad(const cv::Mat& image) {
             return holds(r, from) && r->fill >= kTightRegionFill && r->cover >= kTightRegionCover &&
                    StepAcross(levels.working, from.front().corners) >= kLeastTightStep;
         };
-        if (tight(tint, fromTint)) chosen = &fromTint.front();
+        const bool steppedTint = holds(tint, fromTint) && tint->fill >= kSteppedTintFill &&
+                                 tint->cover >= kSteppedTintCover &&
+                                 StepAcross(levels.working, fromTint.front().corners) >= 1.0;
+        if (steppedTint || tight(tint, fromTint)) chosen = &fromTint.front();
         // Where both fit this closely, the one whose sides stand out more.
         if (tight(region, fromRegion) && (!chosen || fromRegion.front().score > chosen->score)) {
             chosen = &fromRegion.front();
