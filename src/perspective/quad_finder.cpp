@@ -1007,15 +1007,17 @@ double StepAcross(const cv::Mat& working, const Corners& c) {
 }
 
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
-// larger and shares none of its lines: a larger quadrilateral that keeps some
-// of the sides is mostly a line of what lies around the sheet taken for one.
-bool Encloses(const Candidate& outer, const Candidate& inner, double margin) {
+// larger and shares at most `sharable` of its lines: a larger quadrilateral
+// that keeps some of the sides is mostly a line of what lies around the sheet
+// taken for one. One kept line is allowed only where `outer` is much larger:
+// a framed picture whose frame runs along a side of the photo it is in.
+bool Encloses(const Candidate& outer, const Candidate& inner, double margin, int sharable) {
     if (outer.area < 1.15 * inner.area) return false;
+    int shared = 0;
     for (const int line : outer.lines) {
-        if (std::find(inner.lines.begin(), inner.lines.end(), line) != inner.lines.end()) {
-            return false;
-        }
+        if (std::find(inner.lines.begin(), inner.lines.end(), line) != inner.lines.end()) ++shared;
     }
+    if (shared > sharable || (shared > 0 && outer.area < 1.5 * inner.area)) return false;
     const std::vector<cv::Point2f> polygon(outer.corners.begin(), outer.corners.end());
     for (const cv::Point2d& p : inner.corners) {
         if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) < -margin) return false;
@@ -1467,12 +1469,15 @@ FoundQuad FindQuad(const cv::Mat& image) {
     const Candidate* chosen = candidates.empty() ? nullptr : &candidates.front();
     for (bool outward = chosen && chosen->score >= kLeastConfidence; outward;) {
         outward = false;
-        for (const Candidate& q : candidates) {
-            if (q.score < kLeastConfidence) break;
-            if (Encloses(q, *chosen, 0.01 * diagonal)) {
-                chosen = &q;
-                outward = true;
-                break;
+        // One that keeps a line of the inner one only where none keeps none.
+        for (int sharable = 0; sharable <= 1 && !outward; ++sharable) {
+            for (const Candidate& q : candidates) {
+                if (q.score < kLeastConfidence) break;
+                if (Encloses(q, *chosen, 0.01 * diagonal, sharable)) {
+                    chosen = &q;
+                    outward = true;
+                    break;
+                }
             }
         }
     }
