@@ -53,6 +53,9 @@ constexpr double kLeastTightStep = 0.5;
 // leaves out or takes in is its soft rim, not what it lies on.
 constexpr double kSteppedTintFill = 0.98;
 constexpr double kSteppedTintCover = 0.97;
+constexpr double kSteppedTintStep = 1.0;
+// The stepped rule's fit is the looser, so it is tested first for both.
+static_assert(kSteppedTintFill <= kTightRegionFill && kSteppedTintCover <= kTightRegionCover);
 // A colour step across a side is one of at least 10 levels; a quadrilateral
 // of lines needs it along at least a fifth of each side.
 constexpr double kLeastStep = 10.0;
@@ -1518,10 +1521,14 @@ FoundQuad FindQuad(const cv::Mat& image) {
             return holds(r, from) && r->fill >= kTightRegionFill && r->cover >= kTightRegionCover &&
                    StepAcross(levels.working, from.front().corners) >= kLeastTightStep;
         };
-        const bool steppedTint = holds(tint, fromTint) && tint->fill >= kSteppedTintFill &&
-                                 tint->cover >= kSteppedTintCover &&
-                                 StepAcross(levels.working, fromTint.front().corners) >= 1.0;
-        if (steppedTint || tight(tint, fromTint)) chosen = &fromTint.front();
+        // The tint region's step is measured once: either rule may take it.
+        if (holds(tint, fromTint) && tint->fill >= kSteppedTintFill && tint->cover >= kSteppedTintCover) {
+            const double step = StepAcross(levels.working, fromTint.front().corners);
+            if (step >= kSteppedTintStep ||
+                (tint->fill >= kTightRegionFill && tint->cover >= kTightRegionCover && step >= kLeastTightStep)) {
+                chosen = &fromTint.front();
+            }
+        }
         // Where both fit this closely, the one whose sides stand out more.
         if (tight(region, fromRegion) && (!chosen || fromRegion.front().score > chosen->score)) {
             chosen = &fromRegion.front();
