@@ -25,6 +25,27 @@ zentrel_windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tool
 
 apt_updated=no
 
+# apt_update: refreshes the package lists. A mirror caught mid-sync serves an
+# index of the wrong size; that is tried again twice. If it persists, the
+# lists that were fetched are used, and installs prefer the release's own
+# archive (apt_install_args): with one architecture's security list missing,
+# the security versions of the other could not be matched, and i386 and
+# amd64 copies of a library must be the same version.
+apt_install_args=()
+apt_update() {
+    local attempt
+    for attempt in 1 2 3; do
+        apt-get update -qq && return 0
+        ((attempt < 3)) || break
+        echo "apt-get update failed (attempt $attempt of 3); trying again in $((attempt * 20)) s" >&2
+        sleep $((attempt * 20))
+    done
+    local release
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    apt_install_args=(-t "$release")
+    echo "apt-get update failed three times; installing from the lists it fetched, $release's own first" >&2
+}
+
 # missing_packages PACKAGE...: prints those that are not installed.
 missing_packages() {
     local package
@@ -45,10 +66,10 @@ ensure_packages() {
     fi
     echo "installing ${missing[*]}"
     if [ "$apt_updated" = no ]; then
-        apt-get update -qq
+        apt_update
         apt_updated=yes
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${apt_install_args[@]}" "${missing[@]}" >/dev/null
 }
 
 # configure_and_build DIR [CMAKE OPTION...]
