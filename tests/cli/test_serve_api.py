@@ -293,6 +293,9 @@ class Workers(ServerCase):
         deadline = time.monotonic() + 30
         while cpu_ticks(worker) < idle + 3 and time.monotonic() < deadline:
             time.sleep(0.005)
+        # Held mid-job, so that the slow job cannot finish before the kill
+        # however fast the machine, while the next request queues behind it.
+        os.kill(worker, signal.SIGSTOP)
         queued, queued_result = self.in_thread("tile", "wall.pgm")
         time.sleep(0.05)
         os.kill(worker, signal.SIGKILL)
