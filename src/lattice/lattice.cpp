@@ -723,6 +723,18 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     return Found{*verified, region, wholeCopy, wholeScale};
 }
 
+// How far a straight lattice is turned, in radians: the vector nearer the x
+// axis and the one nearer the y axis both turn by it, the longer one telling
+// it more precisely.
+double TurnOf(const Basis& basis) {
+    cv::Point2d across = basis.a, down = basis.b;
+    if (std::abs(across.x) < std::abs(down.x)) std::swap(across, down);
+    if (across.x < 0.0) across = -across;
+    if (down.y < 0.0) down = -down;
+    const double length = cv::norm(across) + cv::norm(down);
+    return length > 0.0 ? std::asin(std::clamp((across.y - down.x) / length, -1.0, 1.0)) : 0.0;
+}
+
 }  // namespace
 
 const char* MatchTypeName(MatchType match) {
@@ -793,12 +805,29 @@ Lattice EstimateLattice(const cv::Mat& image) {
                                                       kNoiseMargin * (1.0 - verified->confidence);
         // Whether an axis that holds falls short of the periods' agreement.
         bool doubtful = false;
+        // A lattice of whole pixels puts its axes on whole or half pixels,
+        // square to the image; a turned or resampled one need not.
+        const double turn = TurnOf(verified->basis);
+        const auto whole = [](cv::Point2d v) { return v.x == std::round(v.x) && v.y == std::round(v.y); };
+        const bool resampled = !whole(verified->basis.a) || !whole(verified->basis.b);
         const auto axis = [&](bool across) {
-            double measured = -1.0;
-            const std::optional<double> at =
-                MirrorAxis(found->copy, found->scale, region, climb, exact, across,
-                           across ? tile.width : tile.height, least, &measured);
+            const double period = across ? tile.width : tile.height;
             const double margin = verified->confidence - least;
+            double measured = -1.0;
+            std::optional<double> at =
+                MirrorAxis(found->copy, found->scale, region, climb, exact, across, period, least, &measured);
+            if (!at && resampled) {
+                // Read between pixels, nearly symmetric motifs gain as much
+                // as mirrored units do: such a reading stands only where it
+                // agrees as well as the periods.
+                double between = -1.0;
+                const std::optional<double> again = MirrorAxis(found->copy, found->scale, region, climb, exact,
+                                                               across, period, least, &between, turn, true);
+                if (again && verified->confidence - between <= kMirrorShortShare * margin) {
+                    at = again;
+                    measured = between;
+                }
+            }
             if (at && !verified->bitExact && verified->confidence - measured > kMirrorShortShare * margin) {
                 doubtful = true;
             }

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <opencv2/imgproc.hpp>
 #include <utility>
 #include <vector>
+
+#include "parabola_peak.h"
 
 namespace zentrel::lattice {
 
@@ -69,7 +72,8 @@ double LocalSymmetry(const std::vector<double>& profile, int first, int twice, i
 
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
-                                 double period, double threshold, double* measured) {
+                                 double period, double threshold, double* measured, double turn,
+                                 bool between) {
     if (measured) *measured = -1.0;
     // The region on the copy; its profile proposes the axis.
     const cv::Rect inCopy =
@@ -94,19 +98,33 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
     // Climbed to at full resolution, on the smoothed image that tolerates
     // the copy's uncertainty, then measured on the sharp one.
     int twice = static_cast<int>(std::lround((2.0 * (across ? inCopy.x : inCopy.y) + best) / toCopy));
-    double similarity = climb.MirrorSimilarity(across, twice);
+    double similarity = climb.MirrorSimilarity(across, twice, turn);
     const int reach = 2 * static_cast<int>(std::ceil(1.0 / toCopy)) + 2;
     for (int step = 0; step < std::min(kMaxSteps, reach); ++step) {
-        const double left = climb.MirrorSimilarity(across, twice - 1);
-        const double right = climb.MirrorSimilarity(across, twice + 1);
+        const double left = climb.MirrorSimilarity(across, twice - 1, turn);
+        const double right = climb.MirrorSimilarity(across, twice + 1, turn);
         if (left <= similarity && right <= similarity) break;
         twice += left > right ? -1 : 1;
         similarity = std::max(left, right);
     }
+    // A resampled unit's axis falls between the whole and half pixels that
+    // `twice` reaches: as for a period, the agreement is read at the peak of
+    // the parabola through the neighbouring axes.
+    std::map<int, double> known;
+    const auto atWhole = [&](int at) {
+        const auto [entry, added] = known.try_emplace(at, 0.0);
+        if (added) entry->second = exact.MirrorSimilarity(across, at, turn);
+        return entry->second;
+    };
+    const auto atPeak = [&](int at) {
+        const double middle = atWhole(at);
+        if (!between || middle < 0.0) return middle;
+        return std::min(1.0, middle + ParabolaRise(atWhole(at - 1), middle, atWhole(at + 1)));
+    };
     int sharpest = twice;
     double sharp = -1.0;
     for (int near = twice - 1; near <= twice + 1; ++near) {
-        const double value = exact.MirrorSimilarity(across, near);
+        const double value = atPeak(near);
         if (value > sharp) {
             sharp = value;
             sharpest = near;
@@ -141,7 +159,7 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
             if (std::abs(proposed - sharpest) <= 1) continue;
             ++tried;
             for (int near = proposed - 1; near <= proposed + 1; ++near) {
-                const double value = exact.MirrorSimilarity(across, near);
+                const double value = atPeak(near);
                 if (value >= threshold && value > sharp) {
                     sharp = value;
                     sharpest = near;

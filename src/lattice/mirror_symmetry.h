@@ -18,8 +18,12 @@ namespace zentrel::lattice {
 // both in `region`. When that axis fails, the profile of `exact`'s edges
 // over one period proposes a few more. `measured`, when given, receives the similarity of the
 // best axis found, whether it passed or not (-1 when none was measured).
+// The axis turns with the lattice, by `turn` radians; with `between` (a
+// resampled lattice, whose axes need not fall on whole or half pixels) the
+// similarity is read between the axes measured, as a period's is.
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
-                                 double period, double threshold, double* measured = nullptr);
+                                 double period, double threshold, double* measured = nullptr,
+                                 double turn = 0.0, bool between = false);
 
 }  // namespace zentrel::lattice

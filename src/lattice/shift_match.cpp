@@ -443,7 +443,7 @@ ShiftMatch::Peak ShiftMatch::Refine(cv::Point2d guess, int reach) const {
     return {cv::Point2d(best) + offset, std::min(top, 1.0), peak};
 }
 
-double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
+double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis, double turn) const {
     // A block straddling the axis is its own mirror image's place.
     const int start = across ? area_.x : area_.y;
     const int length = across ? area_.width : area_.height;
@@ -474,6 +474,15 @@ double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
         block.x = otherFrom;
         block.width = otherSide;
     }
+    // A turned axis reflects rows onto other rows: only where that moves the
+    // block's far corners by half a pixel or more is it worth sampling
+    // between pixels.
+    if (std::abs(turn) * std::max(block.width, block.height) >= 0.5) {
+        const double axis = 0.5 * twiceAxis;
+        const cv::Point2d centre = across ? cv::Point2d(axis, block.y + 0.5 * (block.height - 1))
+                                          : cv::Point2d(block.x + 0.5 * (block.width - 1), axis);
+        return CorrelateTurned(block, centre, across, turn);
+    }
     // Neighbouring axes share their gradients: the rect asked for is snapped
     // to a coarse grid along the axis, so a climb finds it computed.
     constexpr int kSnap = 32;
@@ -485,6 +494,54 @@ double ShiftMatch::MirrorSimilarity(bool across, int twiceAxis) const {
     extent = (end / kSnap + 2) * kSnap - low;
     const Gradients gradients = GradientsOver(wider);
     return Correlate(gradients, block, gradients, block, across ? 1 : 0);
+}
+
+double ShiftMatch::CorrelateTurned(cv::Rect block, cv::Point2d centre, bool across, double turn) const {
+    // The reflection about the axis's direction d is 2 d d^T - 1; it maps
+    // both positions (about the centre) and gradients.
+    const cv::Point2d d = across ? cv::Point2d(-std::sin(turn), std::cos(turn))
+                                 : cv::Point2d(std::cos(turn), std::sin(turn));
+    const double rxx = 2.0 * d.x * d.x - 1.0, rxy = 2.0 * d.x * d.y, ryy = 2.0 * d.y * d.y - 1.0;
+    const int reach = static_cast<int>(std::ceil(std::abs(turn) * std::max(block.width, block.height))) + 2;
+    const cv::Rect wider(block.x - reach, block.y - reach, block.width + 2 * reach, block.height + 2 * reach);
+    const Gradients& g = GradientsOver(wider);
+    const int n = channels_;
+    double energyA = 0.0, energyB = 0.0, product = 0.0;
+    const int rowStep = 2 * ((block.height + kMatchBlockSide - 1) / kMatchBlockSide);
+    for (int y = block.y; y < block.y + block.height; y += rowStep) {
+        if (y < g.rect.y || y >= g.rect.y + g.rect.height) continue;
+        const float* ax = g.x.ptr<float>(y - g.rect.y);
+        const float* ay = g.y.ptr<float>(y - g.rect.y);
+        for (int x = block.x; x < block.x + block.width; ++x) {
+            const double px = x - centre.x, py = y - centre.y;
+            const double qx = centre.x + rxx * px + rxy * py - g.rect.x;
+            const double qy = centre.y + rxy * px + ryy * py - g.rect.y;
+            const int x0 = static_cast<int>(std::floor(qx)), y0 = static_cast<int>(std::floor(qy));
+            if (x - g.rect.x < 0 || x - g.rect.x >= g.x.cols || x0 < 0 || y0 < 0 || x0 + 1 >= g.x.cols ||
+                y0 + 1 >= g.x.rows) {
+                continue;
+            }
+            const float fx = static_cast<float>(qx - x0), fy = static_cast<float>(qy - y0);
+            const float w00 = (1 - fx) * (1 - fy), w01 = fx * (1 - fy), w10 = (1 - fx) * fy, w11 = fx * fy;
+            const float* bx0 = g.x.ptr<float>(y0) + x0 * n;
+            const float* bx1 = g.x.ptr<float>(y0 + 1) + x0 * n;
+            const float* by0 = g.y.ptr<float>(y0) + x0 * n;
+            const float* by1 = g.y.ptr<float>(y0 + 1) + x0 * n;
+            for (int c = 0; c < n; ++c) {
+                const double bx = w00 * bx0[c] + w01 * bx0[n + c] + w10 * bx1[c] + w11 * bx1[n + c];
+                const double by = w00 * by0[c] + w01 * by0[n + c] + w10 * by1[c] + w11 * by1[n + c];
+                const double u = rxx * bx + rxy * by, v = rxy * bx + ryy * by;
+                const double gx = ax[(x - g.rect.x) * n + c], gy = ay[(x - g.rect.x) * n + c];
+                energyA += gx * gx + gy * gy;
+                energyB += u * u + v * v;
+                product += gx * u + gy * v;
+            }
+        }
+    }
+    const double energy = energyA * energyB;
+    if (!(energy > 0.0) || !std::isfinite(energy)) return 0.0;
+    const double similarity = product / std::sqrt(energy);
+    return std::isfinite(similarity) ? similarity : 0.0;
 }
 
 std::vector<double> ShiftMatch::EdgeProfile(bool across, int from, int to, int* first) const {

@@ -36,8 +36,10 @@ public:
 
     // Normalised correlation of the gradient with itself mirrored across the
     // column x = twiceAxis / 2 (across == true) or the row y = twiceAxis / 2,
-    // over a block beside the axis; -1 when no block fits.
-    double MirrorSimilarity(bool across, int twiceAxis) const;
+    // over a block beside the axis; -1 when no block fits. For a lattice
+    // turned by `turn` radians the axis turns with it, about the block's
+    // middle.
+    double MirrorSimilarity(bool across, int twiceAxis, double turn = 0.0) const;
 
     // The gradient energy of each column (across == true) or row from `from`
     // to `to`, over the band of rows or columns a mirror's block spans;
@@ -78,6 +80,9 @@ private:
     // a negative value until then).
     double Correlate(const Gradients& a, cv::Rect blockA, const Gradients& b, cv::Rect blockB,
                      int flip, double* knownEnergyA = nullptr) const;
+    // The mirror's correlation over `block` about a turned axis through
+    // `centre`, sampling the mirror image between pixels.
+    double CorrelateTurned(cv::Rect block, cv::Point2d centre, bool across, double turn) const;
 
     cv::Mat image_;
     cv::Rect area_;

@@ -237,6 +237,38 @@ TEST(LatticeMirror, MirroredUnitsAreReportedWithTheirTile) {
     }
 }
 
+// A turned or resampled tiling keeps its mirrors: the axis turns with the
+// lattice and may fall between pixels. A turned tiling of an unmirrored
+// tile gains none.
+TEST(LatticeMirror, MirrorsSurviveATurnOrAResampling) {
+    const struct {
+        Mirror mirror;
+        double degrees, scale;
+    } cases[] = {{Mirror::Both, 0.9, 1.0}, {Mirror::Horizontal, -0.6, 1.0}, {Mirror::Vertical, 0.0, 1.335},
+                 {Mirror::None, 0.9, 1.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cv::format("%s turn %.1f scale %.3f", MirrorName(c.mirror), c.degrees, c.scale));
+        cv::Mat tile = ShapesTile({44, 30}, CV_8UC3, 21), flipped;
+        if (c.mirror == Mirror::Horizontal || c.mirror == Mirror::Both) {
+            cv::flip(tile, flipped, 1);
+            cv::hconcat(tile, flipped, tile);
+        }
+        if (c.mirror == Mirror::Vertical || c.mirror == Mirror::Both) {
+            cv::flip(tile, flipped, 0);
+            cv::vconcat(tile, flipped, tile);
+        }
+        const cv::Mat tiled = RepeatTile(tile, {900, 700}, TileOffset::None, {13, 7});
+        const cv::Mat turn = cv::getRotationMatrix2D({450, 350}, c.degrees, c.scale);
+        cv::Mat image;
+        cv::warpAffine(tiled, image, turn, tiled.size(), cv::INTER_CUBIC);
+        const Lattice found = EstimateLattice(image(cv::Rect(130, 100, 640, 500)));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, tile.cols * c.scale, 1.0);
+        EXPECT_NEAR(found.height, tile.rows * c.scale, 1.0);
+        EXPECT_EQ(found.mirror, c.mirror);
+    }
+}
+
 // The reduced copy only proposes an axis: one it misplaces, or cannot place
 // at all, is found at full resolution.
 TEST(LatticeMirror, TheAxisIsFoundWhereTheCopyMisplacesIt) {
