@@ -78,7 +78,8 @@ constexpr double kMirrorDoubtFactor = 0.85;
 // more than the second share of the margin below the best candidate's. The
 // factors discount close choices, periods on a JPEG's block grid, fewer than
 // this many repeats across or down the region, and a pattern in part of the
-// frame; they are fitted on the accuracy harness's corpus of several seeds.
+// frame, and a lattice only a window of the frame showed; they are fitted on
+// the accuracy harness's corpus of several seeds.
 constexpr double kCloseShare = 0.5;
 constexpr double kOwnCloseShare = 0.35;
 constexpr double kCloseFactor = 0.9;
@@ -86,6 +87,7 @@ constexpr double kCodecGridFactor = 0.9;
 constexpr double kFewRepeats = 3.0;
 constexpr double kFewFactor = 0.95;
 constexpr double kPartFactor = 0.95;
+constexpr double kWindowFactor = 0.9;
 // A pattern covering less of the frame than this is searched again on its own.
 constexpr double kPartOfFrame = 0.8;
 
@@ -105,6 +107,7 @@ struct Coarse {
     cv::Rect region;                      // what the copy is of
     cv::Mat grey;                         // the copy
     Basis copyBasis;                      // `basis` in pixels of the copy
+    double strength = 0.0;                // the lesser score of its vectors on the copy
 };
 
 // The lattice of `grey`, a copy of `region` of the input.
@@ -121,15 +124,46 @@ std::optional<Coarse> SearchCopy(const cv::Mat& grey, cv::Rect region) {
     coarse.copyBasis = found->basis;
     coarse.spread = std::max(toInputX, toInputY);
     coarse.region = region;
+    double scoreA = 0.0, scoreB = 0.0;
     for (const auto& candidate : found->candidates) {
         coarse.candidates.push_back(toInput(candidate.shift));
         coarse.scores.push_back(candidate.score);
+        if (candidate.shift == found->basis.a) scoreA = candidate.score;
+        if (candidate.shift == found->basis.b) scoreB = candidate.score;
     }
+    coarse.strength = std::min(scoreA, scoreB);
     return coarse;
 }
 
 std::optional<Coarse> SearchRegion(const cv::Mat& image, cv::Rect region, double scale) {
     return SearchCopy(GreyWorkingCopy(image, region, scale), region);
+}
+
+// The strongest lattice of the windows of `copy` (a copy of the whole frame
+// `whole`): half its side, a quarter of it apart. A pattern over part of the
+// frame holds too little of the whole map's energy for its peaks to stand
+// out, and need not lie in the middle, where the search at full resolution
+// looks.
+std::optional<Coarse> SearchWindows(const cv::Mat& copy, cv::Rect whole) {
+    const double toInputX = static_cast<double>(whole.width) / copy.cols;
+    const double toInputY = static_cast<double>(whole.height) / copy.rows;
+    const cv::Size side(copy.cols / 2, copy.rows / 2);
+    std::optional<Coarse> strongest;
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            const cv::Rect window(column * copy.cols / 4, row * copy.rows / 4, side.width,
+                                  side.height);
+            const int left = static_cast<int>(std::lround(window.x * toInputX));
+            const int top = static_cast<int>(std::lround(window.y * toInputY));
+            const cv::Rect inInput(left, top,
+                                   static_cast<int>(std::lround(window.width * toInputX)),
+                                   static_cast<int>(std::lround(window.height * toInputY)));
+            std::optional<Coarse> found = SearchCopy(copy(window), inInput + whole.tl());
+            if (found && (!strongest || found->strength > strongest->strength))
+                strongest = std::move(found);
+        }
+    }
+    return strongest;
 }
 
 // Where `grey`, a copy of `region` of the input, agrees with itself under
@@ -144,10 +178,6 @@ cv::Rect HeldIn(const cv::Mat& grey, cv::Rect region, const Basis& basis) {
     const int right = static_cast<int>(std::ceil((inCopy.x + inCopy.width) * toInputX));
     const int bottom = static_cast<int>(std::ceil((inCopy.y + inCopy.height) * toInputY));
     return cv::Rect(region.x + left, region.y + top, right - left, bottom - top) & region;
-}
-
-cv::Rect RegionOf(const Coarse& coarse) {
-    return HeldIn(coarse.grey, coarse.region, coarse.copyBasis);
 }
 
 double ScaleFor(cv::Size size) {
@@ -655,6 +685,7 @@ struct Found {
     cv::Rect region;
     cv::Mat copy;  // the whole input reduced
     double scale;  // of the copy
+    bool inWindow = false;  // found in a window of the copy, not the whole
 };
 
 // Whole-image search first. Where the pattern holds in part of the frame
@@ -667,11 +698,17 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     const double wholeScale = ScaleFor(image.size());
     const cv::Mat wholeCopy = GreyWorkingCopy(image, whole, wholeScale);
     double scale = wholeScale;
-    std::optional<Coarse> coarse = SearchCopy(wholeCopy, whole);
+    std::optional<Coarse> coarse;
     cv::Rect region = whole;
-    if (coarse) {
-        const cv::Rect held = RegionOf(*coarse);
-        if (!held.empty()) region = held;
+    // Where the lattice of `found` holds, over the whole frame (a window's
+    // lattice finds all of its pattern), and the lattice searched again there.
+    const auto locate = [&](std::optional<Coarse> found) {
+        coarse = std::move(found);
+        scale = wholeScale;
+        region = whole;
+        if (!coarse) return;
+        const cv::Rect held = HeldIn(wholeCopy, whole, coarse->copyBasis);
+        region = held.empty() ? coarse->region : held;
         if (region.area() < kPartOfFrame * whole.area()) {
             const double regionScale = ScaleFor(region.size());
             if (std::optional<Coarse> inRegion = SearchRegion(image, region, regionScale)) {
@@ -679,7 +716,9 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
                 scale = regionScale;
             }
         }
-    }
+    };
+    locate(SearchCopy(wholeCopy, whole));
+    const bool wholeFound = coarse.has_value();
     std::optional<Verified> verified;
     if (coarse) verified = ExactLattice(image, region, *coarse);
     const bool tooFine = coarse && cv::norm(coarse->basis.a) * scale < kFinePeriod;
@@ -698,8 +737,15 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         };
         const cv::Rect held =
             HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
-        const cv::Rect area = held.empty() ? whole : held;
+        cv::Rect area = held.empty() ? whole : held;
         std::optional<Verified> fineVerified = ExactLattice(image, area, *fine);
+        const cv::Point middle = centre.tl() + cv::Point(centre.width / 2, centre.height / 2);
+        if (!fineVerified && !verified && !area.contains(middle)) {
+            // The copy averaged the fine period away and placed its region
+            // elsewhere; the square it was found in holds it.
+            area = centre;
+            fineVerified = ExactLattice(image, area, *fine);
+        }
         if (!fineVerified) return false;
         verified = fineVerified;
         region = area;
@@ -718,6 +764,13 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         // with too few cells there is looked for on the larger square.
         searchCentre(whole, kFineSide, kFineSide / kFineCells) ||
             searchCentre(whole, kWorkingSide, kWorkingSide);
+    }
+    if (!verified && !wholeFound) {
+        // A pattern over part of the frame, away from its middle, whose
+        // peaks the rest of the frame drowned.
+        locate(SearchWindows(wholeCopy, whole));
+        if (coarse) verified = ExactLattice(image, region, *coarse);
+        if (verified) return Found{*verified, region, wholeCopy, wholeScale, true};
     }
     if (!verified) return std::nullopt;
     return Found{*verified, region, wholeCopy, wholeScale};
@@ -791,7 +844,8 @@ Lattice EstimateLattice(const cv::Mat& image) {
     const bool part = region.area() < kPartOfFrame * image.cols * image.rows;
     lattice.confidence = verified->confidence * (verified->close ? kCloseFactor : 1.0) *
                          (verified->onCodecGrid ? kCodecGridFactor : 1.0) *
-                         (few ? kFewFactor : 1.0) * (part ? kPartFactor : 1.0);
+                         (few ? kFewFactor : 1.0) * (part ? kPartFactor : 1.0) *
+                         (found->inWindow ? kWindowFactor : 1.0);
     lattice.region = region;
     if (tile.match == MatchType::Straight) {
         // Units mirrored across columns or rows: the unit starts on an axis.

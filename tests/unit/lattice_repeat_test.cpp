@@ -312,6 +312,41 @@ TEST(LatticeRegion, ThePatternsPartOfTheFrame) {
     }
 }
 
+// A faint swatch away from the middle of a busy photo, turned a little or
+// not: the rest of the frame drowns its peaks on the whole copy.
+TEST(LatticeRegion, AFaintSwatchOnABusyGround) {
+    const struct {
+        cv::Size tile;
+        TileOffset offset;
+        MatchType match;
+        cv::Rect swatch;
+        double turn, contrast;
+    } cases[] = {
+        {{30, 30}, TileOffset::None, MatchType::Straight, {40, 40, 540, 405}, 0.0, 0.3},
+        {{44, 38}, TileOffset::HalfDrop, MatchType::HalfDrop, {40, 460, 540, 405}, 1.5, 0.2},
+        {{36, 50}, TileOffset::HalfBrick, MatchType::HalfBrick, {620, 470, 540, 405}, -1.0, 0.25},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.swatch);
+        cv::Mat image(900, 1200, CV_8UC3);
+        cv::theRNG().state = 5;
+        cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
+        cv::GaussianBlur(image, image, cv::Size(), 1.0);
+        cv::Mat tiling = RepeatTile(ShapesTile(c.tile, CV_8UC3), c.swatch.size(), c.offset);
+        const cv::Point2f middle(c.swatch.width / 2.0f, c.swatch.height / 2.0f);
+        cv::warpAffine(tiling, tiling, cv::getRotationMatrix2D(middle, c.turn, 1.0), tiling.size(),
+                       cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        tiling.convertTo(image(c.swatch), -1, c.contrast, 128 * (1 - c.contrast));
+        const Lattice found = EstimateLattice(image);
+        EXPECT_TRUE(found.found);
+        if (!found.found) continue;
+        EXPECT_NEAR(found.width, c.tile.width, 0.5);
+        EXPECT_NEAR(found.height, c.tile.height, 0.5);
+        EXPECT_EQ(found.match, c.match);
+        EXPECT_GT(Overlap(found.region, c.swatch), 0.8);
+    }
+}
+
 // A chessboard held in an office holds its lattice on the board only; a
 // photographed puzzle grid, whose cells differ, repeats nowhere.
 TEST(LatticeRegion, RealPhotos) {
