@@ -168,16 +168,19 @@ std::optional<Coarse> SearchWindows(const cv::Mat& copy, cv::Rect whole) {
 
 // Where `grey`, a copy of `region` of the input, agrees with itself under
 // `basis` (in its own pixels), in input pixels.
-cv::Rect HeldIn(const cv::Mat& grey, cv::Rect region, const Basis& basis) {
-    const cv::Rect inCopy = PatternRegion(grey, basis.a, basis.b);
-    if (inCopy.empty()) return {};
+HeldRegion HeldIn(const cv::Mat& grey, cv::Rect region, const Basis& basis) {
+    const HeldRegion inCopy = PatternRegion(grey, basis.a, basis.b);
+    if (inCopy.box.empty()) return {};
     const double toInputX = static_cast<double>(region.width) / grey.cols;
     const double toInputY = static_cast<double>(region.height) / grey.rows;
-    const int left = static_cast<int>(std::floor(inCopy.x * toInputX));
-    const int top = static_cast<int>(std::floor(inCopy.y * toInputY));
-    const int right = static_cast<int>(std::ceil((inCopy.x + inCopy.width) * toInputX));
-    const int bottom = static_cast<int>(std::ceil((inCopy.y + inCopy.height) * toInputY));
-    return cv::Rect(region.x + left, region.y + top, right - left, bottom - top) & region;
+    const auto toInput = [&](cv::Rect r) {
+        const int left = static_cast<int>(std::floor(r.x * toInputX));
+        const int top = static_cast<int>(std::floor(r.y * toInputY));
+        const int right = static_cast<int>(std::ceil((r.x + r.width) * toInputX));
+        const int bottom = static_cast<int>(std::ceil((r.y + r.height) * toInputY));
+        return cv::Rect(region.x + left, region.y + top, right - left, bottom - top) & region;
+    };
+    return {toInput(inCopy.box), toInput(inCopy.core)};
 }
 
 double ScaleFor(cv::Size size) {
@@ -700,15 +703,18 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     double scale = wholeScale;
     std::optional<Coarse> coarse;
     cv::Rect region = whole;
+    // `region` less a rim of the ground beside the pattern.
+    cv::Rect core = whole;
     // Where the lattice of `found` holds, over the whole frame (a window's
     // lattice finds all of its pattern), and the lattice searched again there.
     const auto locate = [&](std::optional<Coarse> found) {
         coarse = std::move(found);
         scale = wholeScale;
-        region = whole;
+        region = core = whole;
         if (!coarse) return;
-        const cv::Rect held = HeldIn(wholeCopy, whole, coarse->copyBasis);
-        region = held.empty() ? coarse->region : held;
+        const HeldRegion held = HeldIn(wholeCopy, whole, coarse->copyBasis);
+        region = held.box.empty() ? coarse->region : held.box;
+        core = held.box.empty() ? region : held.core;
         if (region.area() < kPartOfFrame * whole.area()) {
             const double regionScale = ScaleFor(region.size());
             if (std::optional<Coarse> inRegion = SearchRegion(image, region, regionScale)) {
@@ -717,10 +723,18 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
             }
         }
     };
+    // The lattice checked over the region and, where that fails, over its
+    // core: blocks compared at the rim pair the pattern with the ground
+    // beside it.
+    const auto check = [&]() -> std::optional<Verified> {
+        if (!coarse) return std::nullopt;
+        std::optional<Verified> held = ExactLattice(image, region, *coarse);
+        if (!held && core != region) held = ExactLattice(image, core, *coarse);
+        return held;
+    };
     locate(SearchCopy(wholeCopy, whole));
     const bool wholeFound = coarse.has_value();
-    std::optional<Verified> verified;
-    if (coarse) verified = ExactLattice(image, region, *coarse);
+    std::optional<Verified> verified = check();
     const bool tooFine = coarse && cv::norm(coarse->basis.a) * scale < kFinePeriod;
     // The centre of `around` searched again at full resolution, over a
     // square of `side`; a lattice longer than `longest` is not taken.
@@ -735,9 +749,9 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
             const double length = cv::norm(v) * wholeScale;
             return v * wholeScale * std::ceil(kLeastRegionShift / std::max(length, 1e-3));
         };
-        const cv::Rect held =
+        const HeldRegion held =
             HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
-        cv::Rect area = held.empty() ? whole : held;
+        cv::Rect area = held.box.empty() ? whole : held.box;
         std::optional<Verified> fineVerified = ExactLattice(image, area, *fine);
         const cv::Point middle = centre.tl() + cv::Point(centre.width / 2, centre.height / 2);
         if (!fineVerified && !verified && !area.contains(middle)) {
@@ -769,7 +783,7 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         // A pattern over part of the frame, away from its middle, whose
         // peaks the rest of the frame drowned.
         locate(SearchWindows(wholeCopy, whole));
-        if (coarse) verified = ExactLattice(image, region, *coarse);
+        verified = check();
         if (verified) return Found{*verified, region, wholeCopy, wholeScale, true};
     }
     if (!verified) return std::nullopt;

@@ -24,6 +24,19 @@ constexpr double kHalvedShift = 12.0;
 // Places with less edge energy than this share of the typical are flat
 // (a wall, a table): they agree with nothing.
 constexpr double kLeastEnergyShare = 0.05;
+// A row or column at the box's rim whose own energy is below this share of
+// the box's typical line is flat ground the window's blur took in.
+constexpr double kRimEnergyShare = 0.1;
+// The rim is judged only where the pattern covers less of the frame than
+// this: elsewhere the frame's edges, beyond which shifts compare nothing,
+// would pass for ground.
+constexpr double kPartOfFrame = 0.8;
+
+// The unblurred terms of the agreement with one shift.
+struct Terms {
+    cv::Mat product;
+    cv::Mat shiftedEnergy;
+};
 
 // `image` moved by `shift` (the value at p is the image's at p + shift),
 // bilinear, zero outside.
@@ -60,19 +73,62 @@ double Quantile(const cv::Mat& values, double q) {
     return *at;
 }
 
+// The box less its rim lines that are flat or disagree with themselves,
+// line by line (the window above blurs them in), each side up to a quarter
+// of the box. `sides` says which sides were moved: left, top, right, bottom.
+cv::Rect TrimRim(cv::Rect box, const cv::Mat& energy, const std::vector<Terms>& terms, double level,
+                 bool sides[4]) {
+    for (const bool rows : {true, false}) {
+        const int dim = rows ? 1 : 0;
+        cv::Mat lineEnergy, agreement;
+        cv::reduce(energy(box), lineEnergy, dim, cv::REDUCE_SUM, CV_64F);
+        // As in the windows: the lesser over the vectors of the better way.
+        for (std::size_t k = 0; k + 1 < terms.size(); k += 2) {
+            cv::Mat best;
+            for (std::size_t w = k; w < k + 2; ++w) {
+                cv::Mat product, shifted, norm;
+                cv::reduce(terms[w].product(box), product, dim, cv::REDUCE_SUM, CV_64F);
+                cv::reduce(terms[w].shiftedEnergy(box), shifted, dim, cv::REDUCE_SUM, CV_64F);
+                cv::sqrt(lineEnergy.mul(shifted) + 1e-12, norm);
+                const cv::Mat local = product / norm;
+                best = best.empty() ? local : cv::max(best, local);
+            }
+            agreement = agreement.empty() ? best : cv::min(agreement, best);
+        }
+        const int count = static_cast<int>(lineEnergy.total());
+        std::vector<double> sorted(lineEnergy.begin<double>(), lineEnergy.end<double>());
+        std::nth_element(sorted.begin(), sorted.begin() + count / 2, sorted.end());
+        const double flat = kRimEnergyShare * sorted[count / 2];
+        const auto ground = [&](int k) {
+            return lineEnergy.at<double>(k) < flat || agreement.at<double>(k) < level;
+        };
+        int first = 0, last = count;
+        while (first < count / 4 && ground(first)) ++first;
+        while (count - last < count / 4 && ground(last - 1)) --last;
+        sides[rows ? 1 : 0] = first > 0;
+        sides[rows ? 3 : 2] = last < count;
+        box = rows ? cv::Rect(box.x, box.y + first, box.width, last - first)
+                   : cv::Rect(box.x + first, box.y, last - first, box.height);
+    }
+    return box;
+}
+
 }  // namespace
 
-cv::Rect PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
+HeldRegion PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
     // Long vectors are measured as well on a copy of half the size, at a
     // quarter of the cost.
     if (std::min(cv::norm(a), cv::norm(b)) >= kHalvedShift && std::min(grey.cols, grey.rows) >= 64) {
         cv::Mat half;
         cv::resize(grey, half, cv::Size(grey.cols / 2, grey.rows / 2), 0, 0, cv::INTER_AREA);
-        const cv::Rect box = PatternRegion(half, a / 2, b / 2);
-        if (box.empty()) return box;
-        const int right = box.x + box.width == half.cols ? grey.cols : 2 * (box.x + box.width);
-        const int bottom = box.y + box.height == half.rows ? grey.rows : 2 * (box.y + box.height);
-        return {2 * box.x, 2 * box.y, right - 2 * box.x, bottom - 2 * box.y};
+        const HeldRegion held = PatternRegion(half, a / 2, b / 2);
+        const auto doubled = [&](cv::Rect box) {
+            const int right = box.x + box.width == half.cols ? grey.cols : 2 * (box.x + box.width);
+            const int bottom = box.y + box.height == half.rows ? grey.rows : 2 * (box.y + box.height);
+            return cv::Rect(2 * box.x, 2 * box.y, right - 2 * box.x, bottom - 2 * box.y);
+        };
+        if (held.box.empty()) return {};
+        return {doubled(held.box), doubled(held.core)};
     }
     cv::Mat smooth, x, y;
     cv::GaussianBlur(grey, smooth, cv::Size(), kSmoothingSigma);
@@ -90,14 +146,15 @@ cv::Rect PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
     // The agreement with each vector, either way (so the pattern's far edges
     // count too), and with both vectors.
     cv::Mat agreement;
+    std::vector<Terms> terms;  // unblurred, to judge the rim line by line
     for (const cv::Point2d v : {a, b}) {
         cv::Mat best;
         for (const cv::Point2d shift : {v, -v}) {
             const cv::Mat sx = Shifted(x, shift), sy = Shifted(y, shift);
-            cv::Mat product = x.mul(sx) + y.mul(sy);
-            cv::Mat shiftedEnergy = sx.mul(sx) + sy.mul(sy);
-            cv::boxFilter(product, product, CV_32F, window);
-            cv::boxFilter(shiftedEnergy, shiftedEnergy, CV_32F, window);
+            terms.push_back({x.mul(sx) + y.mul(sy), sx.mul(sx) + sy.mul(sy)});
+            cv::Mat product, shiftedEnergy;
+            cv::boxFilter(terms.back().product, product, CV_32F, window);
+            cv::boxFilter(terms.back().shiftedEnergy, shiftedEnergy, CV_32F, window);
             cv::Mat norm;
             cv::sqrt(localEnergy.mul(shiftedEnergy) + 1e-12f, norm);
             cv::Mat local = product / norm;
@@ -128,13 +185,21 @@ cv::Rect PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
     cv::Rect box(stats.at<int>(largest, cv::CC_STAT_LEFT), stats.at<int>(largest, cv::CC_STAT_TOP),
                  stats.at<int>(largest, cv::CC_STAT_WIDTH), stats.at<int>(largest, cv::CC_STAT_HEIGHT));
     // The window blurs the edges by half its side; within that of the
-    // frame's edge, the pattern reaches the edge.
+    // frame's edge, the pattern reaches the edge, unless its rim was found
+    // to be ground.
     const int half = side / 2;
-    const int left = box.x <= half ? 0 : box.x;
-    const int top = box.y <= half ? 0 : box.y;
-    const int right = box.x + box.width >= grey.cols - half ? grey.cols : box.x + box.width;
-    const int bottom = box.y + box.height >= grey.rows - half ? grey.rows : box.y + box.height;
-    return {left, top, right - left, bottom - top};
+    const auto reach = [&](cv::Rect r, const bool sides[4]) {
+        const int left = r.x <= half && !sides[0] ? 0 : r.x;
+        const int top = r.y <= half && !sides[1] ? 0 : r.y;
+        const int right = r.x + r.width >= grey.cols - half && !sides[2] ? grey.cols : r.x + r.width;
+        const int bottom = r.y + r.height >= grey.rows - half && !sides[3] ? grey.rows : r.y + r.height;
+        return cv::Rect(left, top, right - left, bottom - top);
+    };
+    bool untouched[4] = {false, false, false, false}, trimmed[4] = {false, false, false, false};
+    const cv::Rect core = box.area() < kPartOfFrame * static_cast<double>(grey.total())
+                              ? TrimRim(box, energy, terms, level, trimmed)
+                              : box;
+    return {reach(box, untouched), reach(core, trimmed)};
 }
 
 }  // namespace zentrel::lattice

@@ -347,6 +347,23 @@ TEST(LatticeRegion, AFaintSwatchOnABusyGround) {
     }
 }
 
+// A swatch at the frame's edge on smooth ground, which agrees with itself
+// under short shifts: the region spreads over it, and blocks checked at its
+// rim pair pattern with ground.
+TEST(LatticeRegion, ASwatchOnSmoothGround) {
+    const cv::Rect swatch(0, 70, 400, 290);
+    cv::Mat image(480, 600, CV_8UC3);
+    cv::theRNG().state = 9;
+    cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
+    cv::GaussianBlur(image, image, cv::Size(), 12.0);
+    cv::normalize(image, image, 40, 220, cv::NORM_MINMAX);
+    RepeatTile(ShapesTile({30, 35}, CV_8UC3), swatch.size(), TileOffset::None).copyTo(image(swatch));
+    const Lattice found = EstimateLattice(Jpeg(image, 77));
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width, 30, 0.5);
+    EXPECT_NEAR(found.height, 35, 0.5);
+}
+
 // A chessboard held in an office holds its lattice on the board only; a
 // photographed puzzle grid, whose cells differ, repeats nowhere.
 TEST(LatticeRegion, RealPhotos) {
