@@ -24,6 +24,11 @@ constexpr double kHalvedShift = 12.0;
 // Places with less edge energy than this share of the typical are flat
 // (a wall, a table): they agree with nothing.
 constexpr double kLeastEnergyShare = 0.05;
+// Smooth ground (fur, a wall) agrees with itself under short shifts and,
+// where it fills most of the frame, passes the floor above: the pattern's
+// windows all hold a motif, so ground is also what has less edge energy
+// than this share of the windows that agree, where a window holds a cell.
+constexpr double kPatternEnergyShare = 0.15;
 // A row or column at the box's rim whose own energy is below this share of
 // the box's typical line is flat ground the window's blur took in.
 constexpr double kRimEnergyShare = 0.1;
@@ -168,6 +173,18 @@ HeldRegion PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
         std::max(kLeastAgreement, kShareOfTypical * Quantile(agreement, kTypicalQuantile));
     cv::Mat mask = (agreement >= level) & (localEnergy >= kLeastEnergyShare * typicalEnergy);
     if (cv::countNonZero(mask) == 0) return {};
+    if (side >= std::max(cv::norm(a), cv::norm(b)) - 0.5) {
+        std::vector<float> agreeing;
+        for (int y = 0; y < mask.rows; ++y) {
+            const uchar* in = mask.ptr<uchar>(y);
+            const float* e = localEnergy.ptr<float>(y);
+            for (int x = 0; x < mask.cols; ++x)
+                if (in[x]) agreeing.push_back(e[x]);
+        }
+        const auto middle = agreeing.begin() + static_cast<long>(agreeing.size() / 2);
+        std::nth_element(agreeing.begin(), middle, agreeing.end());
+        mask &= localEnergy >= kPatternEnergyShare * *middle;
+    }
     // Gaps inside the pattern (a plain patch of its motif) close; specks
     // outside it go.
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, window);
