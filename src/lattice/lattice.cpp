@@ -88,8 +88,6 @@ constexpr double kFewRepeats = 3.0;
 constexpr double kFewFactor = 0.95;
 constexpr double kPartFactor = 0.95;
 constexpr double kWindowFactor = 0.9;
-// A pattern covering less of the frame than this is searched again on its own.
-constexpr double kPartOfFrame = 0.8;
 
 cv::Rect CentralRect(cv::Size image, cv::Size wanted) {
     const cv::Size size(std::min(image.width, wanted.width), std::min(image.height, wanted.height));

@@ -32,10 +32,6 @@ constexpr double kPatternEnergyShare = 0.15;
 // A row or column at the box's rim whose own energy is below this share of
 // the box's typical line is flat ground the window's blur took in.
 constexpr double kRimEnergyShare = 0.1;
-// The rim is judged only where the pattern covers less of the frame than
-// this: elsewhere the frame's edges, beyond which shifts compare nothing,
-// would pass for ground.
-constexpr double kPartOfFrame = 0.8;
 
 // The unblurred terms of the agreement with one shift.
 struct Terms {
@@ -213,6 +209,8 @@ HeldRegion PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
         return cv::Rect(left, top, right - left, bottom - top);
     };
     bool untouched[4] = {false, false, false, false}, trimmed[4] = {false, false, false, false};
+    // Over most of the frame the rim is not judged: at the frame's edges,
+    // beyond which shifts compare nothing, it would pass for ground.
     const cv::Rect core = box.area() < kPartOfFrame * static_cast<double>(grey.total())
                               ? TrimRim(box, energy, terms, level, trimmed)
                               : box;

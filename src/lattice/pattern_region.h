@@ -6,6 +6,10 @@
 
 namespace zentrel::lattice {
 
+// A pattern covering less of the frame than this is in part of it: it is
+// searched again on its own, and its region's rim is judged for ground.
+inline constexpr double kPartOfFrame = 0.8;
+
 struct HeldRegion {
     cv::Rect box;
     // The box less rows and columns at its rim that are flat or disagree
