@@ -258,6 +258,19 @@ constexpr double kOddPixelsLack = 5e-4;
 // to this, each repeating at least twice across the area.
 constexpr std::size_t kSublatticePoints = 64;
 constexpr int kSublatticeReach = 8;
+// Where no such points exist, a lattice of whole pixels on lossless data
+// that falls short of 1 by this many times its noise, and by more than
+// JPEG too fine to be recognised costs, is the near-repeat of a tile that
+// does not repeat here (one tile of a design on its own).
+constexpr double kNearOnlyNoise = 20.0;
+constexpr double kNearOnlyLack = 0.02;
+// A lattice that repeats its block bit for bit must do so over the frame,
+// but for a rim that filters reach from the frame's edge, and a few odd
+// pixels: otherwise the cell that breaks it lies outside the block.
+constexpr int kExactRim = 16;
+constexpr double kOddPixelShare = 0.01;
+// Rows compared across the frame, at most.
+constexpr int kExactRows = 256;
 
 // The similarity of lattice points i a + j b of a refined basis, measured
 // once each, at full resolution with light smoothing.
@@ -440,6 +453,35 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     return ReduceBasis(*p1, *p2);
 }
 
+// Whether a refined peak lies on a whole shift that agrees as well.
+bool OnWholePixels(const ShiftMatch::Peak& peak) {
+    const cv::Point2d whole(std::round(peak.shift.x), std::round(peak.shift.y));
+    return cv::norm(peak.shift - whole) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
+}
+
+// The share of the samples of `area`, less its rim, that differ from the
+// sample `shift` away; -1 when the shift leaves nothing to compare. Every
+// few rows are compared, so that a large image costs a millisecond or two.
+double ShareDiffering(const cv::Mat& image, cv::Rect area, cv::Point shift) {
+    const cv::Rect inner(area.x + kExactRim, area.y + kExactRim, area.width - 2 * kExactRim,
+                         area.height - 2 * kExactRim);
+    if (inner.width <= 0 || inner.height <= 0) return -1.0;
+    const cv::Rect from = inner & (inner - shift);
+    if (from.empty()) return -1.0;
+    const int step = std::max(1, from.height / kExactRows);
+    double differing = 0.0, compared = 0.0;
+    cv::Mat unequal;
+    for (int y = from.y; y < from.y + from.height; y += step) {
+        const cv::Mat a = image.row(y).colRange(from.x, from.x + from.width).reshape(1);
+        const cv::Mat b =
+            image.row(y + shift.y).colRange(from.x + shift.x, from.x + shift.x + from.width).reshape(1);
+        cv::compare(a, b, unequal, cv::CMP_NE);
+        differing += cv::countNonZero(unequal);
+        compared += static_cast<double>(unequal.total());
+    }
+    return differing / compared;
+}
+
 // The exact lattice among the points of the coarse one, judged at full
 // resolution in `area`: the finest sublattice whose vectors agree with the
 // image to within its measured noise of the best candidate. So on a lossless
@@ -613,10 +655,26 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
             first = exact.Refine(tile->a, 0);
             other = exact.Refine(tile->b, 0);
+        } else {
+            const double lack = 1.0 - std::min(first.similarity, other.similarity);
+            if (!noise.compressed && OnWholePixels(first) && OnWholePixels(other) && lack > kNearOnlyLack &&
+                lack > kNearOnlyNoise * noise.white) {
+                return std::nullopt;
+            }
         }
     }
     const double confidence = std::min(first.similarity, other.similarity);
     if (!(confidence >= kMinConfidence)) return std::nullopt;
+    // Over the whole frame (a pattern in part of it meets its ground), a
+    // lattice exact in the block must repeat the frame exactly too.
+    if (!noise.compressed && area == cv::Rect({}, image.size()) &&
+        std::min(first.whole, other.whole) >= 1.0 - kBitExactLack) {
+        for (const ShiftMatch::Peak* peak : {&first, &other}) {
+            const cv::Point whole(static_cast<int>(std::lround(peak->shift.x)),
+                                  static_cast<int>(std::lround(peak->shift.y)));
+            if (ShareDiffering(image, area, whole) > kOddPixelShare) return std::nullopt;
+        }
+    }
     // The lattice itself must come as near, JPEG's blocks allowed for: one
     // tile of a dither, whose cells recur everywhere but each a little
     // changed, has a candidate that agrees well and a lattice that does not.

@@ -186,6 +186,33 @@ cv::Mat Dither(cv::Size size) {
     return dither;
 }
 
+// Courses of bricks in running bond, each brick its own shade, over a
+// grain: a brick and two courses are a near-repeat of the whole.
+cv::Mat ShadedBricks() {
+    cv::RNG random(7);
+    cv::Mat tile(4 * 6, 3 * 17, CV_8UC3, cv::Scalar(170, 150, 200));
+    for (int course = 0; course < 4; ++course) {
+        for (int brick = -1; brick < 3; ++brick) {
+            const cv::Rect at(brick * 17 + (course % 2) * 8 + 1, course * 6 + 1, 16, 5);
+            tile(at & cv::Rect({}, tile.size()))
+                .setTo(cv::Scalar(120, 100, 140) +
+                       cv::Scalar(random.uniform(-20, 20), random.uniform(-20, 20), random.uniform(-20, 20)));
+        }
+    }
+    cv::Mat grain(tile.size(), CV_8UC3);
+    random.fill(grain, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(6));
+    return tile + grain;
+}
+
+// Six rows of three motifs, the one in a corner recoloured: the block
+// compared in the middle holds only the unchanged ones.
+cv::Mat OneOddMotif() {
+    const cv::Mat motif = ShapesTile({24, 21}, CV_8UC3, 5);
+    cv::Mat tile = RepeatTile(motif, {3 * 24, 6 * 21}, TileOffset::None);
+    tile(cv::Rect(0, 0, 24, 21)).convertTo(tile(cv::Rect(0, 0, 24, 21)), -1, 0.6, 40);
+    return tile;
+}
+
 // One tile of such a design holds its motif several times but repeats
 // nowhere.
 TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {
@@ -193,7 +220,10 @@ TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {
         const char* name;
         cv::Mat tile;
         int zoom;
-    } cases[] = {{"four motifs", FourMotifs("recoloured"), 4}, {"dither", Dither({182, 24}), 11}};
+    } cases[] = {{"four motifs", FourMotifs("recoloured"), 4},
+                 {"dither", Dither({182, 24}), 11},
+                 {"shaded bricks", ShadedBricks(), 11},
+                 {"an odd motif in a corner", OneOddMotif(), 11}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         cv::Mat single;
