@@ -170,6 +170,27 @@ TEST(LatticeNearRepeat, ALosslessWeaveIsItsWholeTileUnmirrored) {
     }
 }
 
+// A grid of a grainy motif, one cell marked with a small dot, as JPEG: the
+// grain reads as noise beyond the mark's cost, yet it repeats with the tile,
+// whose points agree far better than the motif's.
+TEST(LatticeNearRepeat, AGrainyMotifsMarkIsNotLostInTheGrain) {
+    const cv::Size motif(31, 9);
+    cv::Mat cell = ShapesTile(motif, CV_8UC3, 2), grain(motif, CV_32FC3);
+    cv::RNG(2).fill(grain, cv::RNG::NORMAL, 0.0, 25.0);
+    cv::GaussianBlur(grain, grain, {0, 0}, 0.6);
+    cell.convertTo(cell, CV_32FC3);
+    cv::Mat(cell + grain).convertTo(cell, CV_8UC3);
+    cv::Mat tile = RepeatTile(cell, {5 * motif.width, 4 * motif.height}, TileOffset::None);
+    cv::circle(tile, {77, 22}, 2, cv::Scalar(40, 200, 90), cv::FILLED, cv::LINE_AA);
+    for (const int quality : {85, 91}) {
+        SCOPED_TRACE(quality);
+        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {898, 200}, TileOffset::None, {9, 4}), quality));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 155, 0.5);
+        EXPECT_NEAR(found.height, 36, 0.5);
+    }
+}
+
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
 // cells recur everywhere, each a little different.
 cv::Mat Dither(cv::Size size) {
