@@ -776,6 +776,12 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
             fineVerified = ExactLattice(image, area, *fine);
         }
         if (!fineVerified) return false;
+        // A finer lattice that agrees clearly worse than the one that held
+        // is a motif's near-repeat inside its tile, not detail the copy lost.
+        if (verified && fineVerified->confidence < verified->confidence - kBaseMargin -
+                                                       kNoiseMargin * (1.0 - verified->confidence)) {
+            return false;
+        }
         verified = fineVerified;
         region = area;
         return true;

@@ -191,6 +191,32 @@ TEST(LatticeNearRepeat, AGrainyMotifsMarkIsNotLostInTheGrain) {
     }
 }
 
+// Two courses of bricks in running bond, each brick its own shade, as JPEG:
+// the courses' rows are too fine for the reduced copy, and the full
+// resolution's search finds the half brick's near-repeat there, which agrees
+// far worse than the tile that held.
+TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
+    constexpr int kWidth = 53, kHeight = 12, kBricks = 6;
+    cv::RNG random(2);
+    cv::Mat tile(2 * kHeight, kBricks * kWidth, CV_8UC1, cv::Scalar(200));
+    for (int row = 0; row < 2; ++row) {
+        for (int k = -1; k <= kBricks; ++k) {
+            const cv::Rect brick(k * kWidth + row * kWidth / 2 + 2, row * kHeight + 2, kWidth - 2, kHeight - 2);
+            const int shade = random.uniform(60, 140);
+            tile(brick & cv::Rect({}, tile.size())).setTo(shade);
+            tile((brick - cv::Point(tile.cols, 0)) & cv::Rect({}, tile.size())).setTo(shade);
+        }
+    }
+    cv::Mat grain(tile.size(), CV_16S);
+    random.fill(grain, cv::RNG::NORMAL, 0, 6);
+    tile.convertTo(tile, CV_16S);
+    cv::Mat(tile + grain).convertTo(tile, CV_8U);
+    const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {1446, 200}, TileOffset::None, {5, 3}), 76));
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width, kBricks * kWidth, 1.0);
+    EXPECT_NEAR(found.height, 2 * kHeight, 0.5);
+}
+
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
 // cells recur everywhere, each a little different.
 cv::Mat Dither(cv::Size size) {
