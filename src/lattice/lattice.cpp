@@ -240,13 +240,13 @@ constexpr double kSnapLoss = 0.002;
 constexpr int kLargestExactBlock = 512;
 // A motif repeated inside the tile with small changes agrees with itself
 // nearly as well as the tile does. On exact data a point of its lattice that
-// leaves at most this share of the lattice's shortfall from 1 is a period of
-// the tile...
+// leaves at most this share of the lattice's shortfall beyond the noise is a
+// period of the tile...
 constexpr double kExactShare = 0.25;
-// ...when that shortfall exceeds this, and this many times the share of the
-// edge energy that is noise (below that, periods differ by chance)...
+// ...when that shortfall exceeds this, and exceeds the noise by this many
+// times the noise (closer, periods differ by chance)...
 constexpr double kLeastLack = 1e-4;
-constexpr double kNoiseLack = 1.0;
+constexpr double kNoiseLack = 4.0;
 // ...or, whatever the noise measured, when the point repeats the image bit
 // for bit: only rounding is left of its shortfall, which no chance and no
 // noise reaches (fine texture in a lossless design reads as noise). Then the
@@ -343,18 +343,14 @@ private:
 
 // The lattice of exact periods among the points of a whole-pixel lattice
 // (first, other) whose vectors fall measurably short of 1: the shortest
-// points that leave at most a share of that shortfall, the first and the
-// shortest independent one, and halves of their cell that hold as well. In
-// a JPEG (`compressed`), points on the codec's block grid, whose errors
-// repeat with the image, are not judged.
+// points that leave at most a share of that shortfall beyond the noise, the
+// first and the shortest independent one, and halves of their cell that
+// hold as well. In a JPEG (`compressed`), points on the codec's block grid,
+// whose errors repeat with the image, are not judged.
 std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, const ShiftMatch::Peak& first,
-                                     const ShiftMatch::Peak& other, double white, bool compressed) {
+                                     const ShiftMatch::Peak& other, bool compressed) {
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
     if (!(lack > kLeastLack)) return std::nullopt;
-    // Below the noise, only a point that repeats the image exactly tells
-    // the tile from a near-repeat. JPEG's errors repeat exactly too, where
-    // a shift is a whole number of its blocks: there exactness says nothing.
-    const bool aboveNoise = lack > kNoiseLack * white;
     const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
     for (const ShiftMatch::Peak* peak : {&first, &other}) {
         if (cv::norm(peak->shift - whole(peak->shift)) > kSnapReach || peak->whole < peak->similarity - kSnapLoss) {
@@ -398,9 +394,12 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     const auto bitExact = [&](cv::Point2d p) {
         return lack > kOddPixelsLack && !OnGrid(p) && at(p) >= 1.0 - kBitExactLack;
     };
+    // What a period of the image lacks of 1, as its best point shows it;
+    // negative until measured.
+    double noise = -1.0;
     const auto holds = [&](cv::Point2d p) {
-        if (compressed && OnGrid(p)) return false;
-        return at(p) >= 0.0 && 1.0 - at(p) <= kExactShare * lack;
+        if (noise < 0.0 || (compressed && OnGrid(p)) || !(at(p) >= 0.0)) return false;
+        return 1.0 - at(p) - noise <= kExactShare * (lack - noise);
     };
     struct Pair {
         std::optional<cv::Point2d> first, second;
@@ -416,9 +415,27 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     } exactPair, nearPair;
     for (const cv::Point2d p : along) {
         if (bitExact(p) && exactPair.Add(p)) break;
-        if (aboveNoise && !nearPair.second && holds(p)) nearPair.Add(p);
     }
     const bool exactChosen = exactPair.second.has_value();
+    if (!exactChosen && lack > kOddPixelsLack) {
+        // The noise is what the best point still lacks (fine texture, which
+        // repeats with the tile, is not noise here). A near-repeat lacks its
+        // change on top; only a change well beyond the noise is told from
+        // chance. Where the cell is off JPEG's block grid, points on it may
+        // repeat the codec's errors too (a JPEG not recognised as one), and
+        // do not say what the noise is.
+        const bool cellOnGrid = OnGrid(cell.a) && OnGrid(cell.b);
+        double best = -1.0;
+        for (const cv::Point2d p : along) {
+            if (!OnGrid(p) || (cellOnGrid && !compressed)) best = std::max(best, at(p));
+        }
+        if (best >= 0.0 && lack - (1.0 - best) > kNoiseLack * (1.0 - best)) {
+            noise = 1.0 - best;
+            for (const cv::Point2d p : along) {
+                if (holds(p) && nearPair.Add(p)) break;
+            }
+        }
+    }
     const Pair& chosen = exactChosen ? exactPair : nearPair;
     std::optional<cv::Point2d> p1 = chosen.first, p2 = chosen.second;
     if (!p2) return std::nullopt;
@@ -651,7 +668,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // points agree alike or by chance, keep the finer lattice.
     {
         std::optional<Basis> tile =
-            ExactSublattice(exact, area, first, other, noise.white, noise.compressed);
+            ExactSublattice(exact, area, first, other, noise.compressed);
         if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
             first = exact.Refine(tile->a, 0);
             other = exact.Refine(tile->b, 0);
@@ -817,6 +834,12 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
             fineVerified = ExactLattice(image, area, *fine);
         }
         if (!fineVerified) return false;
+        // A finer lattice that agrees clearly worse than the one that held
+        // is a motif's near-repeat inside its tile, not detail the copy lost.
+        if (verified && fineVerified->confidence < verified->confidence - kBaseMargin -
+                                                       kNoiseMargin * (1.0 - verified->confidence)) {
+            return false;
+        }
         verified = fineVerified;
         region = area;
         return true;

@@ -170,6 +170,53 @@ TEST(LatticeNearRepeat, ALosslessWeaveIsItsWholeTileUnmirrored) {
     }
 }
 
+// A grid of a grainy motif, one cell marked with a small dot, as JPEG: the
+// grain reads as noise beyond the mark's cost, yet it repeats with the tile,
+// whose points agree far better than the motif's.
+TEST(LatticeNearRepeat, AGrainyMotifsMarkIsNotLostInTheGrain) {
+    const cv::Size motif(31, 9);
+    cv::Mat cell = ShapesTile(motif, CV_8UC3, 2), grain(motif, CV_32FC3);
+    cv::RNG(2).fill(grain, cv::RNG::NORMAL, 0.0, 25.0);
+    cv::GaussianBlur(grain, grain, {0, 0}, 0.6);
+    cell.convertTo(cell, CV_32FC3);
+    cv::Mat(cell + grain).convertTo(cell, CV_8UC3);
+    cv::Mat tile = RepeatTile(cell, {5 * motif.width, 4 * motif.height}, TileOffset::None);
+    cv::circle(tile, {77, 22}, 2, cv::Scalar(40, 200, 90), cv::FILLED, cv::LINE_AA);
+    for (const int quality : {85, 91}) {
+        SCOPED_TRACE(quality);
+        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {898, 200}, TileOffset::None, {9, 4}), quality));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 155, 0.5);
+        EXPECT_NEAR(found.height, 36, 0.5);
+    }
+}
+
+// Two courses of bricks in running bond, each brick its own shade, as JPEG:
+// the courses' rows are too fine for the reduced copy, and the full
+// resolution's search finds the half brick's near-repeat there, which agrees
+// far worse than the tile that held.
+TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
+    constexpr int kWidth = 53, kHeight = 12, kBricks = 6;
+    cv::RNG random(2);
+    cv::Mat tile(2 * kHeight, kBricks * kWidth, CV_8UC1, cv::Scalar(200));
+    for (int row = 0; row < 2; ++row) {
+        for (int k = -1; k <= kBricks; ++k) {
+            const cv::Rect brick(k * kWidth + row * kWidth / 2 + 2, row * kHeight + 2, kWidth - 2, kHeight - 2);
+            const int shade = random.uniform(60, 140);
+            tile(brick & cv::Rect({}, tile.size())).setTo(shade);
+            tile((brick - cv::Point(tile.cols, 0)) & cv::Rect({}, tile.size())).setTo(shade);
+        }
+    }
+    cv::Mat grain(tile.size(), CV_16S);
+    random.fill(grain, cv::RNG::NORMAL, 0, 6);
+    tile.convertTo(tile, CV_16S);
+    cv::Mat(tile + grain).convertTo(tile, CV_8U);
+    const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {1446, 200}, TileOffset::None, {5, 3}), 76));
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width, kBricks * kWidth, 1.0);
+    EXPECT_NEAR(found.height, 2 * kHeight, 0.5);
+}
+
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
 // cells recur everywhere, each a little different.
 cv::Mat Dither(cv::Size size) {
