@@ -26,6 +26,11 @@ constexpr std::size_t kLineCount = 40;
 // wrong (a side on the wrong line, or texture lined up by chance): better
 // none than a wrong one to rectify.
 constexpr double kLeastConfidence = 0.8;
+// A quadrilateral around the chosen one is the sheet only where each of its
+// corners shows both sides near it: lines of the room or of clothing that
+// happen to pass around a sheet leave some corner bare, however long and
+// straight they are.
+constexpr double kLeastOuterCorner = 0.1;
 // A quadrilateral that the sheet's region fills (and hardly spills out of)
 // is kept from this score on.
 constexpr double kLeastRegionConfidence = 0.5;
@@ -538,6 +543,7 @@ struct Candidate {
     double area = 0.0;
     double prescore = 0.0;
     double score = 0.0;  // 0 to 1
+    double cornerSupport = 0.0;  // the least, over the corners, of a side's edge near it; 0 to 1
 };
 
 double Area(const Corners& c) {
@@ -962,6 +968,7 @@ void Score(const std::vector<Profile>& profiles, const std::vector<Line>& lines,
     double z = kBias;
     for (std::size_t f = 0; f < features.size(); ++f) z += kWeights[f] * features[f];
     q.score = 1.0 / (1.0 + std::exp(-z));
+    q.cornerSupport = least(corner);
 }
 
 // The least share, over the four sides, of the stretches along a side where
@@ -1476,7 +1483,8 @@ FoundQuad FindQuad(const cv::Mat& image) {
         for (int sharable = 0; sharable <= 1 && !outward; ++sharable) {
             for (const Candidate& q : candidates) {
                 if (q.score < kLeastConfidence) break;
-                if (Encloses(q, *chosen, 0.01 * diagonal, sharable)) {
+                if (q.cornerSupport >= kLeastOuterCorner &&
+                    Encloses(q, *chosen, 0.01 * diagonal, sharable)) {
                     chosen = &q;
                     outward = true;
                     break;

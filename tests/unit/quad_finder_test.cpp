@@ -167,6 +167,24 @@ TEST(QuadFinder, FindsASheetThatStandsOutOnlyAsARegion) {
     }
 }
 
+// A chessboard held up in an office: the room offers long straight lines
+// around the board (a shirt's stripes, the card's rim) that score well as a
+// quadrilateral enclosing it, but meet in no corner.
+TEST(QuadFinder, TakesNoQuadrilateralWithABareCornerAroundABoard) {
+    const cv::Mat photo = cv::imread(ZENTREL_TEST_DATA_DIR "/left01.jpg", cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(photo.empty());
+    // The card's outer corners, measured by hand.
+    const Corners truth = {{{214, 63}, {550, 51}, {544, 302}, {221, 284}}};
+    const FoundQuad quad = FindQuad(photo);
+    ASSERT_TRUE(quad.found);
+    // The board's pattern, just inside the card, may be taken for it (its
+    // rows and columns crowd out the card's sides); the room may not.
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_LE(cv::norm(quad.corners[k] - truth[k]), 0.05 * std::hypot(640, 480))
+            << "corner " << k << " at " << quad.corners[k] << ", truth " << truth[k];
+    }
+}
+
 TEST(QuadFinder, FindsNothingWhereNoQuadrilateralIs) {
     cv::Mat noise(600, 800, CV_8UC3);
     cv::RNG(9).fill(noise, cv::RNG::NORMAL, 128.0, 45.0);
