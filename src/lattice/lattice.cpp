@@ -73,6 +73,12 @@ constexpr double kMirrorMargin = 0.005;
 // motif that is nearly symmetric, as often as not.
 constexpr double kMirrorShortShare = 0.1;
 constexpr double kMirrorDoubtFactor = 0.85;
+// Off JPEG's block grid the periods' lack at whole pixels is the noise alone
+// (the tile's own grain repeats under translation, not under reflection): a
+// whole-pixel mirror that falls short and lacks more than this many times as
+// much is a symmetric layout over an asymmetric grain. The margin over one
+// is for the mirror's block, another part of the image than the periods'.
+constexpr double kMirrorNoiseRatio = 1.25;
 // Confidence: a choice is close when a candidate lies within this share of
 // the margin from the threshold, or when the lattice's own agreement lies
 // more than the second share of the margin below the best candidate's. The
@@ -199,6 +205,9 @@ struct Verified {
     // Lossless data whose periods repeat it bit for bit (not a JPEG's
     // block grid, whose errors repeat too).
     bool bitExact = false;
+    // What the periods lack of agreeing at whole pixels: the data's noise,
+    // where the periods repeat only the design.
+    double wholeLack = 0.0;
 };
 
 // Whole-pixel checks of multiples of a refined vector: enough for a few
@@ -712,6 +721,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     const auto onPixels = [](cv::Point2d v) {
         return v == cv::Point2d(std::round(v.x), std::round(v.y));
     };
+    verified.wholeLack = 1.0 - std::min(first.whole, other.whole);
     verified.bitExact = !noise.compressed && !(OnGrid(verified.basis.a) && OnGrid(verified.basis.b)) &&
                         onPixels(first.shift) && onPixels(other.shift) &&
                         std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
@@ -957,6 +967,7 @@ Lattice EstimateLattice(const cv::Mat& image) {
         const double turn = TurnOf(verified->basis);
         const auto whole = [](cv::Point2d v) { return v.x == std::round(v.x) && v.y == std::round(v.y); };
         const bool resampled = !whole(verified->basis.a) || !whole(verified->basis.b);
+        const bool wholeNoise = !resampled && !(OnGrid(verified->basis.a) && OnGrid(verified->basis.b));
         const auto axis = [&](bool across) {
             const double period = across ? tile.width : tile.height;
             const double margin = verified->confidence - least;
@@ -976,7 +987,9 @@ Lattice EstimateLattice(const cv::Mat& image) {
                 }
             }
             if (at && !verified->bitExact && verified->confidence - measured > kMirrorShortShare * margin) {
+                // Either way the call was close.
                 doubtful = true;
+                if (wholeNoise && 1.0 - measured > kMirrorNoiseRatio * verified->wholeLack) at.reset();
             }
             return at;
         };

@@ -196,25 +196,35 @@ TEST(LatticeNearRepeat, AGrainyMotifsMarkIsNotLostInTheGrain) {
 // resolution's search finds the half brick's near-repeat there, which agrees
 // far worse than the tile that held.
 TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
-    constexpr int kWidth = 53, kHeight = 12, kBricks = 6;
-    cv::RNG random(2);
-    cv::Mat tile(2 * kHeight, kBricks * kWidth, CV_8UC1, cv::Scalar(200));
-    for (int row = 0; row < 2; ++row) {
-        for (int k = -1; k <= kBricks; ++k) {
-            const cv::Rect brick(k * kWidth + row * kWidth / 2 + 2, row * kHeight + 2, kWidth - 2, kHeight - 2);
-            const int shade = random.uniform(60, 140);
-            tile(brick & cv::Rect({}, tile.size())).setTo(shade);
-            tile((brick - cv::Point(tile.cols, 0)) & cv::Rect({}, tile.size())).setTo(shade);
+    // The courses mirror each other but for the grain, which repeats under
+    // translation and not under reflection: no mirrored unit.
+    const struct {
+        int width, height, bricks, quality;
+        cv::Size image;
+    } cases[] = {{53, 12, 6, 76, {1446, 200}}, {30, 9, 3, 86, {586, 200}}, {56, 9, 3, 93, {771, 200}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cv::format("bricks %dx%d jpeg %d", c.width, c.height, c.quality));
+        cv::RNG random(2);
+        cv::Mat tile(2 * c.height, c.bricks * c.width, CV_8UC1, cv::Scalar(200));
+        for (int row = 0; row < 2; ++row) {
+            for (int k = -1; k <= c.bricks; ++k) {
+                const cv::Rect brick(k * c.width + row * c.width / 2 + 2, row * c.height + 2, c.width - 2,
+                                     c.height - 2);
+                const int shade = random.uniform(60, 140);
+                tile(brick & cv::Rect({}, tile.size())).setTo(shade);
+                tile((brick - cv::Point(tile.cols, 0)) & cv::Rect({}, tile.size())).setTo(shade);
+            }
         }
+        cv::Mat grain(tile.size(), CV_16S);
+        random.fill(grain, cv::RNG::NORMAL, 0, 6);
+        tile.convertTo(tile, CV_16S);
+        cv::Mat(tile + grain).convertTo(tile, CV_8U);
+        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, c.image, TileOffset::None, {5, 3}), c.quality));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, tile.cols, 1.0);
+        EXPECT_NEAR(found.height, tile.rows, 0.5);
+        EXPECT_EQ(found.mirror, Mirror::None);
     }
-    cv::Mat grain(tile.size(), CV_16S);
-    random.fill(grain, cv::RNG::NORMAL, 0, 6);
-    tile.convertTo(tile, CV_16S);
-    cv::Mat(tile + grain).convertTo(tile, CV_8U);
-    const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {1446, 200}, TileOffset::None, {5, 3}), 76));
-    ASSERT_TRUE(found.found);
-    EXPECT_NEAR(found.width, kBricks * kWidth, 1.0);
-    EXPECT_NEAR(found.height, 2 * kHeight, 0.5);
 }
 
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
