@@ -350,6 +350,12 @@ private:
     int checks_ = 0;
 };
 
+// Whether a refined peak lies on a whole shift that agrees as well.
+bool OnWholePixels(const ShiftMatch::Peak& peak) {
+    const cv::Point2d whole(std::round(peak.shift.x), std::round(peak.shift.y));
+    return cv::norm(peak.shift - whole) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
+}
+
 // The lattice of exact periods among the points of a whole-pixel lattice
 // (first, other) whose vectors fall measurably short of 1: the shortest
 // points that leave at most a share of that shortfall beyond the noise, the
@@ -361,11 +367,7 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
     if (!(lack > kLeastLack)) return std::nullopt;
     const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
-    for (const ShiftMatch::Peak* peak : {&first, &other}) {
-        if (cv::norm(peak->shift - whole(peak->shift)) > kSnapReach || peak->whole < peak->similarity - kSnapLoss) {
-            return std::nullopt;
-        }
-    }
+    if (!OnWholePixels(first) || !OnWholePixels(other)) return std::nullopt;
     const Basis cell = ReduceBasis(whole(first.shift), whole(other.shift));
     const auto fits = [&](cv::Point2d p) {
         return 2.0 * std::abs(p.x) <= area.width && 2.0 * std::abs(p.y) <= area.height;
@@ -477,12 +479,6 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
         if (OnGrid(control) || !holds(control)) return std::nullopt;
     }
     return ReduceBasis(*p1, *p2);
-}
-
-// Whether a refined peak lies on a whole shift that agrees as well.
-bool OnWholePixels(const ShiftMatch::Peak& peak) {
-    const cv::Point2d whole(std::round(peak.shift.x), std::round(peak.shift.y));
-    return cv::norm(peak.shift - whole) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
 }
 
 // The share of the samples of `area`, less its rim, that differ from the
@@ -708,9 +704,8 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // The interpolation leans a little off a whole-pixel period; where the
     // whole shift agrees as well, it is the period.
     for (ShiftMatch::Peak* peak : {&first, &other}) {
-        const cv::Point2d whole(std::round(peak->shift.x), std::round(peak->shift.y));
-        if (cv::norm(peak->shift - whole) <= kSnapReach && peak->whole >= peak->similarity - kSnapLoss) {
-            peak->shift = whole;
+        if (OnWholePixels(*peak)) {
+            peak->shift = cv::Point2d(std::round(peak->shift.x), std::round(peak->shift.y));
         }
     }
     Verified verified{ReduceBasis(first.shift, other.shift), std::min(confidence, 1.0)};
