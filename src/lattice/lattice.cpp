@@ -649,6 +649,11 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         const bool onGrid = OnGrid(first.shift) && OnGrid(other.shift);
         const double codec = blocky && onGrid ? kCodecMargin * noise.blocks : 0.0;
         const double part = cell - kBaseMargin - kPartMargin * (1.0 - cell);
+        // A cell that repeats the image bit for bit has parts that do too
+        // where they are periods; a part that only comes near lies on a
+        // ridge of a layout that varies little along it (rows of a weave).
+        const bool exactCell = !noise.compressed && OnWholePixels(first) && OnWholePixels(other) &&
+                               std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
         for (const auto& [shift, partner] : Subdivisions(ReduceBasis(first.shift, other.shift))) {
             if (cv::norm(shift) < kMinPeriod) continue;
             // A part on the grid shares the cell's codec errors: it has no
@@ -656,6 +661,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             const double least = codec > 0.0 && !OnGrid(shift) ? std::max(kMinConfidence, part - codec)
                                                                : std::max(threshold, part);
             const ShiftMatch::Peak part = exact.Refine(shift, 1);
+            if (exactCell && !(OnWholePixels(part) && part.whole >= 1.0 - kBitExactLack)) continue;
             if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0 &&
                 holdsInColour(part.shift)) {
                 first = part;
