@@ -223,6 +223,12 @@ constexpr double kPartMargin = 0.15;
 // The share of the steps on JPEG's block grid that a part of a cell on the
 // grid may lack.
 constexpr double kCodecMargin = 1.0;
+// A part is a period only where the agreement peaks along it too: between
+// its multiples it must fall by this much plus this share of what the part
+// lacks of 1 (a layout that varies little along a direction agrees alike at
+// every shift along it).
+constexpr double kRidgeDrop = 0.03;
+constexpr double kRidgeNoise = 0.25;
 
 bool OnGrid(cv::Point2d shift) {
     return std::lround(shift.x) % 8 == 0 && std::lround(shift.y) % 8 == 0;
@@ -654,6 +660,17 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         // ridge of a layout that varies little along it (rows of a weave).
         const bool exactCell = !noise.compressed && OnWholePixels(first) && OnWholePixels(other) &&
                                std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
+        // Half, a quarter and an eighth of a part beyond it: one of them is
+        // no multiple of a finer period that the part may be a multiple of.
+        // A part that repeats the image bit for bit is a period anyway.
+        const auto onRidge = [&](const ShiftMatch::Peak& p) {
+            if (!noise.compressed && OnWholePixels(p) && p.whole >= 1.0 - kBitExactLack) return false;
+            const double fall = kRidgeDrop + kRidgeNoise * (1.0 - p.similarity);
+            for (const double on : {1.5, 1.25, 1.125}) {
+                if (p.similarity - exact.Refine(on * p.shift, 0).similarity >= fall) return false;
+            }
+            return true;
+        };
         for (const auto& [shift, partner] : Subdivisions(ReduceBasis(first.shift, other.shift))) {
             if (cv::norm(shift) < kMinPeriod) continue;
             // A part on the grid shares the cell's codec errors: it has no
@@ -663,7 +680,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             const ShiftMatch::Peak part = exact.Refine(shift, 1);
             if (exactCell && !(OnWholePixels(part) && part.whole >= 1.0 - kBitExactLack)) continue;
             if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0 &&
-                holdsInColour(part.shift)) {
+                holdsInColour(part.shift) && !onRidge(part)) {
                 first = part;
                 other = exact.Refine(partner, 1);
                 refined = 1;

@@ -227,22 +227,26 @@ TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
     }
 }
 
-// Ruled paper, lossless: dark rules every 8 rows, only a faint grain along
-// them. Any shift along the rows agrees nearly as well as the tile, which
-// alone repeats the image bit for bit.
+// Ruled paper: dark rules every 8 rows, only a faint grain along them. Any
+// shift along the rows agrees nearly as well as the tile, which alone
+// repeats the image bit for bit, or peaks among its neighbours in a JPEG.
 TEST(LatticeNearRepeat, RuledPaperKeepsItsWholeTileAlongTheRules) {
     cv::RNG random(3);
     cv::Mat tile(64, 64, CV_8UC1);
     for (int y = 0; y < tile.rows; ++y) {
-        const int level = y % 8 == 7 ? 120 : 240 - 8 * (y % 8 == 0);
+        const int level = y % 8 == 7 ? 90 + 5 * y / 8 : 240 - 8 * (y % 8 == 0);
         for (int x = 0; x < tile.cols; ++x) {
-            tile.at<uchar>(y, x) = cv::saturate_cast<uchar>(level + random.gaussian(y % 8 == 7 ? 12 : 2));
+            tile.at<uchar>(y, x) = cv::saturate_cast<uchar>(level + random.gaussian(y % 8 == 7 ? 12 : 3));
         }
     }
-    const Lattice found = EstimateLattice(RepeatTile(tile, {204, 200}, TileOffset::None));
-    ASSERT_TRUE(found.found);
-    EXPECT_NEAR(found.width, 64, 0.5);
-    EXPECT_NEAR(found.height, 64, 0.5);
+    for (const int quality : {0, 80}) {
+        SCOPED_TRACE(quality);
+        const cv::Mat ruled = RepeatTile(tile, {204, 200}, TileOffset::None);
+        const Lattice found = EstimateLattice(quality ? Jpeg(ruled, quality) : ruled);
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 64, 0.5);
+        EXPECT_NEAR(found.height, 64, 0.5);
+    }
 }
 
 // A smooth picture in three grey levels by a 4 x 4 ordered dither: its
