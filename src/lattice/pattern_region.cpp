@@ -19,8 +19,11 @@ constexpr double kShareOfTypical = 0.6;
 constexpr double kTypicalQuantile = 0.95;
 // Below this, agreement is chance.
 constexpr double kLeastAgreement = 0.3;
-// Vectors at least this long are measured on a copy of half the size.
+// Vectors at least this long are measured on a copy of half the size, while
+// that copy keeps this many pixels on its shorter side: below it, a large
+// tile leaves too few cells to tell the pattern from its rim.
 constexpr double kHalvedShift = 12.0;
+constexpr int kLeastHalvedSide = 64;
 // Places with less edge energy than this share of the typical are flat
 // (a wall, a table): they agree with nothing.
 constexpr double kLeastEnergyShare = 0.05;
@@ -119,7 +122,8 @@ cv::Rect TrimRim(cv::Rect box, const cv::Mat& energy, const std::vector<Terms>& 
 HeldRegion PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
     // Long vectors are measured as well on a copy of half the size, at a
     // quarter of the cost.
-    if (std::min(cv::norm(a), cv::norm(b)) >= kHalvedShift && std::min(grey.cols, grey.rows) >= 64) {
+    if (std::min(cv::norm(a), cv::norm(b)) >= kHalvedShift &&
+        std::min(grey.cols, grey.rows) >= 2 * kLeastHalvedSide) {
         cv::Mat half;
         cv::resize(grey, half, cv::Size(grey.cols / 2, grey.rows / 2), 0, 0, cv::INTER_AREA);
         const HeldRegion held = PatternRegion(half, a / 2, b / 2);

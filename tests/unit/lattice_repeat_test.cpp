@@ -421,6 +421,21 @@ TEST(LatticeRegion, ThePatternsPartOfTheFrame) {
     }
 }
 
+// A tile of a sixth of the frame: on the reduced copy only a few cells fit,
+// and the region measured on a yet smaller copy lost them. The tile is cut
+// from a photo of bricks, so it holds a near-repeat of its own too.
+TEST(LatticeRegion, ALargeTileHoldsOverTheWholeFrame) {
+    const cv::Mat bricks = cv::imread(ZENTREL_TEST_DATA_DIR "/brick_tile97x61.png", cv::IMREAD_COLOR);
+    ASSERT_FALSE(bricks.empty());
+    const cv::Size frame(1152, 1605);
+    const Lattice found =
+        EstimateLattice(Jpeg(RepeatTile(bricks(cv::Rect(0, 0, 268, 259)), frame, TileOffset::None), 70));
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width, 268, 1.0);
+    EXPECT_NEAR(found.height, 259, 1.0);
+    EXPECT_EQ(found.region, cv::Rect({}, frame));
+}
+
 // A faint swatch away from the middle of a busy photo, turned a little or
 // not: the rest of the frame drowns its peaks on the whole copy.
 TEST(LatticeRegion, AFaintSwatchOnABusyGround) {
