@@ -33,6 +33,9 @@ constexpr double kFinePeriod = 10.0;
 // pixels.
 constexpr double kFineCells = 8.0;
 constexpr int kFineSide = 256;
+// A square off the middle, searched when nothing else showed a lattice, is
+// taken at its word only for a lattice of this many cells across it.
+constexpr double kSquareCells = 3.0;
 // The least agreement of the image with itself shifted by each vector at
 // full resolution for a repeat to be reported.
 constexpr double kMinConfidence = 0.3;
@@ -814,12 +817,9 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     const bool wholeFound = coarse.has_value();
     std::optional<Verified> verified = check();
     const bool tooFine = coarse && cv::norm(coarse->basis.a) * scale < kFinePeriod;
-    // The centre of `around` searched again at full resolution, over a
-    // square of `side`; a lattice longer than `longest` is not taken.
-    const auto searchCentre = [&](cv::Rect around, int side, double longest) {
-        const cv::Rect centre = CentralRect(around.size(), {side, side}) + around.tl();
-        const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0);
-        if (!fine || std::max(cv::norm(fine->basis.a), cv::norm(fine->basis.b)) > longest) return false;
+    // A lattice found at full resolution in the square `centre`, verified
+    // where it holds over the frame; taken when it holds.
+    const auto takeFine = [&](const Coarse& fine, cv::Rect centre) {
         // The fine period's region over the whole frame, on the reduced
         // copy, where multiples of its vectors stay periods long enough to
         // measure.
@@ -828,15 +828,15 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
             return v * wholeScale * std::ceil(kLeastRegionShift / std::max(length, 1e-3));
         };
         const HeldRegion held =
-            HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
+            HeldIn(wholeCopy, whole, {longEnough(fine.basis.a), longEnough(fine.basis.b)});
         cv::Rect area = held.box.empty() ? whole : held.box;
-        std::optional<Verified> fineVerified = ExactLattice(image, area, *fine);
+        std::optional<Verified> fineVerified = ExactLattice(image, area, fine);
         const cv::Point middle = centre.tl() + cv::Point(centre.width / 2, centre.height / 2);
         if (!fineVerified && !verified && !area.contains(middle)) {
             // The copy averaged the fine period away and placed its region
             // elsewhere; the square it was found in holds it.
             area = centre;
-            fineVerified = ExactLattice(image, area, *fine);
+            fineVerified = ExactLattice(image, area, fine);
         }
         if (!fineVerified) return false;
         // A finer lattice that agrees clearly worse than the one that held
@@ -849,11 +849,21 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         region = area;
         return true;
     };
+    const auto longestOf = [](const Coarse& c) {
+        return std::max(cv::norm(c.basis.a), cv::norm(c.basis.b));
+    };
+    // The centre of `around` searched again at full resolution, over a
+    // square of `side`; a lattice longer than `longest` is not taken.
+    const auto searchCentre = [&](cv::Rect around, int side, double longest) {
+        const cv::Rect centre = CentralRect(around.size(), {side, side}) + around.tl();
+        const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0);
+        return fine && longestOf(*fine) <= longest && takeFine(*fine, centre);
+    };
     if (scale < 1.0 && verified && tooFine) {
         // A period that held, only too fine for the copy, needs a few of its
         // cells, not the whole working side: the map's cost grows with the
         // square of the side.
-        const double longer = std::max(cv::norm(coarse->basis.a), cv::norm(coarse->basis.b));
+        const double longer = longestOf(*coarse);
         const int side = std::clamp(static_cast<int>(std::ceil(kFineCells * longer)), kFineSide, kWorkingSide);
         searchCentre(region, side, kWorkingSide);
     } else if (scale < 1.0 && !verified) {
@@ -869,6 +879,27 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         locate(SearchWindows(wholeCopy, whole));
         verified = check();
         if (verified) return Found{*verified, region, wholeCopy, wholeScale, true};
+        // A pattern too fine for the copy (its windows included) and away
+        // from the middle: squares at full resolution about the windows'
+        // middles, the strongest lattice first.
+        std::vector<std::pair<Coarse, cv::Rect>> squares;
+        for (int row = 1; wholeScale < 1.0 && row <= 3; ++row) {
+            for (int column = 1; column <= 3; ++column) {
+                const cv::Rect around(column * whole.width / 4 - kFineSide / 2,
+                                      row * whole.height / 4 - kFineSide / 2, kFineSide, kFineSide);
+                const cv::Rect square = around & whole;
+                std::optional<Coarse> fine = SearchRegion(image, square, 1.0);
+                if (fine && longestOf(*fine) <= kFineSide / kSquareCells) {
+                    squares.emplace_back(std::move(*fine), square);
+                }
+            }
+        }
+        std::stable_sort(squares.begin(), squares.end(), [](const auto& u, const auto& v) {
+            return u.first.strength > v.first.strength;
+        });
+        for (const auto& [fine, square] : squares) {
+            if (takeFine(fine, square)) return Found{*verified, region, wholeCopy, wholeScale, true};
+        }
     }
     if (!verified) return std::nullopt;
     return Found{*verified, region, wholeCopy, wholeScale};
