@@ -611,34 +611,53 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
                (chromaThreshold < 0.0 || probe.Chroma(i, j) >= chromaThreshold);
     };
 
-    // The period lattice in the coarse lattice's coordinates: its shortest
-    // multiple of a, then the first row of b that holds a period.
-    int across = 0;
-    for (int k = 1; probe.Checks() < kMaxChecks; ++k) {
-        if (probe.At(k, 0).similarity < 0.0) break;  // beyond the area
-        if (holds(k, 0)) {
-            across = k;
-            break;
-        }
-    }
-    if (across == 0) return std::nullopt;
-    std::optional<cv::Point> second;
-    for (int j = 1; !second && probe.Checks() < kMaxChecks; ++j) {
-        bool inside = false;
-        for (int i = 0; i < across && probe.Checks() < kMaxChecks; ++i) {
-            // Of i and i - across, the nearer to b's direction first.
-            const int nearer = std::abs(i) <= std::abs(i - across) ? i : i - across;
-            if (probe.At(nearer, j).similarity >= 0.0) inside = true;
-            if (holds(nearer, j)) {
-                second = cv::Point(nearer, j);
+    // The period lattice in the coarse lattice's coordinates: the shortest
+    // multiple of one vector that holds, then the first row of the other
+    // that holds a period. Of a pattern narrower than the frame, a long
+    // vector's blocks may reach into the ground beside it where its sums
+    // with the other vector stay inside: then the other vector is tried
+    // first, with a row's points on either side too.
+    const auto periods = [&](bool otherFirst) -> std::optional<std::pair<cv::Point, cv::Point>> {
+        const auto point = [&](int i, int j) {
+            return otherFirst ? cv::Point(j, i) : cv::Point(i, j);
+        };
+        const auto at = [&](int i, int j) -> const ShiftMatch::Peak& {
+            const cv::Point p = point(i, j);
+            return probe.At(p.x, p.y);
+        };
+        const auto holdsAt = [&](int i, int j) {
+            const cv::Point p = point(i, j);
+            return holds(p.x, p.y);
+        };
+        int across = 0;
+        for (int k = 1; probe.Checks() < kMaxChecks; ++k) {
+            if (at(k, 0).similarity < 0.0) break;  // beyond the area
+            if (holdsAt(k, 0)) {
+                across = k;
                 break;
             }
         }
-        if (!inside) break;
-    }
-    if (!second) return std::nullopt;
-    ShiftMatch::Peak first = probe.At(across, 0);
-    ShiftMatch::Peak other = probe.At(second->x, second->y);
+        if (across == 0) return std::nullopt;
+        for (int j = 1; probe.Checks() < kMaxChecks; ++j) {
+            bool inside = false;
+            for (int i = 0; i < across && probe.Checks() < kMaxChecks; ++i) {
+                // Of i and i - across, the nearer to the other vector's direction first.
+                const int nearer = std::abs(i) <= std::abs(i - across) ? i : i - across;
+                for (const int k : {nearer, nearer - across, nearer + across}) {
+                    if (k != nearer && !otherFirst) break;
+                    if (at(k, j).similarity >= 0.0) inside = true;
+                    if (holdsAt(k, j)) return std::make_pair(point(across, 0), point(k, j));
+                }
+            }
+            if (!inside) break;
+        }
+        return std::nullopt;
+    };
+    std::optional<std::pair<cv::Point, cv::Point>> found = periods(false);
+    if (!found) found = periods(true);
+    if (!found) return std::nullopt;
+    ShiftMatch::Peak first = probe.At(found->first.x, found->first.y);
+    ShiftMatch::Peak other = probe.At(found->second.x, found->second.y);
     if (std::abs(first.shift.cross(other.shift)) < 1.0) return std::nullopt;
     // A period finer than the reduced copy showed: a half or a third of the
     // cell that holds as well as the cell does. (Short shifts of smooth

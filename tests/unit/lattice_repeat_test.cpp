@@ -471,6 +471,31 @@ TEST(LatticeRegion, AFineGrainAwayFromTheMiddle) {
     }
 }
 
+// A half-brick swatch little more than two tiles wide: blocks compared for
+// the tile's horizontal vector reach past the swatch into the ground, its
+// diagonal ones do not.
+TEST(LatticeRegion, ANarrowHalfBrickSwatch) {
+    const struct {
+        int left;
+        double blur;
+    } cases[] = {{0, 12.0}, {30, 5.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.left);
+        cv::Mat image(1252, 707, CV_8UC3);
+        cv::theRNG().state = 5;
+        cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
+        cv::GaussianBlur(image, image, cv::Size(), c.blur);
+        const cv::Rect swatch(c.left, 63, 384, 734);
+        RepeatTile(ShapesTile({142, 127}, CV_8UC3), swatch.size(), TileOffset::HalfBrick)
+            .copyTo(image(swatch));
+        const Lattice found = EstimateLattice(image);
+        EXPECT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 142, 0.5);
+        EXPECT_NEAR(found.height, 127, 0.5);
+        EXPECT_EQ(found.match, MatchType::HalfBrick);
+    }
+}
+
 // A swatch on smooth ground, which agrees with itself under short shifts: at
 // the frame's edge, blocks checked at the region's rim pair pattern with
 // ground; in the middle of a small frame of smoother ground, the region must
