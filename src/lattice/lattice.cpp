@@ -33,8 +33,10 @@ constexpr double kFinePeriod = 10.0;
 // pixels.
 constexpr double kFineCells = 8.0;
 constexpr int kFineSide = 256;
-// A square off the middle, searched when nothing else showed a lattice, is
-// taken at its word only for a lattice of this many cells across it.
+// Squares off the middle, searched at full resolution when nothing else
+// showed a lattice: of this side (each costs a DFT pair of its own), taken
+// at their word only for a lattice of this many cells across them.
+constexpr int kOffMiddleSide = 192;
 constexpr double kSquareCells = 3.0;
 // The least agreement of the image with itself shifted by each vector at
 // full resolution for a repeat to be reported.
@@ -899,16 +901,19 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         verified = check();
         if (verified) return Found{*verified, region, wholeCopy, wholeScale, true};
         // A pattern too fine for the copy (its windows included) and away
-        // from the middle: squares at full resolution about the windows'
-        // middles, the strongest lattice first.
+        // from the middle, which was searched above: squares at full
+        // resolution about the other windows' middles, the strongest lattice
+        // first.
         std::vector<std::pair<Coarse, cv::Rect>> squares;
         for (int row = 1; wholeScale < 1.0 && row <= 3; ++row) {
             for (int column = 1; column <= 3; ++column) {
-                const cv::Rect around(column * whole.width / 4 - kFineSide / 2,
-                                      row * whole.height / 4 - kFineSide / 2, kFineSide, kFineSide);
+                if (row == 2 && column == 2) continue;
+                const cv::Rect around(column * whole.width / 4 - kOffMiddleSide / 2,
+                                      row * whole.height / 4 - kOffMiddleSide / 2, kOffMiddleSide,
+                                      kOffMiddleSide);
                 const cv::Rect square = around & whole;
                 std::optional<Coarse> fine = SearchRegion(image, square, 1.0);
-                if (fine && longestOf(*fine) <= kFineSide / kSquareCells) {
+                if (fine && longestOf(*fine) <= kOffMiddleSide / kSquareCells) {
                     squares.emplace_back(std::move(*fine), square);
                 }
             }
