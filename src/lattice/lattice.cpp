@@ -33,6 +33,11 @@ constexpr double kFinePeriod = 10.0;
 // pixels.
 constexpr double kFineCells = 8.0;
 constexpr int kFineSide = 256;
+// Squares off the middle, searched at full resolution when nothing else
+// showed a lattice: of this side (each costs a DFT pair of its own), taken
+// at their word only for a lattice of this many cells across them.
+constexpr int kOffMiddleSide = 192;
+constexpr double kSquareCells = 3.0;
 // The least agreement of the image with itself shifted by each vector at
 // full resolution for a repeat to be reported.
 constexpr double kMinConfidence = 0.3;
@@ -614,34 +619,53 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
                (chromaThreshold < 0.0 || probe.Chroma(i, j) >= chromaThreshold);
     };
 
-    // The period lattice in the coarse lattice's coordinates: its shortest
-    // multiple of a, then the first row of b that holds a period.
-    int across = 0;
-    for (int k = 1; probe.Checks() < kMaxChecks; ++k) {
-        if (probe.At(k, 0).similarity < 0.0) break;  // beyond the area
-        if (holds(k, 0)) {
-            across = k;
-            break;
-        }
-    }
-    if (across == 0) return std::nullopt;
-    std::optional<cv::Point> second;
-    for (int j = 1; !second && probe.Checks() < kMaxChecks; ++j) {
-        bool inside = false;
-        for (int i = 0; i < across && probe.Checks() < kMaxChecks; ++i) {
-            // Of i and i - across, the nearer to b's direction first.
-            const int nearer = std::abs(i) <= std::abs(i - across) ? i : i - across;
-            if (probe.At(nearer, j).similarity >= 0.0) inside = true;
-            if (holds(nearer, j)) {
-                second = cv::Point(nearer, j);
+    // The period lattice in the coarse lattice's coordinates: the shortest
+    // multiple of one vector that holds, then the first row of the other
+    // that holds a period. Of a pattern narrower than the frame, a long
+    // vector's blocks may reach into the ground beside it where its sums
+    // with the other vector stay inside: then the other vector is tried
+    // first, with a row's points on either side too.
+    const auto periods = [&](bool otherFirst) -> std::optional<std::pair<cv::Point, cv::Point>> {
+        const auto point = [&](int i, int j) {
+            return otherFirst ? cv::Point(j, i) : cv::Point(i, j);
+        };
+        const auto at = [&](int i, int j) -> const ShiftMatch::Peak& {
+            const cv::Point p = point(i, j);
+            return probe.At(p.x, p.y);
+        };
+        const auto holdsAt = [&](int i, int j) {
+            const cv::Point p = point(i, j);
+            return holds(p.x, p.y);
+        };
+        int across = 0;
+        for (int k = 1; probe.Checks() < kMaxChecks; ++k) {
+            if (at(k, 0).similarity < 0.0) break;  // beyond the area
+            if (holdsAt(k, 0)) {
+                across = k;
                 break;
             }
         }
-        if (!inside) break;
-    }
-    if (!second) return std::nullopt;
-    ShiftMatch::Peak first = probe.At(across, 0);
-    ShiftMatch::Peak other = probe.At(second->x, second->y);
+        if (across == 0) return std::nullopt;
+        for (int j = 1; probe.Checks() < kMaxChecks; ++j) {
+            bool inside = false;
+            for (int i = 0; i < across && probe.Checks() < kMaxChecks; ++i) {
+                // Of i and i - across, the nearer to the other vector's direction first.
+                const int nearer = std::abs(i) <= std::abs(i - across) ? i : i - across;
+                for (const int k : {nearer, nearer - across, nearer + across}) {
+                    if (k != nearer && !otherFirst) break;
+                    if (at(k, j).similarity >= 0.0) inside = true;
+                    if (holdsAt(k, j)) return std::make_pair(point(across, 0), point(k, j));
+                }
+            }
+            if (!inside) break;
+        }
+        return std::nullopt;
+    };
+    std::optional<std::pair<cv::Point, cv::Point>> found = periods(false);
+    if (!found) found = periods(true);
+    if (!found) return std::nullopt;
+    ShiftMatch::Peak first = probe.At(found->first.x, found->first.y);
+    ShiftMatch::Peak other = probe.At(found->second.x, found->second.y);
     if (std::abs(first.shift.cross(other.shift)) < 1.0) return std::nullopt;
     // A period finer than the reduced copy showed: a half or a third of the
     // cell that holds as well as the cell does. (Short shifts of smooth
@@ -837,12 +861,9 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     const bool wholeFound = coarse.has_value();
     std::optional<Verified> verified = check();
     const bool tooFine = coarse && cv::norm(coarse->basis.a) * scale < kFinePeriod;
-    // The centre of `around` searched again at full resolution, over a
-    // square of `side`; a lattice longer than `longest` is not taken.
-    const auto searchCentre = [&](cv::Rect around, int side, double longest) {
-        const cv::Rect centre = CentralRect(around.size(), {side, side}) + around.tl();
-        const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0);
-        if (!fine || std::max(cv::norm(fine->basis.a), cv::norm(fine->basis.b)) > longest) return false;
+    // A lattice found at full resolution in the square `centre`, verified
+    // where it holds over the frame; taken when it holds.
+    const auto takeFine = [&](const Coarse& fine, cv::Rect centre) {
         // The fine period's region over the whole frame, on the reduced
         // copy, where multiples of its vectors stay periods long enough to
         // measure.
@@ -851,15 +872,15 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
             return v * wholeScale * std::ceil(kLeastRegionShift / std::max(length, 1e-3));
         };
         const HeldRegion held =
-            HeldIn(wholeCopy, whole, {longEnough(fine->basis.a), longEnough(fine->basis.b)});
+            HeldIn(wholeCopy, whole, {longEnough(fine.basis.a), longEnough(fine.basis.b)});
         cv::Rect area = held.box.empty() ? whole : held.box;
-        std::optional<Verified> fineVerified = ExactLattice(image, area, *fine);
+        std::optional<Verified> fineVerified = ExactLattice(image, area, fine);
         const cv::Point middle = centre.tl() + cv::Point(centre.width / 2, centre.height / 2);
         if (!fineVerified && !verified && !area.contains(middle)) {
             // The copy averaged the fine period away and placed its region
             // elsewhere; the square it was found in holds it.
             area = centre;
-            fineVerified = ExactLattice(image, area, *fine);
+            fineVerified = ExactLattice(image, area, fine);
         }
         if (!fineVerified) return false;
         // A finer lattice that agrees clearly worse than the one that held
@@ -872,11 +893,21 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         region = area;
         return true;
     };
+    const auto longestOf = [](const Coarse& c) {
+        return std::max(cv::norm(c.basis.a), cv::norm(c.basis.b));
+    };
+    // The centre of `around` searched again at full resolution, over a
+    // square of `side`; a lattice longer than `longest` is not taken.
+    const auto searchCentre = [&](cv::Rect around, int side, double longest) {
+        const cv::Rect centre = CentralRect(around.size(), {side, side}) + around.tl();
+        const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0);
+        return fine && longestOf(*fine) <= longest && takeFine(*fine, centre);
+    };
     if (scale < 1.0 && verified && tooFine) {
         // A period that held, only too fine for the copy, needs a few of its
         // cells, not the whole working side: the map's cost grows with the
         // square of the side.
-        const double longer = std::max(cv::norm(coarse->basis.a), cv::norm(coarse->basis.b));
+        const double longer = longestOf(*coarse);
         const int side = std::clamp(static_cast<int>(std::ceil(kFineCells * longer)), kFineSide, kWorkingSide);
         searchCentre(region, side, kWorkingSide);
     } else if (scale < 1.0 && !verified) {
@@ -892,6 +923,30 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         locate(SearchWindows(wholeCopy, whole));
         verified = check();
         if (verified) return Found{*verified, region, wholeCopy, wholeScale, true};
+        // A pattern too fine for the copy (its windows included) and away
+        // from the middle, which was searched above: squares at full
+        // resolution about the other windows' middles, the strongest lattice
+        // first.
+        std::vector<std::pair<Coarse, cv::Rect>> squares;
+        for (int row = 1; wholeScale < 1.0 && row <= 3; ++row) {
+            for (int column = 1; column <= 3; ++column) {
+                if (row == 2 && column == 2) continue;
+                const cv::Rect around(column * whole.width / 4 - kOffMiddleSide / 2,
+                                      row * whole.height / 4 - kOffMiddleSide / 2, kOffMiddleSide,
+                                      kOffMiddleSide);
+                const cv::Rect square = around & whole;
+                std::optional<Coarse> fine = SearchRegion(image, square, 1.0);
+                if (fine && longestOf(*fine) <= kOffMiddleSide / kSquareCells) {
+                    squares.emplace_back(std::move(*fine), square);
+                }
+            }
+        }
+        std::stable_sort(squares.begin(), squares.end(), [](const auto& u, const auto& v) {
+            return u.first.strength > v.first.strength;
+        });
+        for (const auto& [fine, square] : squares) {
+            if (takeFine(fine, square)) return Found{*verified, region, wholeCopy, wholeScale, true};
+        }
     }
     if (!verified) return std::nullopt;
     return Found{*verified, region, wholeCopy, wholeScale};

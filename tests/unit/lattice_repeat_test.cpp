@@ -471,6 +471,68 @@ TEST(LatticeRegion, AFaintSwatchOnABusyGround) {
     }
 }
 
+// A swatch of fine grain (a photographed weave), which the reduced copy
+// averages away, on a busier ground and off the middle of the frame, where
+// the full resolution is searched first.
+TEST(LatticeRegion, AFineGrainAwayFromTheMiddle) {
+    const struct {
+        cv::Size tile;
+        TileOffset offset;
+        MatchType match;
+        cv::Rect swatch;
+        double turn;
+    } cases[] = {
+        {{16, 20}, TileOffset::HalfDrop, MatchType::HalfDrop, {40, 600, 700, 460}, -0.6},
+        {{14, 16}, TileOffset::HalfBrick, MatchType::HalfBrick, {860, 40, 700, 460}, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.swatch);
+        cv::Mat image(1100, 1600, CV_8UC3);
+        cv::theRNG().state = 5;
+        cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
+        cv::GaussianBlur(image, image, cv::Size(), 1.0);
+        cv::Mat grain(c.tile, CV_8UC3);
+        cv::randn(grain, cv::Scalar::all(128), cv::Scalar::all(50));
+        cv::Mat tiling = RepeatTile(grain, c.swatch.size(), c.offset);
+        const cv::Point2f middle(c.swatch.width / 2.0f, c.swatch.height / 2.0f);
+        cv::warpAffine(tiling, tiling, cv::getRotationMatrix2D(middle, c.turn, 1.0), tiling.size(),
+                       cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        tiling.convertTo(image(c.swatch), -1, 0.25, 128 * 0.75);
+        const Lattice found = EstimateLattice(image);
+        EXPECT_TRUE(found.found);
+        if (!found.found) continue;
+        EXPECT_NEAR(found.width, c.tile.width, 0.5);
+        EXPECT_NEAR(found.height, c.tile.height, 0.5);
+        EXPECT_EQ(found.match, c.match);
+        EXPECT_EQ(found.region & c.swatch, found.region);
+    }
+}
+
+// A half-brick swatch little more than two tiles wide: blocks compared for
+// the tile's horizontal vector reach past the swatch into the ground, its
+// diagonal ones do not.
+TEST(LatticeRegion, ANarrowHalfBrickSwatch) {
+    const struct {
+        int left;
+        double blur;
+    } cases[] = {{0, 12.0}, {30, 5.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.left);
+        cv::Mat image(1252, 707, CV_8UC3);
+        cv::theRNG().state = 5;
+        cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
+        cv::GaussianBlur(image, image, cv::Size(), c.blur);
+        const cv::Rect swatch(c.left, 63, 384, 734);
+        RepeatTile(ShapesTile({142, 127}, CV_8UC3), swatch.size(), TileOffset::HalfBrick)
+            .copyTo(image(swatch));
+        const Lattice found = EstimateLattice(image);
+        EXPECT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 142, 0.5);
+        EXPECT_NEAR(found.height, 127, 0.5);
+        EXPECT_EQ(found.match, MatchType::HalfBrick);
+    }
+}
+
 // A swatch on smooth ground, which agrees with itself under short shifts: at
 // the frame's edge, blocks checked at the region's rim pair pattern with
 // ground; in the middle of a small frame of smoother ground, the region must
