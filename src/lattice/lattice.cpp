@@ -615,7 +615,11 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         return chromaThreshold < 0.0 || chroma->Refine(shift, 0).similarity >= chromaThreshold;
     };
     const auto holds = [&](int i, int j) {
-        return probe.At(i, j).similarity >= threshold &&
+        const ShiftMatch::Peak& peak = probe.At(i, j);
+        // Between pixels the interpolation falls short of the peak by about
+        // what it gained over the whole shift.
+        const double between = OnWholePixels(peak) ? 0.0 : std::max(0.0, peak.similarity - peak.whole);
+        return peak.similarity + between >= threshold &&
                (chromaThreshold < 0.0 || probe.Chroma(i, j) >= chromaThreshold);
     };
 

@@ -399,6 +399,36 @@ TEST(LatticeMirror, TheAxisIsFoundWhereTheCopyMisplacesIt) {
     }
 }
 
+// A tiling turned by under a degree puts its vectors between pixels, where
+// the interpolation reads them lower than a multiple that falls nearer whole
+// pixels: the tile, not that multiple.
+TEST(LatticeTurned, ATurnedTileIsNotTakenForItsMultiple) {
+    const cv::Mat photo = cv::imread(ZENTREL_TEST_DATA_DIR "/painting_scene.jpg", cv::IMREAD_GRAYSCALE);
+    ASSERT_FALSE(photo.empty());
+    const struct {
+        cv::Rect tile;  // in the photo
+        TileOffset offset;
+        double degrees;
+        cv::Size image;
+    } cases[] = {{{0, 0, 25, 46}, TileOffset::HalfDrop, 0.70, {200, 227}},
+                 {{285, 0, 58, 44}, TileOffset::HalfBrick, 0.68, {400, 287}},
+                 {{0, 0, 23, 37}, TileOffset::None, -0.59, {200, 200}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cv::format("%dx%d turned %.2f", c.tile.width, c.tile.height, c.degrees));
+        const cv::Size larger(c.image.width + 60, c.image.height + 60);
+        const cv::Mat tiled = RepeatTile(photo(c.tile), larger, c.offset);
+        cv::Mat turn = cv::getRotationMatrix2D({larger.width / 2.0f, larger.height / 2.0f}, c.degrees, 1.0);
+        turn.at<double>(0, 2) -= 30;
+        turn.at<double>(1, 2) -= 30;
+        cv::Mat image;
+        cv::warpAffine(tiled, image, turn, c.image, cv::INTER_LINEAR);
+        const Lattice found = EstimateLattice(image);
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, c.tile.width, 1.0);
+        EXPECT_NEAR(found.height, c.tile.height, 1.0);
+    }
+}
+
 // A swatch on a plain background, a little turned: the region is the
 // swatch's, and a swatch too small for two repeats each way is no repeat.
 TEST(LatticeRegion, ThePatternsPartOfTheFrame) {
