@@ -61,7 +61,7 @@ std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis
     const cv::Point2d a = basis.a;
     const cv::Point2d b = basis.b;
     return {{a / 2, b}, {b / 2, a},       {(a + b) / 2, a}, {a / 3, b},
-            {b / 3, a}, {(a + b) / 3, a}, {(a - b) / 3, a}};
+            {b / 3, a}, {(a + b) / 3, a}, {(a - b) / 3, a}, {a / 5, b}, {b / 5, a}};
 }
 
 double CellArea(const Basis& basis) { return std::abs(basis.a.cross(basis.b)); }

@@ -21,8 +21,9 @@ struct Basis {
 // `a` and `b` must not be parallel.
 Basis ReduceBasis(cv::Point2d a, cv::Point2d b);
 
-// Shifts that make every lattice with a half or a third of the cell, each
-// with the vector that completes its basis.
+// Shifts that make every lattice with a half or a third of the cell, and a
+// fifth of either vector (a copy reduced five times shows a fine tile as
+// five of it), each with the vector that completes its basis.
 std::vector<std::pair<cv::Point2d, cv::Point2d>> Subdivisions(const Basis& basis);
 
 // The area of one cell.
