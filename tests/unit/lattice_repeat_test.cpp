@@ -466,6 +466,21 @@ TEST(LatticeRegion, ALargeTileHoldsOverTheWholeFrame) {
     EXPECT_EQ(found.region, cv::Rect({}, frame));
 }
 
+// Smoothed colour noise, the same for every test: a busy photo's ground.
+cv::Mat BusyGround(cv::Size size) {
+    cv::Mat image(size, CV_8UC3);
+    cv::theRNG().state = 5;
+    cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
+    cv::GaussianBlur(image, image, cv::Size(), 1.0);
+    return image;
+}
+
+void TurnAboutItsMiddle(cv::Mat& tiling, double degrees) {
+    const cv::Point2f middle(tiling.cols / 2.0f, tiling.rows / 2.0f);
+    cv::warpAffine(tiling, tiling, cv::getRotationMatrix2D(middle, degrees, 1.0), tiling.size(),
+                   cv::INTER_LINEAR, cv::BORDER_REFLECT);
+}
+
 // A faint swatch away from the middle of a busy photo, turned a little or
 // not: the rest of the frame drowns its peaks on the whole copy.
 TEST(LatticeRegion, AFaintSwatchOnABusyGround) {
@@ -482,14 +497,9 @@ TEST(LatticeRegion, AFaintSwatchOnABusyGround) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.swatch);
-        cv::Mat image(900, 1200, CV_8UC3);
-        cv::theRNG().state = 5;
-        cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
-        cv::GaussianBlur(image, image, cv::Size(), 1.0);
+        cv::Mat image = BusyGround({1200, 900});
         cv::Mat tiling = RepeatTile(ShapesTile(c.tile, CV_8UC3), c.swatch.size(), c.offset);
-        const cv::Point2f middle(c.swatch.width / 2.0f, c.swatch.height / 2.0f);
-        cv::warpAffine(tiling, tiling, cv::getRotationMatrix2D(middle, c.turn, 1.0), tiling.size(),
-                       cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        TurnAboutItsMiddle(tiling, c.turn);
         tiling.convertTo(image(c.swatch), -1, c.contrast, 128 * (1 - c.contrast));
         const Lattice found = EstimateLattice(image);
         EXPECT_TRUE(found.found);
@@ -517,16 +527,11 @@ TEST(LatticeRegion, AFineGrainAwayFromTheMiddle) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.swatch);
-        cv::Mat image(1100, 1600, CV_8UC3);
-        cv::theRNG().state = 5;
-        cv::randn(image, cv::Scalar::all(128), cv::Scalar::all(90));
-        cv::GaussianBlur(image, image, cv::Size(), 1.0);
+        cv::Mat image = BusyGround({1600, 1100});
         cv::Mat grain(c.tile, CV_8UC3);
         cv::randn(grain, cv::Scalar::all(128), cv::Scalar::all(50));
         cv::Mat tiling = RepeatTile(grain, c.swatch.size(), c.offset);
-        const cv::Point2f middle(c.swatch.width / 2.0f, c.swatch.height / 2.0f);
-        cv::warpAffine(tiling, tiling, cv::getRotationMatrix2D(middle, c.turn, 1.0), tiling.size(),
-                       cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        TurnAboutItsMiddle(tiling, c.turn);
         tiling.convertTo(image(c.swatch), -1, 0.25, 128 * 0.75);
         const Lattice found = EstimateLattice(image);
         EXPECT_TRUE(found.found);
