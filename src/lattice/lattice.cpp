@@ -367,6 +367,11 @@ bool OnWholePixels(const ShiftMatch::Peak& peak) {
     return cv::norm(peak.shift - whole) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
 }
 
+// Whether a refined peak is a whole shift that repeats the image bit for bit.
+bool RepeatsExactly(const ShiftMatch::Peak& peak) {
+    return OnWholePixels(peak) && peak.whole >= 1.0 - kBitExactLack;
+}
+
 // The lattice of exact periods among the points of a whole-pixel lattice
 // (first, other) whose vectors fall measurably short of 1: the shortest
 // points that leave at most a share of that shortfall beyond the noise, the
@@ -686,13 +691,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         // A cell that repeats the image bit for bit has parts that do too
         // where they are periods; a part that only comes near lies on a
         // ridge of a layout that varies little along it (rows of a weave).
-        const bool exactCell = !noise.compressed && OnWholePixels(first) && OnWholePixels(other) &&
-                               std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
+        const bool exactCell = !noise.compressed && RepeatsExactly(first) && RepeatsExactly(other);
         // Half, a quarter and an eighth of a part beyond it: one of them is
         // no multiple of a finer period that the part may be a multiple of.
         // A part that repeats the image bit for bit is a period anyway.
         const auto onRidge = [&](const ShiftMatch::Peak& p) {
-            if (!noise.compressed && OnWholePixels(p) && p.whole >= 1.0 - kBitExactLack) return false;
+            if (!noise.compressed && RepeatsExactly(p)) return false;
             const double fall = kRidgeDrop + kRidgeNoise * (1.0 - p.similarity);
             for (const double on : {1.5, 1.25, 1.125}) {
                 if (p.similarity - exact.Refine(on * p.shift, 0).similarity >= fall) return false;
@@ -706,7 +710,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             const double least = codec > 0.0 && !OnGrid(shift) ? std::max(kMinConfidence, part - codec)
                                                                : std::max(threshold, part);
             const ShiftMatch::Peak part = exact.Refine(shift, 1);
-            if (exactCell && !(OnWholePixels(part) && part.whole >= 1.0 - kBitExactLack)) continue;
+            if (exactCell && !RepeatsExactly(part)) continue;
             if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0 &&
                 holdsInColour(part.shift) && !onRidge(part)) {
                 first = part;
