@@ -502,13 +502,14 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
 
 // How the samples of `area`, less its rim, differ from those `shift` away:
 // the share that differ (-1 when the shift leaves nothing to compare), and
-// their mean absolute difference where they do. Every few rows are compared,
-// so that a large image costs a millisecond or two.
+// their mean absolute difference where they do (with `levels`: summing them
+// costs a little on every bit-exact tiling). Every few rows are compared, so
+// that a large image costs a millisecond or two.
 struct Differences {
     double share = -1.0;
     double mean = 0.0;
 };
-Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift) {
+Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, bool levels = false) {
     Differences found;
     const cv::Rect inner(area.x + kExactRim, area.y + kExactRim, area.width - 2 * kExactRim,
                          area.height - 2 * kExactRim);
@@ -524,7 +525,7 @@ Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift) 
             image.row(y + shift.y).colRange(from.x + shift.x, from.x + shift.x + from.width).reshape(1);
         cv::absdiff(a, b, diff);
         differing += cv::countNonZero(diff);
-        sum += cv::sum(diff)[0];
+        if (levels) sum += cv::sum(diff)[0];
         compared += static_cast<double>(diff.total());
     }
     found.share = differing / compared;
@@ -600,7 +601,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         grid.bestOff >= best - kCodecAllowance && grid.bestOff < best - kBaseMargin) {
         const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
                             static_cast<int>(std::lround(grid.bestOffShift.y)));
-        const Differences differences = DifferencesAt(image, area, off);
+        const Differences differences = DifferencesAt(image, area, off, true);
         compressed = differences.share >= kCodecShare && differences.mean <= kCodecLevels;
     }
     const bool blocky = compressed && (noise.blocks >= kBlocky ||
