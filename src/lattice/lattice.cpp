@@ -284,6 +284,12 @@ constexpr int kSublatticeReach = 8;
 // does not repeat here (one tile of a design on its own).
 constexpr double kNearOnlyNoise = 20.0;
 constexpr double kNearOnlyLack = 0.02;
+// What the best shift off JPEG's block grid may lack of the bit-exact shifts
+// on it for the codec to be blamed, and how its pixels must differ: at least
+// this share of them, by at most this many levels on average.
+constexpr double kCodecAllowance = 0.06;
+constexpr double kCodecShare = 0.2;
+constexpr double kCodecLevels = 3.0;
 // A lattice that repeats its block bit for bit must do so over the frame,
 // but for a rim that filters reach from the frame's edge, and a few odd
 // pixels: otherwise the cell that breaks it lies outside the block.
@@ -323,12 +329,13 @@ public:
     }
     void CompareColour(const ShiftMatch* chroma) { chroma_ = chroma; }
     // Of the points measured so far, the best similarity of those whose
-    // shift is off the 8-pixel grid of JPEG's blocks, and the least of
-    // those on it (where the codec's errors repeat with the image and agree
-    // with themselves).
+    // shift is off the 8-pixel grid of JPEG's blocks (and its shift), and
+    // the least of those on it (where the codec's errors repeat with the
+    // image and agree with themselves).
     struct ByGrid {
         double bestOff = -1.0;
         double leastOn = 2.0;
+        cv::Point2d bestOffShift;
     };
     // The least distance of any similarity measured from `threshold`.
     double Closest(double threshold) const {
@@ -344,6 +351,7 @@ public:
             if (peak.similarity < 0.0) continue;
             const long x = std::lround(peak.shift.x), y = std::lround(peak.shift.y);
             if (x % 8 != 0 || y % 8 != 0) {
+                if (peak.similarity > split.bestOff) split.bestOffShift = peak.shift;
                 split.bestOff = std::max(split.bestOff, peak.similarity);
             } else {
                 split.leastOn = std::min(split.leastOn, peak.similarity);
@@ -497,27 +505,37 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     return ReduceBasis(*p1, *p2);
 }
 
-// The share of the samples of `area`, less its rim, that differ from the
-// sample `shift` away; -1 when the shift leaves nothing to compare. Every
-// few rows are compared, so that a large image costs a millisecond or two.
-double ShareDiffering(const cv::Mat& image, cv::Rect area, cv::Point shift) {
+// How the samples of `area`, less its rim, differ from those `shift` away:
+// the share that differ (-1 when the shift leaves nothing to compare), and
+// their mean absolute difference where they do (with `levels`: summing them
+// costs a little on every bit-exact tiling). Every few rows are compared, so
+// that a large image costs a millisecond or two.
+struct Differences {
+    double share = -1.0;
+    double mean = 0.0;
+};
+Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, bool levels = false) {
+    Differences found;
     const cv::Rect inner(area.x + kExactRim, area.y + kExactRim, area.width - 2 * kExactRim,
                          area.height - 2 * kExactRim);
-    if (inner.width <= 0 || inner.height <= 0) return -1.0;
+    if (inner.width <= 0 || inner.height <= 0) return found;
     const cv::Rect from = inner & (inner - shift);
-    if (from.empty()) return -1.0;
+    if (from.empty()) return found;
     const int step = std::max(1, from.height / kExactRows);
-    double differing = 0.0, compared = 0.0;
-    cv::Mat unequal;
+    double differing = 0.0, compared = 0.0, sum = 0.0;
+    cv::Mat diff;
     for (int y = from.y; y < from.y + from.height; y += step) {
         const cv::Mat a = image.row(y).colRange(from.x, from.x + from.width).reshape(1);
         const cv::Mat b =
             image.row(y + shift.y).colRange(from.x + shift.x, from.x + shift.x + from.width).reshape(1);
-        cv::compare(a, b, unequal, cv::CMP_NE);
-        differing += cv::countNonZero(unequal);
-        compared += static_cast<double>(unequal.total());
+        cv::absdiff(a, b, diff);
+        differing += cv::countNonZero(diff);
+        if (levels) sum += cv::sum(diff)[0];
+        compared += static_cast<double>(diff.total());
     }
-    return differing / compared;
+    found.share = differing / compared;
+    found.mean = differing > 0.0 ? sum / differing : 0.0;
+    return found;
 }
 
 // The exact lattice among the points of the coarse one, judged at full
@@ -579,8 +597,20 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // every shift on the grid agrees better than any shift off it.
     const LatticeProbe::ByGrid grid = probe.SplitByGrid();
     const double offGrid = grid.bestOff;
-    const bool blocky = noise.compressed && (noise.blocks >= kBlocky ||
-                                             (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));
+    // JPEG too fine to be recognised: the shifts on its block grid repeat the
+    // image bit for bit, codec errors and all, while the best shift off the
+    // grid falls a little short, by a level or two over much of the image (a
+    // near-repeat changes few pixels by a lot, a grain most by several).
+    bool compressed = noise.compressed;
+    if (!compressed && image.depth() == CV_8U && grid.leastOn <= 1.0 && grid.leastOn >= 1.0 - kBitExactLack &&
+        grid.bestOff >= best - kCodecAllowance && grid.bestOff < best - kBaseMargin) {
+        const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
+                            static_cast<int>(std::lround(grid.bestOffShift.y)));
+        const Differences differences = DifferencesAt(image, area, off, true);
+        compressed = differences.share >= kCodecShare && differences.mean <= kCodecLevels;
+    }
+    const bool blocky = compressed && (noise.blocks >= kBlocky ||
+                                       (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));
     const double reference = blocky && offGrid > 0.0 && best - offGrid > kBaseMargin ? offGrid : best;
     const double threshold = reference - kBaseMargin - kBlockMargin * noise.blocks -
                              kNoiseMargin * (1.0 - reference);
@@ -591,7 +621,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // itself almost perfectly somewhere (lossless colour) decides.
     std::optional<ShiftMatch> chroma;
     double chromaThreshold = -1.0;
-    if ((image.channels() == 3 || image.channels() == 4) && !noise.compressed) {
+    if ((image.channels() == 3 || image.channels() == 4) && !compressed) {
         chroma.emplace(image, area, 1.0, block, true);
         // Colour is measured mostly at the vectors themselves (below).
         chroma->Expect(std::max(cv::norm(fine.a), cv::norm(fine.b)) + 2);
@@ -691,12 +721,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         // A cell that repeats the image bit for bit has parts that do too
         // where they are periods; a part that only comes near lies on a
         // ridge of a layout that varies little along it (rows of a weave).
-        const bool exactCell = !noise.compressed && RepeatsExactly(first) && RepeatsExactly(other);
+        const bool exactCell = !compressed && RepeatsExactly(first) && RepeatsExactly(other);
         // Half, a quarter and an eighth of a part beyond it: one of them is
         // no multiple of a finer period that the part may be a multiple of.
         // A part that repeats the image bit for bit is a period anyway.
         const auto onRidge = [&](const ShiftMatch::Peak& p) {
-            if (!noise.compressed && RepeatsExactly(p)) return false;
+            if (!compressed && RepeatsExactly(p)) return false;
             const double fall = kRidgeDrop + kRidgeNoise * (1.0 - p.similarity);
             for (const double on : {1.5, 1.25, 1.125}) {
                 if (p.similarity - exact.Refine(on * p.shift, 0).similarity >= fall) return false;
@@ -728,13 +758,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // points agree alike or by chance, keep the finer lattice.
     {
         std::optional<Basis> tile =
-            ExactSublattice(exact, area, first, other, noise.compressed);
+            ExactSublattice(exact, area, first, other, compressed);
         if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
             first = exact.Refine(tile->a, 0);
             other = exact.Refine(tile->b, 0);
         } else {
             const double lack = 1.0 - std::min(first.similarity, other.similarity);
-            if (!noise.compressed && OnWholePixels(first) && OnWholePixels(other) && lack > kNearOnlyLack &&
+            if (!compressed && OnWholePixels(first) && OnWholePixels(other) && lack > kNearOnlyLack &&
                 lack > kNearOnlyNoise * noise.white) {
                 return std::nullopt;
             }
@@ -744,12 +774,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     if (!(confidence >= kMinConfidence)) return std::nullopt;
     // Over the whole frame (a pattern in part of it meets its ground), a
     // lattice exact in the block must repeat the frame exactly too.
-    if (!noise.compressed && area == cv::Rect({}, image.size()) &&
+    if (!compressed && area == cv::Rect({}, image.size()) &&
         std::min(first.whole, other.whole) >= 1.0 - kBitExactLack) {
         for (const ShiftMatch::Peak* peak : {&first, &other}) {
             const cv::Point whole(static_cast<int>(std::lround(peak->shift.x)),
                                   static_cast<int>(std::lround(peak->shift.y)));
-            if (ShareDiffering(image, area, whole) > kOddPixelShare) return std::nullopt;
+            if (DifferencesAt(image, area, whole).share > kOddPixelShare) return std::nullopt;
         }
     }
     // The lattice itself must come as near, JPEG's blocks allowed for: one
@@ -767,12 +797,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     const double margin = std::max(reference - threshold, kBaseMargin);
     verified.close = probe.Closest(threshold) < kCloseShare * margin ||
                      reference - verified.confidence > kOwnCloseShare * margin;
-    verified.onCodecGrid = noise.compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);
+    verified.onCodecGrid = compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);
     const auto onPixels = [](cv::Point2d v) {
         return v == cv::Point2d(std::round(v.x), std::round(v.y));
     };
     verified.wholeLack = 1.0 - std::min(first.whole, other.whole);
-    verified.bitExact = !noise.compressed && !(OnGrid(verified.basis.a) && OnGrid(verified.basis.b)) &&
+    verified.bitExact = !compressed && !(OnGrid(verified.basis.a) && OnGrid(verified.basis.b)) &&
                         onPixels(first.shift) && onPixels(other.shift) &&
                         std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
     return verified;

@@ -227,6 +227,31 @@ TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
     }
 }
 
+// A faint tile near white, as JPEG at quality 95: too fine for the codec to
+// be recognised, whose errors repeat bit for bit at shifts on its 8-pixel
+// grid (104 x 24 here) while the tile agrees only to within a level or two.
+TEST(LatticeNearRepeat, AFaintJpegTileIsNotLostToTheBlockGrid) {
+    const struct {
+        double blur;
+        int range;
+    } cases[] = {{0.7, 8}, {1.5, 6}};
+    const cv::Size side(13, 12);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.range);
+        cv::Mat tile(side, CV_32FC1);
+        cv::RNG(1).fill(tile, cv::RNG::UNIFORM, 0.0, 1.0);
+        cv::Mat around = RepeatTile(tile, {3 * side.width, 3 * side.height}, TileOffset::None);
+        cv::GaussianBlur(around, around, {0, 0}, c.blur);
+        cv::normalize(around(cv::Rect({side.width, side.height}, side)), tile, 238 - c.range / 2,
+                      238 + c.range / 2, cv::NORM_MINMAX);
+        tile.convertTo(tile, CV_8UC1);
+        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {200, 200}, TileOffset::None), 95));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 13, 0.5);
+        EXPECT_NEAR(found.height, 12, 0.5);
+    }
+}
+
 // Ruled paper: dark rules every 8 rows, only a faint grain along them. Any
 // shift along the rows agrees nearly as well as the tile, which alone
 // repeats the image bit for bit, or peaks among its neighbours in a JPEG.
