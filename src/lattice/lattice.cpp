@@ -278,6 +278,8 @@ constexpr double kOddPixelsLack = 5e-4;
 // to this, each repeating at least twice across the area.
 constexpr std::size_t kSublatticePoints = 64;
 constexpr int kSublatticeReach = 8;
+// Then, last, these multiples of the cell's vectors.
+constexpr int kFarMultiples[] = {9, 10};
 // Where no such points exist, a lattice of whole pixels on lossless data
 // that falls short of 1 by this many times its noise, and by more than
 // JPEG too fine to be recognised costs, is the near-repeat of a tile that
@@ -380,6 +382,21 @@ bool RepeatsExactly(const ShiftMatch::Peak& peak) {
     return OnWholePixels(peak) && peak.whole >= 1.0 - kBitExactLack;
 }
 
+// A sharp peak's parabola leans a few tenths of a pixel off a whole-pixel
+// period. A vector near whole pixels is whole when, at the first multiple at
+// which its lean reaches half a pixel, the whole vector's multiple agrees at
+// least as well as the shift it leans to (a turned or resampled period
+// leans there for real, and agrees better).
+bool WholeByMultiple(const ShiftMatch& exact, cv::Point2d v) {
+    const cv::Point2d whole(std::round(v.x), std::round(v.y));
+    const double lean = std::max(std::abs(v.x - whole.x), std::abs(v.y - whole.y));
+    if (lean == 0.0) return true;
+    if (cv::norm(v - whole) > kSnapReach) return false;
+    const double multiple = std::ceil(0.5 / lean);
+    const double atWhole = exact.Refine(multiple * whole, 0).whole;
+    return atWhole >= 0.0 && atWhole >= exact.Refine(multiple * v, 0).whole;
+}
+
 // The lattice of exact periods among the points of a whole-pixel lattice
 // (first, other) whose vectors fall measurably short of 1: the shortest
 // points that leave at most a share of that shortfall beyond the noise, the
@@ -391,7 +408,10 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
     if (!(lack > kLeastLack)) return std::nullopt;
     const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
-    if (!OnWholePixels(first) || !OnWholePixels(other)) return std::nullopt;
+    const auto onWhole = [&](const ShiftMatch::Peak& p) {
+        return OnWholePixels(p) || WholeByMultiple(exact, p.shift);
+    };
+    if (!onWhole(first) || !onWhole(other)) return std::nullopt;
     const Basis cell = ReduceBasis(whole(first.shift), whole(other.shift));
     const auto fits = [&](cv::Point2d p) {
         return 2.0 * std::abs(p.x) <= area.width && 2.0 * std::abs(p.y) <= area.height;
@@ -415,6 +435,13 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     std::sort(points.begin(), points.end(), shorter);
     along.insert(along.end(), points.begin(), points.end());
     if (along.size() > kSublatticePoints) along.resize(kSublatticePoints);
+    // Last, the farther multiples of a grid with a heavier line every few
+    // cells (graph paper's every tenth), where nothing nearer repeats.
+    for (const int k : kFarMultiples) {
+        for (const cv::Point2d v : {cell.a, cell.b}) {
+            if (fits(k * v)) along.push_back(k * v);
+        }
+    }
     // Judged at the whole shift, which a resampled or turned period does not
     // reach. Points that repeat the image bit for bit are periods for
     // certain and win over points that only come near; above the noise,
@@ -576,7 +603,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     double longest = kExpectedMultiples * std::max(cv::norm(fine.a), cv::norm(fine.b));
     for (const std::size_t k : strongest) longest = std::max(longest, cv::norm(coarse.candidates[k]));
     exact.Expect(longest);
-    LatticeProbe probe(exact, fine);
+    // The multiples of a lattice whose vectors only lean off whole pixels
+    // are measured at whole pixels, where they lie.
+    const auto onWhole = [&](const ShiftMatch::Peak& p) {
+        return OnWholePixels(p) || WholeByMultiple(exact, p.shift);
+    };
+    const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
+    LatticeProbe probe(exact, onWhole(a) && onWhole(b) ? Basis{whole(fine.a), whole(fine.b)} : fine);
 
     // The reference: the basis and the candidates the copy agrees with most.
     double best = std::max(probe.At(1, 0).similarity, probe.At(0, 1).similarity);

@@ -593,6 +593,35 @@ TEST(LatticeRegion, ANarrowHalfBrickSwatch) {
     }
 }
 
+// A sheet of graph paper with a heavier line every ten cells, laid on a
+// photo that drowns its peaks: the cell's vectors lean a fraction of a pixel
+// off whole pixels, which ten cells carry out of the climb's reach.
+TEST(LatticeRegion, GraphPaperRepeatsAtItsHeavyLines) {
+    const cv::Mat photo = cv::imread(ZENTREL_TEST_DATA_DIR "/painting_scene.jpg", cv::IMREAD_COLOR);
+    ASSERT_FALSE(photo.empty());
+    const struct {
+        int cell, quality;
+    } cases[] = {{13, 0}, {15, 80}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cell);
+        const int side = 10 * c.cell;
+        cv::Mat tile(side, side, CV_8UC3, cv::Scalar(238, 242, 244));
+        for (int k = 0; k < 10; ++k) {
+            const cv::Scalar ink = k == 0 ? cv::Scalar(90, 100, 60) : cv::Scalar(210, 195, 165);
+            tile(cv::Rect(k * c.cell, 0, k == 0 ? 2 : 1, side)).setTo(ink);
+            tile(cv::Rect(0, k * c.cell, side, k == 0 ? 2 : 1)).setTo(ink);
+        }
+        cv::Mat image;
+        cv::resize(photo, image, {1400, 1100});
+        const cv::Rect sheet(200, 150, 900, 700);
+        RepeatTile(tile, sheet.size(), TileOffset::None).copyTo(image(sheet));
+        const Lattice found = EstimateLattice(c.quality > 0 ? Jpeg(image, c.quality) : image);
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, side, 0.5);
+        EXPECT_NEAR(found.height, side, 0.5);
+    }
+}
+
 // A swatch on smooth ground, which agrees with itself under short shifts: at
 // the frame's edge, blocks checked at the region's rim pair pattern with
 // ground; in the middle of a small frame of smoother ground, the region must
