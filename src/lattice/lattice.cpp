@@ -453,8 +453,8 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
         if (added) entry->second = exact.Refine(p, 0).whole;
         return entry->second;
     };
-    const auto bitExact = [&](cv::Point2d p) {
-        return lack > kOddPixelsLack && !OnGrid(p) && at(p) >= 1.0 - kBitExactLack;
+    const auto bitExact = [&](cv::Point2d p, bool onGridToo = false) {
+        return lack > kOddPixelsLack && (onGridToo || !OnGrid(p)) && at(p) >= 1.0 - kBitExactLack;
     };
     // What a period of the image lacks of 1, as its best point shows it;
     // negative until measured.
@@ -502,8 +502,11 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     std::optional<cv::Point2d> p1 = chosen.first, p2 = chosen.second;
     if (!p2) return std::nullopt;
     // The first two points that hold may span a coarser lattice than the
-    // tile's (two diagonals of a straight tile): halves of their cell that
-    // are points of the lattice measured and hold as well make it finer.
+    // tile's (two diagonals of a straight tile, multiples of a weave's
+    // cell): halves and thirds of their cell that are points of the lattice
+    // measured and hold as well make it finer. Points that repeat the image
+    // bit for bit off JPEG's block grid show it is no JPEG: their parts may
+    // lie on the grid.
     const double cellArea = cell.a.cross(cell.b);
     const auto onCell = [&](cv::Point2d p) {
         const double i = p.cross(cell.b) / cellArea, j = cell.a.cross(p) / cellArea;
@@ -512,11 +515,12 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     for (bool finer = true; finer;) {
         finer = false;
         const cv::Point2d u = *p1, v = *p2;
-        const std::pair<cv::Point2d, cv::Point2d> halves[] = {
-            {0.5 * (u + v), u}, {0.5 * (u - v), u}, {0.5 * u, v}, {0.5 * v, u}};
-        for (const auto& [half, partner] : halves) {
-            if (!onCell(half) || !fits(half) || !(exactChosen ? bitExact(half) : holds(half))) continue;
-            p1 = half;
+        const std::pair<cv::Point2d, cv::Point2d> parts[] = {
+            {(u + v) / 2, u}, {(u - v) / 2, u}, {u / 2, v}, {v / 2, u},
+            {(u + v) / 3, u}, {(u - v) / 3, u}, {u / 3, v}, {v / 3, u}};
+        for (const auto& [part, partner] : parts) {
+            if (!onCell(part) || !fits(part) || !(exactChosen ? bitExact(part, true) : holds(part))) continue;
+            p1 = part;
             p2 = partner;
             finer = true;
             break;
@@ -527,7 +531,7 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     // grid, needs a point off the grid that holds as well.
     if ((OnGrid(*p1) || OnGrid(*p2)) && !(OnGrid(cell.a) && OnGrid(cell.b))) {
         const cv::Point2d control = OnGrid(*p1 + *p2) ? *p1 - *p2 : *p1 + *p2;
-        if (OnGrid(control) || !holds(control)) return std::nullopt;
+        if (OnGrid(control) || !(exactChosen ? bitExact(control) : holds(control))) return std::nullopt;
     }
     return ReduceBasis(*p1, *p2);
 }

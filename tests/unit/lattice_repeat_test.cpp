@@ -170,6 +170,30 @@ TEST(LatticeNearRepeat, ALosslessWeaveIsItsWholeTileUnmirrored) {
     }
 }
 
+// Weaves whose thread colours repeat every six threads, as the accuracy
+// harness makes them: the first points that repeat bit for bit are
+// multiples of the crossing's cell, three tiles to their cell, one of them on
+// JPEG's block grid.
+TEST(LatticeNearRepeat, AWeavesTileIsAThirdOfItsCellsMultiples) {
+    const struct {
+        const char* file;
+        cv::Size image;
+        double width, height;
+        MatchType match;
+    } cases[] = {{"/plain_weave_tile42x28.png", {200, 200}, 21, 28, MatchType::HalfDrop},
+                 {"/twill_tile24x72.png", {200, 218}, 24, 36, MatchType::HalfBrick}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const cv::Mat tile = cv::imread(std::string(ZENTREL_TEST_DATA_DIR) + c.file, cv::IMREAD_COLOR);
+        ASSERT_FALSE(tile.empty());
+        const Lattice found = EstimateLattice(RepeatTile(tile, c.image, TileOffset::None));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, c.width, 0.5);
+        EXPECT_NEAR(found.height, c.height, 0.5);
+        EXPECT_EQ(found.match, c.match);
+    }
+}
+
 // A grid of a grainy motif, one cell marked with a small dot, as JPEG: the
 // grain reads as noise beyond the mark's cost, yet it repeats with the tile,
 // whose points agree far better than the motif's.
