@@ -77,6 +77,75 @@ double Quantile(const cv::Mat& values, double q) {
     return *at;
 }
 
+// The agreement of `line` with itself under the vectors, as in the windows
+// (the lesser over the vectors of the better way), unblurred, and its energy.
+struct LineAgreement {
+    double energy = 0.0;
+    double agreement = 0.0;
+};
+LineAgreement AgreementOf(cv::Rect line, const cv::Mat& energy, const std::vector<Terms>& terms) {
+    LineAgreement out{cv::sum(energy(line))[0], 1.0};
+    for (std::size_t k = 0; k + 1 < terms.size(); k += 2) {
+        double best = -1.0;
+        for (std::size_t w = k; w < k + 2; ++w) {
+            const double product = cv::sum(terms[w].product(line))[0];
+            const double shifted = cv::sum(terms[w].shiftedEnergy(line))[0];
+            best = std::max(best, product / std::sqrt(out.energy * shifted + 1e-12));
+        }
+        out.agreement = std::min(out.agreement, best);
+    }
+    return out;
+}
+
+// The box grown line by line, up to `reach` on each side, while the line
+// beyond it has energy and agrees with itself: the window's blur leaves
+// off up to half a window of the pattern's edge inside the frame, which
+// for a large tile is most of a repeat. `ended` says which sides stopped
+// at a line of ground: left, top, right, bottom.
+cv::Rect GrowRim(cv::Rect box, cv::Size frame, const cv::Mat& energy, const std::vector<Terms>& terms,
+                 double level, int reach, bool ended[4]) {
+    for (const bool rows : {true, false}) {
+        // Flat is judged against the box's typical line, as at the rim.
+        std::vector<double> lines;
+        for (int k = 0; k < (rows ? box.height : box.width); ++k) {
+            const cv::Rect line = rows ? cv::Rect(box.x, box.y + k, box.width, 1)
+                                       : cv::Rect(box.x + k, box.y, 1, box.height);
+            lines.push_back(cv::sum(energy(line))[0]);
+        }
+        if (lines.empty()) continue;
+        std::nth_element(lines.begin(), lines.begin() + lines.size() / 2, lines.end());
+        const double flat = kRimEnergyShare * lines[lines.size() / 2];
+        const auto holds = [&](cv::Rect line) {
+            const LineAgreement at = AgreementOf(line, energy, terms);
+            return at.energy >= flat && at.agreement >= level;
+        };
+        for (int grown = 0; grown < reach; ++grown) {
+            const int before = rows ? box.y : box.x;
+            if (before == 0) break;
+            const cv::Rect line = rows ? cv::Rect(box.x, before - 1, box.width, 1)
+                                       : cv::Rect(before - 1, box.y, 1, box.height);
+            if (!holds(line)) {
+                ended[rows ? 1 : 0] = true;
+                break;
+            }
+            box = rows ? cv::Rect(box.x, box.y - 1, box.width, box.height + 1)
+                       : cv::Rect(box.x - 1, box.y, box.width + 1, box.height);
+        }
+        for (int grown = 0; grown < reach; ++grown) {
+            const int after = rows ? box.y + box.height : box.x + box.width;
+            if (after == (rows ? frame.height : frame.width)) break;
+            const cv::Rect line = rows ? cv::Rect(box.x, after, box.width, 1) : cv::Rect(after, box.y, 1, box.height);
+            if (!holds(line)) {
+                ended[rows ? 3 : 2] = true;
+                break;
+            }
+            box = rows ? cv::Rect(box.x, box.y, box.width, box.height + 1)
+                       : cv::Rect(box.x, box.y, box.width + 1, box.height);
+        }
+    }
+    return box;
+}
+
 // The box less its rim lines that are flat or disagree with themselves,
 // line by line (the window above blurs them in), each side up to a quarter
 // of the box. `sides` says which sides were moved: left, top, right, bottom.
@@ -205,6 +274,12 @@ HeldRegion PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
     // frame's edge, the pattern reaches the edge, unless its rim was found
     // to be ground.
     const int half = side / 2;
+    // A side that stopped growing at ground has its edge: it does not
+    // reach the frame's.
+    bool ended[4] = {false, false, false, false};
+    if (box.area() < kPartOfFrame * static_cast<double>(grey.total())) {
+        box = GrowRim(box, grey.size(), energy, terms, level, half, ended);
+    }
     const auto reach = [&](cv::Rect r, const bool sides[4]) {
         const int left = r.x <= half && !sides[0] ? 0 : r.x;
         const int top = r.y <= half && !sides[1] ? 0 : r.y;
@@ -212,13 +287,14 @@ HeldRegion PatternRegion(const cv::Mat& grey, cv::Point2d a, cv::Point2d b) {
         const int bottom = r.y + r.height >= grey.rows - half && !sides[3] ? grey.rows : r.y + r.height;
         return cv::Rect(left, top, right - left, bottom - top);
     };
-    bool untouched[4] = {false, false, false, false}, trimmed[4] = {false, false, false, false};
+    bool trimmed[4] = {false, false, false, false};
     // Over most of the frame the rim is not judged: at the frame's edges,
     // beyond which shifts compare nothing, it would pass for ground.
     const cv::Rect core = box.area() < kPartOfFrame * static_cast<double>(grey.total())
                               ? TrimRim(box, energy, terms, level, trimmed)
                               : box;
-    return {reach(box, untouched), reach(core, trimmed)};
+    for (int k = 0; k < 4; ++k) trimmed[k] = trimmed[k] || ended[k];
+    return {reach(box, ended), reach(core, trimmed)};
 }
 
 }  // namespace zentrel::lattice

@@ -515,6 +515,25 @@ TEST(LatticeRegion, ALargeTileHoldsOverTheWholeFrame) {
     EXPECT_EQ(found.region, cv::Rect({}, frame));
 }
 
+// A large tile in a swatch that stops a few cells short of the frame's
+// bottom: the window that judges agreement blurs the swatch's edges by half a
+// cell, so its rim is judged line by line, and an edge found there is not
+// taken to run on to the frame's.
+TEST(LatticeRegion, ALargeTilesRegionStopsWhereTheSwatchDoes) {
+    const cv::Mat photo = cv::imread(ZENTREL_TEST_DATA_DIR "/painting_scene.jpg", cv::IMREAD_GRAYSCALE);
+    ASSERT_FALSE(photo.empty());
+    cv::Mat image;
+    cv::resize(photo, image, {1494, 1563});
+    const cv::Rect swatch(457, 140, 729, 1287);
+    RepeatTile(photo(cv::Rect(600, 300, 274, 184)), swatch.size(), TileOffset::HalfBrick).copyTo(image(swatch));
+    const Lattice found = EstimateLattice(image);
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width, 274, 0.5);
+    EXPECT_NEAR(found.height, 184, 0.5);
+    EXPECT_LT(std::abs(found.region.br().y - swatch.br().y), 184 / 2);
+    EXPECT_GT(Overlap(found.region, swatch), 0.85);
+}
+
 // Smoothed colour noise, the same for every test: a busy photo's ground.
 cv::Mat BusyGround(cv::Size size) {
     cv::Mat image(size, CV_8UC3);
