@@ -152,11 +152,13 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
         }
         std::sort(proposals.rbegin(), proposals.rend());
         // Only an axis that holds replaces the first: the others' values say
-        // nothing of how close the first call was.
+        // nothing of how close the first call was. Only the first call's own
+        // axes were measured: one beside the axis it settled on, at the edge
+        // of those, was not.
         int tried = 0;
         for (const auto& [score, proposed] : proposals) {
             if (tried == kProposals || sharp >= threshold) break;
-            if (std::abs(proposed - sharpest) <= 1) continue;
+            if (std::abs(proposed - twice) <= 1) continue;
             ++tried;
             for (int near = proposed - 1; near <= proposed + 1; ++near) {
                 const double value = atPeak(near);

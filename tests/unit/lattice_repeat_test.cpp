@@ -424,6 +424,28 @@ TEST(LatticeMirror, TheAxisIsFoundWhereTheCopyMisplacesIt) {
     }
 }
 
+// The climb, on a smoothed image, can stop a pixel from the sharp image's
+// axis: the axes beside the one it reaches are measured too.
+TEST(LatticeMirror, TheAxisIsFoundWhereTheClimbStopsAPixelOff) {
+    cv::Mat unit = ShapesTile({92, 18}, CV_8UC1, 21), flipped, tile;
+    cv::flip(unit, flipped, 0);
+    cv::vconcat(unit, flipped, tile);
+    const cv::Mat image = RepeatTile(tile, {1107, 200}, TileOffset::None, {13, 7});
+    const cv::Rect region({}, image.size());
+    const ShiftMatch exact(image, region, 1.0);
+    cv::Mat copy;
+    cv::resize(image, copy, {}, 1.0 / 3, 1.0 / 3, cv::INTER_AREA);
+    copy.convertTo(copy, CV_32F);
+    for (const int off : {-1, 1}) {
+        SCOPED_TRACE(off);
+        // Climbed on the tiling moved by a pixel.
+        const ShiftMatch climb(RepeatTile(tile, image.size(), TileOffset::None, {13, 7 + off}), region, 1.0);
+        const std::optional<double> axis = MirrorAxis(copy, 1.0 / 3, region, climb, exact, false, 36, 0.99);
+        ASSERT_TRUE(axis.has_value());
+        EXPECT_NEAR(std::remainder(*axis + 7.5, 18.0), 0.0, 0.01);
+    }
+}
+
 // A tiling turned by under a degree puts its vectors between pixels, where
 // the interpolation reads them lower than a multiple that falls nearer whole
 // pixels: the tile, not that multiple.
