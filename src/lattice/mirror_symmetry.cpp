@@ -73,8 +73,9 @@ double LocalSymmetry(const std::vector<double>& profile, int first, int twice, i
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
                                  double period, double threshold, double* measured, double turn,
-                                 bool between) {
+                                 bool between, double* raised) {
     if (measured) *measured = -1.0;
+    if (raised) *raised = 0.0;
     // The region on the copy; its profile proposes the axis.
     const cv::Rect inCopy =
         cv::Rect(static_cast<int>(region.x * toCopy), static_cast<int>(region.y * toCopy),
@@ -170,6 +171,7 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
         }
     }
     if (measured) *measured = sharp;
+    if (raised && sharp >= 0.0) *raised = sharp - atWhole(sharpest);
     if (!(sharp >= threshold)) return std::nullopt;
     return sharpest / 2.0;
 }
