@@ -406,44 +406,33 @@ TEST(LatticeMirror, MirrorsSurviveATurnOrAResampling) {
 }
 
 // The reduced copy only proposes an axis: one it misplaces, or cannot place
-// at all, is found at full resolution.
+// at all, is found at full resolution. So are the axes beside the one that
+// the climb, on a smoothed image, reaches a pixel off the sharp image's.
 TEST(LatticeMirror, TheAxisIsFoundWhereTheCopyMisplacesIt) {
     cv::Mat unit = ShapesTile({92, 18}, CV_8UC1, 21), flipped, tile;
     cv::flip(unit, flipped, 0);
     cv::vconcat(unit, flipped, tile);
     const cv::Mat image = RepeatTile(tile, {1107, 200}, TileOffset::None, {13, 7});
     const cv::Rect region({}, image.size());
-    const ShiftMatch climb(image, region, 1.5), exact(image, region, 1.0);
-    for (const double level : {0.0, 1.0}) {
-        SCOPED_TRACE(level);
-        // Flat, or a ramp whose profile is no help either.
+    const ShiftMatch exact(image, region, 1.0);
+    cv::Mat reduced;
+    cv::resize(image, reduced, {}, 1.0 / 3, 1.0 / 3, cv::INTER_AREA);
+    reduced.convertTo(reduced, CV_32F);
+    // Flat, a ramp whose profile is no help either, or the image itself
+    // with the climb on the tiling moved by a pixel.
+    const struct {
+        double level;
+        int off;
+    } cases[] = {{0.0, 0}, {1.0, 0}, {-1.0, -1}, {-1.0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cv::format("level %.0f, climb %d px off", c.level, c.off));
         cv::Mat copy(67, 369, CV_32F);
-        for (int y = 0; y < copy.rows; ++y) copy.row(y).setTo(level * y * y);
+        for (int y = 0; y < copy.rows; ++y) copy.row(y).setTo(c.level * y * y);
+        if (c.level < 0.0) copy = reduced;
+        const ShiftMatch climb(RepeatTile(tile, image.size(), TileOffset::None, {13, 7 + c.off}), region, 1.5);
         const std::optional<double> axis = MirrorAxis(copy, 1.0 / 3, region, climb, exact, false, 36, 0.99);
         ASSERT_TRUE(axis.has_value());
         // Axes lie between units, 7 rows into the tiling.
-        EXPECT_NEAR(std::remainder(*axis + 7.5, 18.0), 0.0, 0.01);
-    }
-}
-
-// The climb, on a smoothed image, can stop a pixel from the sharp image's
-// axis: the axes beside the one it reaches are measured too.
-TEST(LatticeMirror, TheAxisIsFoundWhereTheClimbStopsAPixelOff) {
-    cv::Mat unit = ShapesTile({92, 18}, CV_8UC1, 21), flipped, tile;
-    cv::flip(unit, flipped, 0);
-    cv::vconcat(unit, flipped, tile);
-    const cv::Mat image = RepeatTile(tile, {1107, 200}, TileOffset::None, {13, 7});
-    const cv::Rect region({}, image.size());
-    const ShiftMatch exact(image, region, 1.0);
-    cv::Mat copy;
-    cv::resize(image, copy, {}, 1.0 / 3, 1.0 / 3, cv::INTER_AREA);
-    copy.convertTo(copy, CV_32F);
-    for (const int off : {-1, 1}) {
-        SCOPED_TRACE(off);
-        // Climbed on the tiling moved by a pixel.
-        const ShiftMatch climb(RepeatTile(tile, image.size(), TileOffset::None, {13, 7 + off}), region, 1.0);
-        const std::optional<double> axis = MirrorAxis(copy, 1.0 / 3, region, climb, exact, false, 36, 0.99);
-        ASSERT_TRUE(axis.has_value());
         EXPECT_NEAR(std::remainder(*axis + 7.5, 18.0), 0.0, 0.01);
     }
 }
