@@ -78,6 +78,12 @@ constexpr double kMirrorMargin = 0.005;
 // motif that is nearly symmetric, as often as not.
 constexpr double kMirrorShortShare = 0.1;
 constexpr double kMirrorDoubtFactor = 0.85;
+// A parabola through whole-pixel readings misses a sharp peak between them
+// by a share of what it adds: a mirror read that way is allowed this share
+// of its rise beyond the periods' own allowance. Not where the mirror image
+// is sampled turned, between pixels already, where it would only lift nearly
+// symmetric motifs.
+constexpr double kMirrorRiseShare = 0.25;
 // Off JPEG's block grid the periods' lack at whole pixels is the noise alone
 // (the tile's own grain repeats under translation, not under reflection): a
 // whole-pixel mirror that falls short and lacks more than this many times as
@@ -1126,10 +1132,11 @@ Lattice EstimateLattice(const cv::Mat& image) {
                 // Read between pixels, nearly symmetric motifs gain as much
                 // as mirrored units do: such a reading stands only where it
                 // agrees as well as the periods.
-                double between = -1.0;
+                double between = -1.0, raised = 0.0;
                 const std::optional<double> again = MirrorAxis(found->copy, found->scale, region, climb, exact,
-                                                               across, period, least, &between, turn, true);
-                if (again && verified->confidence - between <= kMirrorShortShare * margin) {
+                                                               across, period, least, &between, turn, true, &raised);
+                const double rise = std::abs(turn) * kMatchBlockSide < 0.5 ? kMirrorRiseShare * raised : 0.0;
+                if (again && verified->confidence - between <= kMirrorShortShare * margin + rise) {
                     at = again;
                     measured = between;
                 }

@@ -73,8 +73,9 @@ double LocalSymmetry(const std::vector<double>& profile, int first, int twice, i
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
                                  double period, double threshold, double* measured, double turn,
-                                 bool between) {
+                                 bool between, double* raised) {
     if (measured) *measured = -1.0;
+    if (raised) *raised = 0.0;
     // The region on the copy; its profile proposes the axis.
     const cv::Rect inCopy =
         cv::Rect(static_cast<int>(region.x * toCopy), static_cast<int>(region.y * toCopy),
@@ -152,11 +153,13 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
         }
         std::sort(proposals.rbegin(), proposals.rend());
         // Only an axis that holds replaces the first: the others' values say
-        // nothing of how close the first call was.
+        // nothing of how close the first call was. Only the first call's own
+        // axes were measured: one beside the axis it settled on, at the edge
+        // of those, was not.
         int tried = 0;
         for (const auto& [score, proposed] : proposals) {
             if (tried == kProposals || sharp >= threshold) break;
-            if (std::abs(proposed - sharpest) <= 1) continue;
+            if (std::abs(proposed - twice) <= 1) continue;
             ++tried;
             for (int near = proposed - 1; near <= proposed + 1; ++near) {
                 const double value = atPeak(near);
@@ -168,6 +171,7 @@ std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect re
         }
     }
     if (measured) *measured = sharp;
+    if (raised && sharp >= 0.0) *raised = sharp - atWhole(sharpest);
     if (!(sharp >= threshold)) return std::nullopt;
     return sharpest / 2.0;
 }

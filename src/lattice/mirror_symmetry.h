@@ -20,10 +20,12 @@ namespace zentrel::lattice {
 // best axis found, whether it passed or not (-1 when none was measured).
 // The axis turns with the lattice, by `turn` radians; with `between` (a
 // resampled lattice, whose axes need not fall on whole or half pixels) the
-// similarity is read between the axes measured, as a period's is.
+// similarity is read between the axes measured, as a period's is, and
+// `raised`, when given, receives what that reading added to the whole-pixel
+// one at the same axis.
 std::optional<double> MirrorAxis(const cv::Mat& copy, double toCopy, cv::Rect region,
                                  const ShiftMatch& climb, const ShiftMatch& exact, bool across,
                                  double period, double threshold, double* measured = nullptr,
-                                 double turn = 0.0, bool between = false);
+                                 double turn = 0.0, bool between = false, double* raised = nullptr);
 
 }  // namespace zentrel::lattice
