@@ -77,104 +77,73 @@ double Quantile(const cv::Mat& values, double q) {
     return *at;
 }
 
-// The agreement of `line` with itself under the vectors, as in the windows
-// (the lesser over the vectors of the better way), unblurred, and its energy.
-struct LineAgreement {
-    double energy = 0.0;
-    double agreement = 0.0;
-};
-LineAgreement AgreementOf(cv::Rect line, const cv::Mat& energy, const std::vector<Terms>& terms) {
-    LineAgreement out{cv::sum(energy(line))[0], 1.0};
+// Line `k` of `box`: a row, or a column (k may lie outside the box).
+cv::Rect LineOf(cv::Rect box, bool rows, int k) {
+    return rows ? cv::Rect(box.x, box.y + k, box.width, 1) : cv::Rect(box.x + k, box.y, 1, box.height);
+}
+
+// Whether a line of the rim is ground: flat (under `flat` of edge energy), or
+// agreeing with itself under the vectors less than `level`, as in the
+// windows (the lesser over the vectors of the better way), unblurred.
+bool IsGround(cv::Rect line, const cv::Mat& energy, const std::vector<Terms>& terms, double flat,
+              double level) {
+    const double lineEnergy = cv::sum(energy(line))[0];
+    if (lineEnergy < flat) return true;
     for (std::size_t k = 0; k + 1 < terms.size(); k += 2) {
         double best = -1.0;
         for (std::size_t w = k; w < k + 2; ++w) {
             const double product = cv::sum(terms[w].product(line))[0];
             const double shifted = cv::sum(terms[w].shiftedEnergy(line))[0];
-            best = std::max(best, product / std::sqrt(out.energy * shifted + 1e-12));
+            best = std::max(best, product / std::sqrt(lineEnergy * shifted + 1e-12));
         }
-        out.agreement = std::min(out.agreement, best);
+        if (best < level) return true;
     }
-    return out;
+    return false;
+}
+
+// A tenth of the box's typical row or column energy: a rim line below it is
+// flat.
+double FlatLine(cv::Rect box, const cv::Mat& energy, bool rows) {
+    cv::Mat lines;
+    cv::reduce(energy(box), lines, rows ? 1 : 0, cv::REDUCE_SUM, CV_64F);
+    std::vector<double> sorted(lines.begin<double>(), lines.end<double>());
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    return kRimEnergyShare * sorted[sorted.size() / 2];
 }
 
 // The box grown line by line, up to `reach` on each side, while the line
-// beyond it has energy and agrees with itself: the window's blur leaves
-// off up to half a window of the pattern's edge inside the frame, which
-// for a large tile is most of a repeat. `ended` says which sides stopped
-// at a line of ground: left, top, right, bottom.
+// beyond it is no ground: the window's blur leaves off up to half a window
+// of the pattern's edge inside the frame, which for a large tile is most of
+// a repeat. `ended` says which sides stopped at ground: left, top, right,
+// bottom.
 cv::Rect GrowRim(cv::Rect box, cv::Size frame, const cv::Mat& energy, const std::vector<Terms>& terms,
                  double level, int reach, bool ended[4]) {
     for (const bool rows : {true, false}) {
-        // Flat is judged against the box's typical line, as at the rim.
-        std::vector<double> lines;
-        for (int k = 0; k < (rows ? box.height : box.width); ++k) {
-            const cv::Rect line = rows ? cv::Rect(box.x, box.y + k, box.width, 1)
-                                       : cv::Rect(box.x + k, box.y, 1, box.height);
-            lines.push_back(cv::sum(energy(line))[0]);
-        }
-        if (lines.empty()) continue;
-        std::nth_element(lines.begin(), lines.begin() + lines.size() / 2, lines.end());
-        const double flat = kRimEnergyShare * lines[lines.size() / 2];
-        const auto holds = [&](cv::Rect line) {
-            const LineAgreement at = AgreementOf(line, energy, terms);
-            return at.energy >= flat && at.agreement >= level;
-        };
-        for (int grown = 0; grown < reach; ++grown) {
-            const int before = rows ? box.y : box.x;
-            if (before == 0) break;
-            const cv::Rect line = rows ? cv::Rect(box.x, before - 1, box.width, 1)
-                                       : cv::Rect(before - 1, box.y, 1, box.height);
-            if (!holds(line)) {
-                ended[rows ? 1 : 0] = true;
-                break;
+        const double flat = FlatLine(box, energy, rows);
+        for (const bool after : {false, true}) {
+            for (int grown = 0; grown < reach; ++grown) {
+                const cv::Rect line = LineOf(box, rows, after ? (rows ? box.height : box.width) : -1);
+                if ((line & cv::Rect({}, frame)) != line) break;
+                if (IsGround(line, energy, terms, flat, level)) {
+                    ended[(rows ? 1 : 0) + (after ? 2 : 0)] = true;
+                    break;
+                }
+                box |= line;
             }
-            box = rows ? cv::Rect(box.x, box.y - 1, box.width, box.height + 1)
-                       : cv::Rect(box.x - 1, box.y, box.width + 1, box.height);
-        }
-        for (int grown = 0; grown < reach; ++grown) {
-            const int after = rows ? box.y + box.height : box.x + box.width;
-            if (after == (rows ? frame.height : frame.width)) break;
-            const cv::Rect line = rows ? cv::Rect(box.x, after, box.width, 1) : cv::Rect(after, box.y, 1, box.height);
-            if (!holds(line)) {
-                ended[rows ? 3 : 2] = true;
-                break;
-            }
-            box = rows ? cv::Rect(box.x, box.y, box.width, box.height + 1)
-                       : cv::Rect(box.x, box.y, box.width + 1, box.height);
         }
     }
     return box;
 }
 
-// The box less its rim lines that are flat or disagree with themselves,
-// line by line (the window above blurs them in), each side up to a quarter
-// of the box. `sides` says which sides were moved: left, top, right, bottom.
+// The box less its rim lines that are ground, line by line (the window
+// above blurs them in), each side up to a quarter of the box. `sides` says
+// which sides were moved: left, top, right, bottom.
 cv::Rect TrimRim(cv::Rect box, const cv::Mat& energy, const std::vector<Terms>& terms, double level,
                  bool sides[4]) {
     for (const bool rows : {true, false}) {
-        const int dim = rows ? 1 : 0;
-        cv::Mat lineEnergy, agreement;
-        cv::reduce(energy(box), lineEnergy, dim, cv::REDUCE_SUM, CV_64F);
-        // As in the windows: the lesser over the vectors of the better way.
-        for (std::size_t k = 0; k + 1 < terms.size(); k += 2) {
-            cv::Mat best;
-            for (std::size_t w = k; w < k + 2; ++w) {
-                cv::Mat product, shifted, norm;
-                cv::reduce(terms[w].product(box), product, dim, cv::REDUCE_SUM, CV_64F);
-                cv::reduce(terms[w].shiftedEnergy(box), shifted, dim, cv::REDUCE_SUM, CV_64F);
-                cv::sqrt(lineEnergy.mul(shifted) + 1e-12, norm);
-                const cv::Mat local = product / norm;
-                best = best.empty() ? local : cv::max(best, local);
-            }
-            agreement = agreement.empty() ? best : cv::min(agreement, best);
-        }
-        const int count = static_cast<int>(lineEnergy.total());
-        std::vector<double> sorted(lineEnergy.begin<double>(), lineEnergy.end<double>());
-        std::nth_element(sorted.begin(), sorted.begin() + count / 2, sorted.end());
-        const double flat = kRimEnergyShare * sorted[count / 2];
-        const auto ground = [&](int k) {
-            return lineEnergy.at<double>(k) < flat || agreement.at<double>(k) < level;
-        };
+        const double flat = FlatLine(box, energy, rows);
+        const int count = rows ? box.height : box.width;
+        const auto ground = [&](int k) { return IsGround(LineOf(box, rows, k), energy, terms, flat, level); };
         int first = 0, last = count;
         while (first < count / 4 && ground(first)) ++first;
         while (count - last < count / 4 && ground(last - 1)) --last;
