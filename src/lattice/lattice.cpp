@@ -377,10 +377,12 @@ private:
     int checks_ = 0;
 };
 
+// The whole shift nearest to `v`.
+cv::Point2d Whole(cv::Point2d v) { return {std::round(v.x), std::round(v.y)}; }
+
 // Whether a refined peak lies on a whole shift that agrees as well.
 bool OnWholePixels(const ShiftMatch::Peak& peak) {
-    const cv::Point2d whole(std::round(peak.shift.x), std::round(peak.shift.y));
-    return cv::norm(peak.shift - whole) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
+    return cv::norm(peak.shift - Whole(peak.shift)) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
 }
 
 // Whether a refined peak is a whole shift that repeats the image bit for bit.
@@ -388,13 +390,15 @@ bool RepeatsExactly(const ShiftMatch::Peak& peak) {
     return OnWholePixels(peak) && peak.whole >= 1.0 - kBitExactLack;
 }
 
-// A sharp peak's parabola leans a few tenths of a pixel off a whole-pixel
-// period. A vector near whole pixels is whole when, at the first multiple at
-// which its lean reaches half a pixel, the whole vector's multiple agrees at
+// Whether a refined peak lies on whole pixels, or only leans off them: a
+// sharp peak's parabola leans a few tenths of a pixel off a whole-pixel
+// period. A peak near whole pixels is whole when, at the first multiple at
+// which its lean reaches half a pixel, the whole shift's multiple agrees at
 // least as well as the shift it leans to (a turned or resampled period
 // leans there for real, and agrees better).
-bool WholeByMultiple(const ShiftMatch& exact, cv::Point2d v) {
-    const cv::Point2d whole(std::round(v.x), std::round(v.y));
+bool OnWholePixels(const ShiftMatch& exact, const ShiftMatch::Peak& peak) {
+    if (OnWholePixels(peak)) return true;
+    const cv::Point2d v = peak.shift, whole = Whole(v);
     const double lean = std::max(std::abs(v.x - whole.x), std::abs(v.y - whole.y));
     if (lean == 0.0) return true;
     if (cv::norm(v - whole) > kSnapReach) return false;
@@ -413,12 +417,8 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
                                      const ShiftMatch::Peak& other, bool compressed) {
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
     if (!(lack > kLeastLack)) return std::nullopt;
-    const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
-    const auto onWhole = [&](const ShiftMatch::Peak& p) {
-        return OnWholePixels(p) || WholeByMultiple(exact, p.shift);
-    };
-    if (!onWhole(first) || !onWhole(other)) return std::nullopt;
-    const Basis cell = ReduceBasis(whole(first.shift), whole(other.shift));
+    if (!OnWholePixels(exact, first) || !OnWholePixels(exact, other)) return std::nullopt;
+    const Basis cell = ReduceBasis(Whole(first.shift), Whole(other.shift));
     const auto fits = [&](cv::Point2d p) {
         return 2.0 * std::abs(p.x) <= area.width && 2.0 * std::abs(p.y) <= area.height;
     };
@@ -615,11 +615,8 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     exact.Expect(longest);
     // The multiples of a lattice whose vectors only lean off whole pixels
     // are measured at whole pixels, where they lie.
-    const auto onWhole = [&](const ShiftMatch::Peak& p) {
-        return OnWholePixels(p) || WholeByMultiple(exact, p.shift);
-    };
-    const auto whole = [](cv::Point2d v) { return cv::Point2d(std::round(v.x), std::round(v.y)); };
-    LatticeProbe probe(exact, onWhole(a) && onWhole(b) ? Basis{whole(fine.a), whole(fine.b)} : fine);
+    LatticeProbe probe(exact, OnWholePixels(exact, a) && OnWholePixels(exact, b) ? Basis{Whole(fine.a), Whole(fine.b)}
+                                                                                 : fine);
 
     // The reference: the basis and the candidates the copy agrees with most.
     double best = std::max(probe.At(1, 0).similarity, probe.At(0, 1).similarity);
@@ -841,9 +838,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     verified.close = probe.Closest(threshold) < kCloseShare * margin ||
                      reference - verified.confidence > kOwnCloseShare * margin;
     verified.onCodecGrid = compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);
-    const auto onPixels = [](cv::Point2d v) {
-        return v == cv::Point2d(std::round(v.x), std::round(v.y));
-    };
+    const auto onPixels = [](cv::Point2d v) { return v == Whole(v); };
     verified.wholeLack = 1.0 - std::min(first.whole, other.whole);
     verified.bitExact = !compressed && !(OnGrid(verified.basis.a) && OnGrid(verified.basis.b)) &&
                         onPixels(first.shift) && onPixels(other.shift) &&
@@ -1119,7 +1114,7 @@ Lattice EstimateLattice(const cv::Mat& image) {
         // A lattice of whole pixels puts its axes on whole or half pixels,
         // square to the image; a turned or resampled one need not.
         const double turn = TurnOf(verified->basis);
-        const auto whole = [](cv::Point2d v) { return v.x == std::round(v.x) && v.y == std::round(v.y); };
+        const auto whole = [](cv::Point2d v) { return v == Whole(v); };
         const bool resampled = !whole(verified->basis.a) || !whole(verified->basis.b);
         const bool wholeNoise = !resampled && !(OnGrid(verified->basis.a) && OnGrid(verified->basis.b));
         const auto axis = [&](bool across) {
