@@ -1040,6 +1040,22 @@ double TurnOf(const Basis& basis) {
     return length > 0.0 ? std::asin(std::clamp((across.y - down.x) / length, -1.0, 1.0)) : 0.0;
 }
 
+// The turn of `basis`, read where it shows most: at the farthest multiples
+// of its vectors that leave half of `area` to compare, up to two blocks'
+// sides. A short vector's lean off whole pixels is read short by the
+// parabola, or not at all where it was snapped to whole pixels, and a
+// mirror's axis, turned across a whole block, needs the turn to a few
+// hundredths of a pixel there.
+double MeasuredTurn(const ShiftMatch& exact, cv::Rect area, const Basis& basis) {
+    const double room = std::min(0.5 * std::min(area.width, area.height), 2.0 * kMatchBlockSide);
+    const auto farthest = [&](cv::Point2d v) {
+        const double multiple = std::max(1.0, std::floor(room / std::max(1.0, cv::norm(v))));
+        const ShiftMatch::Peak peak = exact.Refine(multiple * v, 1);
+        return peak.similarity > 0.0 ? peak.shift : multiple * v;
+    };
+    return TurnOf({farthest(basis.a), farthest(basis.b)});
+}
+
 }  // namespace
 
 const char* MatchTypeName(MatchType match) {
@@ -1113,10 +1129,10 @@ Lattice EstimateLattice(const cv::Mat& image) {
         bool doubtful = false;
         // A lattice of whole pixels puts its axes on whole or half pixels,
         // square to the image; a turned or resampled one need not.
-        const double turn = TurnOf(verified->basis);
         const auto whole = [](cv::Point2d v) { return v == Whole(v); };
         const bool resampled = !whole(verified->basis.a) || !whole(verified->basis.b);
         const bool wholeNoise = !resampled && !(OnGrid(verified->basis.a) && OnGrid(verified->basis.b));
+        std::optional<double> turn;  // measured only for a mirror read between pixels
         const auto axis = [&](bool across) {
             const double period = across ? tile.width : tile.height;
             const double margin = verified->confidence - least;
@@ -1128,9 +1144,10 @@ Lattice EstimateLattice(const cv::Mat& image) {
                 // as mirrored units do: such a reading stands only where it
                 // agrees as well as the periods.
                 double between = -1.0, raised = 0.0;
+                if (!turn) turn = MeasuredTurn(exact, region, verified->basis);
                 const std::optional<double> again = MirrorAxis(found->copy, found->scale, region, climb, exact,
-                                                               across, period, least, &between, turn, true, &raised);
-                const double rise = std::abs(turn) * kMatchBlockSide < 0.5 ? kMirrorRiseShare * raised : 0.0;
+                                                               across, period, least, &between, *turn, true, &raised);
+                const double rise = std::abs(*turn) * kMatchBlockSide < 0.5 ? kMirrorRiseShare * raised : 0.0;
                 if (again && verified->confidence - between <= kMirrorShortShare * margin + rise) {
                     at = again;
                     measured = between;

@@ -403,12 +403,16 @@ TEST(LatticeMirror, MirrorsSurviveATurnOrAResampling) {
     const struct {
         Mirror mirror;
         double degrees, scale;
+        cv::Size unit = {44, 30};
     } cases[] = {{Mirror::Both, 0.9, 1.0},       {Mirror::Horizontal, -0.6, 1.0}, {Mirror::Vertical, 0.0, 1.335},
                  {Mirror::Vertical, 0.0, 0.7},   {Mirror::Horizontal, 0.0, 1.237}, {Mirror::Both, 0.0, 1.42},
-                 {Mirror::None, 0.9, 1.0},       {Mirror::None, 0.0, 1.237}};
+                 {Mirror::None, 0.9, 1.0},       {Mirror::None, 0.0, 1.237},
+                 // Units so small that their vectors' lean misreads the turn.
+                 {Mirror::Vertical, 0.8, 1.0, {19, 9}}, {Mirror::Horizontal, 0.37, 1.0, {18, 11}}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(cv::format("%s turn %.1f scale %.3f", MirrorName(c.mirror), c.degrees, c.scale));
-        cv::Mat tile = ShapesTile({44, 30}, CV_8UC3, 21), flipped;
+        SCOPED_TRACE(cv::format("%s turn %.2f scale %.3f unit %dx%d", MirrorName(c.mirror), c.degrees, c.scale,
+                                c.unit.width, c.unit.height));
+        cv::Mat tile = ShapesTile(c.unit, CV_8UC3, 21), flipped;
         if (c.mirror == Mirror::Horizontal || c.mirror == Mirror::Both) {
             cv::flip(tile, flipped, 1);
             cv::hconcat(tile, flipped, tile);
