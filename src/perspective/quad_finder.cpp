@@ -65,6 +65,14 @@ static_assert(kSteppedTintFill <= kTightRegionFill && kSteppedTintCover <= kTigh
 // of lines needs it along at least a fifth of each side.
 constexpr double kLeastStep = 10.0;
 constexpr double kLeastSidesStepping = 0.2;
+// Where nothing else is kept, the best quadrilateral of lines is kept from
+// this score on if it leads every quadrilateral that differs from it by this
+// much, shows both sides near each corner and neither region points
+// elsewhere: a sheet whose edges are faint along a stretch scores low, but
+// then nothing else in a calm scene scores near it, while texture and
+// clutter give many that score alike.
+constexpr double kLeastLeadingConfidence = 0.5;
+constexpr double kLeastLead = 0.25;
 
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
@@ -1540,6 +1548,22 @@ FoundQuad FindQuad(const cv::Mat& image) {
         // Where both fit this closely, the one whose sides stand out more.
         if (tight(region, fromRegion) && (!chosen || fromRegion.front().score > chosen->score)) {
             chosen = &fromRegion.front();
+        }
+    }
+    if (!chosen && !candidates.empty()) {
+        const Candidate& top = candidates.front();
+        const auto agrees = [&](const std::optional<RegionQuad>& r,
+                                const std::vector<Candidate>& from) {
+            return !r || from.empty() || !differs(from.front(), top);
+        };
+        const auto rival = std::find_if(candidates.begin() + 1, candidates.end(),
+                                        [&](const Candidate& q) { return differs(q, top); });
+        const double lead = top.score - (rival == candidates.end() ? 0.0 : rival->score);
+        if (top.score >= kLeastLeadingConfidence && lead >= kLeastLead &&
+            top.cornerSupport >= kLeastOuterCorner && agrees(region, fromRegion) &&
+            agrees(tint, fromTint) &&
+            StepAcross(levels.working, top.corners) >= kLeastSidesStepping) {
+            chosen = &top;
         }
     }
     if (!chosen) return none;
