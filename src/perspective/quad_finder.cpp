@@ -1529,7 +1529,8 @@ FoundQuad FindQuad(const cv::Mat& image) {
     // The region of tint and texture separates the sheet from what it lies on
     // more often than the region of colour: where it holds, it decides.
     if (holds(tint, fromTint) &&
-        fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence)) {
+        fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence) &&
+        (!chosen || fromTint.front().cornerSupport > 0.0)) {
         chosen = &fromTint.front();
     }
     if (!chosen) {
