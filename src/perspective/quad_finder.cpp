@@ -68,9 +68,9 @@ constexpr double kLeastSidesStepping = 0.2;
 // Where nothing else is kept, the best quadrilateral of lines is kept from
 // this score on if it leads every quadrilateral that differs from it by this
 // much, shows both sides near each corner and neither region points
-// elsewhere: a sheet whose edges are faint along a stretch scores low, but
-// then nothing else in a calm scene scores near it, while texture and
-// clutter give many that score alike.
+// elsewhere: a busy sheet's own texture clutters its sides so that it scores
+// low, but nothing else scores near it, while quadrilaterals that texture
+// and clutter line up by chance come with rivals that score alike.
 constexpr double kLeastLeadingConfidence = 0.5;
 constexpr double kLeastLead = 0.25;
 
@@ -1527,7 +1527,9 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
     }
     // The region of tint and texture separates the sheet from what it lies on
-    // more often than the region of colour: where it holds, it decides.
+    // more often than the region of colour: where it holds, it decides, but
+    // not over a kept one where some corner of it shows no edge at all (its
+    // side then mostly runs along the sheet's soft rim, just off the edge).
     if (holds(tint, fromTint) &&
         fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence) &&
         (!chosen || fromTint.front().cornerSupport > 0.0)) {
