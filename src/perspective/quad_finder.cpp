@@ -65,6 +65,14 @@ static_assert(kSteppedTintFill <= kTightRegionFill && kSteppedTintCover <= kTigh
 // of lines needs it along at least a fifth of each side.
 constexpr double kLeastStep = 10.0;
 constexpr double kLeastSidesStepping = 0.2;
+// Where nothing else is kept, the best quadrilateral of lines is kept from
+// this score on if it leads every quadrilateral that differs from it by this
+// much, shows both sides near each corner and neither region points
+// elsewhere: a busy sheet's own texture clutters its sides so that it scores
+// low, but nothing else scores near it, while quadrilaterals that texture
+// and clutter line up by chance come with rivals that score alike.
+constexpr double kLeastLeadingConfidence = 0.5;
+constexpr double kLeastLead = 0.25;
 
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
@@ -1519,9 +1527,12 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
     }
     // The region of tint and texture separates the sheet from what it lies on
-    // more often than the region of colour: where it holds, it decides.
+    // more often than the region of colour: where it holds, it decides, but
+    // not over a kept one where some corner of it shows no edge at all (its
+    // side then mostly runs along the sheet's soft rim, just off the edge).
     if (holds(tint, fromTint) &&
-        fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence)) {
+        fromTint.front().score >= (chosen ? kLeastTintConfidence : kLeastLoneTintConfidence) &&
+        (!chosen || fromTint.front().cornerSupport > 0.0)) {
         chosen = &fromTint.front();
     }
     if (!chosen) {
@@ -1540,6 +1551,22 @@ FoundQuad FindQuad(const cv::Mat& image) {
         // Where both fit this closely, the one whose sides stand out more.
         if (tight(region, fromRegion) && (!chosen || fromRegion.front().score > chosen->score)) {
             chosen = &fromRegion.front();
+        }
+    }
+    if (!chosen && !candidates.empty()) {
+        const Candidate& top = candidates.front();
+        const auto agrees = [&](const std::optional<RegionQuad>& r,
+                                const std::vector<Candidate>& from) {
+            return !r || from.empty() || !differs(from.front(), top);
+        };
+        const auto rival = std::find_if(candidates.begin() + 1, candidates.end(),
+                                        [&](const Candidate& q) { return differs(q, top); });
+        const double lead = top.score - (rival == candidates.end() ? 0.0 : rival->score);
+        if (top.score >= kLeastLeadingConfidence && lead >= kLeastLead &&
+            top.cornerSupport >= kLeastOuterCorner && agrees(region, fromRegion) &&
+            agrees(tint, fromTint) &&
+            StepAcross(levels.working, top.corners) >= kLeastSidesStepping) {
+            chosen = &top;
         }
     }
     if (!chosen) return none;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <string>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -182,6 +183,40 @@ TEST(QuadFinder, TakesNoQuadrilateralWithABareCornerAroundABoard) {
     for (int k = 0; k < 4; ++k) {
         EXPECT_LE(cv::norm(quad.corners[k] - truth[k]), 0.05 * std::hypot(640, 480))
             << "corner " << k << " at " << quad.corners[k] << ", truth " << truth[k];
+    }
+}
+
+// Composites where the sheet's quadrilateral of lines is there but other
+// rules used to lose it. Gravel on brick, half in shadow: the gravel's own
+// edges clutter every side, so the sheet scores below the usual floor and
+// neither segmentation separates it, yet nothing else scores near it. A cat
+// photo on a facade: the tint region's quadrilateral has a side just off the
+// photo's edge and no edge at that corner, and must not replace the sheet.
+TEST(QuadFinder, KeepsTheSheetWhereOtherRulesLostIt) {
+    struct Case {
+        const char* file;
+        Corners truth;
+        bool faint;  // scores under the usual floor
+    };
+    for (const Case& c :
+         {Case{"gravel_on_brick.jpg",
+               {{{122.5, 21.6}, {420.8, 16.7}, {443.8, 334.0}, {156.6, 369.0}}}, true},
+          Case{"cat_on_facade.jpg", {{{50.5, 50.4}, {528.2, 95.8}, {507.7, 398.2}, {36.7, 350.1}}},
+               false}}) {
+        SCOPED_TRACE(c.file);
+        const cv::Mat photo =
+            cv::imread(std::string(ZENTREL_TEST_DATA_DIR "/quad/") + c.file, cv::IMREAD_COLOR);
+        ASSERT_FALSE(photo.empty());
+        const FoundQuad quad = FindQuad(photo);
+        ASSERT_TRUE(quad.found);
+        if (c.faint) {
+            EXPECT_LT(quad.confidence, 0.8) << "no longer a test of a faint sheet";
+        }
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_LE(cv::norm(quad.corners[k] - c.truth[k]),
+                      0.015 * std::hypot(photo.cols, photo.rows))
+                << "corner " << k << " at " << quad.corners[k] << ", truth " << c.truth[k];
+        }
     }
 }
 
