@@ -261,6 +261,10 @@ constexpr double kWholeColourAgreement = 0.998;
 // to within this much, is the whole shift.
 constexpr double kSnapReach = 0.2;
 constexpr double kSnapLoss = 0.002;
+// A lopsided peak (a heavy line beside thin ones, JPEG's ringing at them)
+// leans its parabola up to nearly half a pixel off a whole-pixel period;
+// within this, a multiple of the shift decides whether the lean is real.
+constexpr double kLeanReach = 0.45;
 // The blocks compared for exactness grow to hold the longest strong
 // candidate, so that the cell in which a near-repeat differs is seen.
 constexpr int kLargestExactBlock = 512;
@@ -401,7 +405,7 @@ bool OnWholePixels(const ShiftMatch& exact, const ShiftMatch::Peak& peak) {
     const cv::Point2d v = peak.shift, whole = Whole(v);
     const double lean = std::max(std::abs(v.x - whole.x), std::abs(v.y - whole.y));
     if (lean == 0.0) return true;
-    if (cv::norm(v - whole) > kSnapReach) return false;
+    if (cv::norm(v - whole) > kLeanReach) return false;
     const double multiple = std::ceil(0.5 / lean);
     const double atWhole = exact.Refine(multiple * whole, 0).whole;
     return atWhole >= 0.0 && atWhole >= exact.Refine(multiple * v, 0).whole;
