@@ -1,6 +1,7 @@
 #include "quad_finder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 #include <optional>
@@ -73,6 +74,13 @@ constexpr double kLeastSidesStepping = 0.2;
 // and clutter line up by chance come with rivals that score alike.
 constexpr double kLeastLeadingConfidence = 0.5;
 constexpr double kLeastLead = 0.25;
+// A side may move to a line that meets it near one corner and lies this far
+// off (shares of the diagonal) at the other, where the quadrilateral on it
+// scores at most this much less: the colour step only breaks near ties, as
+// texture lines often step more than a soft edge.
+constexpr double kLeastSideShift = 0.01;
+constexpr double kMostSideShift = 0.04;
+constexpr double kMostSideScoreLoss = 0.03;
 
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
@@ -1024,6 +1032,39 @@ double StepAcross(const cv::Mat& working, const Corners& c) {
     return least;
 }
 
+// How clearly the side from `a` to `b` parts inside (towards `inward`) from
+// outside: the weakest of its stretches' colour steps, so that a line that
+// leaves the edge for part of its length steps little there.
+double Parting(const cv::Mat& working, const cv::Point2d& a, const cv::Point2d& b, const cv::Point2d& inward) {
+    constexpr int kStretches = 8;
+    constexpr int kSamples = 6;
+    const int channels = working.channels();
+    const auto at = [&](const cv::Point2d& p) {
+        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
+                          std::clamp(cvRound(p.y), 0, working.rows - 1));
+        return working.ptr<uchar>(q.y) + q.x * channels;
+    };
+    double total = 0.0;
+    for (int j = 0; j < kStretches; ++j) {
+        std::array<double, 3> difference{};
+        for (int t = 0; t < kSamples; ++t) {
+            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
+            for (const double depth : {2.0, 4.0}) {
+                const uchar* in = at(p + inward * depth);
+                const uchar* out = at(p - inward * depth);
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int m = channels == 3 ? ch : 0;
+                    difference[ch] += static_cast<double>(in[m]) - out[m];
+                }
+            }
+        }
+        double largest = 0.0;
+        for (const double sum : difference) largest = std::max(largest, std::abs(sum) / (2 * kSamples));
+        total = j == 0 ? largest : std::min(total, largest);
+    }
+    return total;
+}
+
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
 // larger and shares at most `sharable` of its lines: a larger quadrilateral
 // that keeps some of the sides is mostly a line of what lies around the sheet
@@ -1570,7 +1611,52 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
     }
     if (!chosen) return none;
-    const Candidate& best = *chosen;
+    Candidate best = *chosen;
+    // A side may lie on a texture line a degree or two off the edge, crossing
+    // it or pivoting on a corner: of such lines, the one with the clearly
+    // stronger weakest step is the edge.
+    {
+        const double sign =
+            Cross(best.corners[1] - best.corners[0], best.corners[2] - best.corners[1]) > 0 ? 1.0 : -1.0;
+        const auto partingOf = [&](const Candidate& q, int k) {
+            const cv::Point2d a = q.corners[k];
+            const cv::Point2d b = q.corners[(k + 1) % 4];
+            const cv::Point2d d = (b - a) / Length(b - a);
+            return Parting(levels.working, a, b, cv::Point2d(-d.y, d.x) * sign);
+        };
+        const double floor = best.score - kMostSideScoreLoss;
+        for (int k = 0; k < 4; ++k) {
+            const Line& side = lines[best.lines[k]];
+            double most = partingOf(best, k);
+            std::optional<Candidate> better;
+            for (std::size_t m = 0; m < lines.size(); ++m) {
+                const double d0 = lines[m].Distance(best.corners[k]);
+                const double d1 = lines[m].Distance(best.corners[(k + 1) % 4]);
+                const double near = std::min(d0, d1);
+                const double off = std::max(d0, d1);
+                if (std::abs(Cross(lines[m].direction, side.direction)) > kSideTurn ||
+                    near > kLeastSideShift * diagonal || off < kLeastSideShift * diagonal ||
+                    off > kMostSideShift * diagonal) {
+                    continue;
+                }
+                std::array<int, 4> sides = best.lines;
+                sides[k] = static_cast<int>(m);
+                std::optional<Candidate> q = QuadOnLines(lines, sides, size, 0.0);
+                if (!q) continue;
+                Score(profiles, lines, size, *q);
+                if (q->score < floor) continue;
+                const double parting = partingOf(*q, k);
+                if (parting >= most + kLeastStep) {
+                    most = parting;
+                    better = q;
+                }
+            }
+            if (better) {
+                best.corners = better->corners;
+                best.lines = better->lines;
+            }
+        }
+    }
 
     const Corners detail = Refine(levels, best.corners);
     std::vector<cv::Point2f> ordered;
