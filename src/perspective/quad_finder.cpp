@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -987,13 +988,13 @@ void Score(const std::vector<Profile>& profiles, const std::vector<Line>& lines,
     q.cornerSupport = least(corner);
 }
 
-// The least share, over the four sides, of the stretches along a side where
-// the colour a few pixels inside differs from the colour a few pixels
-// outside. A sheet's side has that step nearly all along; a quadrilateral of
-// lines that happen to meet, across a sheet or a background, lacks it along
-// some side.
-double StepAcross(const cv::Mat& working, const Corners& c) {
-    constexpr int kStretches = 8;
+constexpr int kStepStretches = 8;
+
+// The colour step across side `k` of `c` (from corner k to the next) in each
+// of its stretches: the largest, over the colour channels, of the mean
+// difference between the colour `depths` pixels inside and as far outside.
+std::array<double, kStepStretches> SideSteps(const cv::Mat& working, const Corners& c, int k,
+                                             std::initializer_list<double> depths) {
     constexpr int kSamples = 6;  // per stretch, at each depth
     const int channels = working.channels();
     const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
@@ -1002,54 +1003,17 @@ double StepAcross(const cv::Mat& working, const Corners& c) {
                           std::clamp(cvRound(p.y), 0, working.rows - 1));
         return working.ptr<uchar>(q.y) + q.x * channels;
     };
-    double least = 1.0;
-    for (int k = 0; k < 4; ++k) {
-        const cv::Point2d a = c[k];
-        const cv::Point2d b = c[(k + 1) % 4];
-        const cv::Point2d d = (b - a) / Length(b - a);
-        const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
-        int stepping = 0;
-        for (int j = 0; j < kStretches; ++j) {
-            std::array<double, 3> difference{};
-            for (int t = 0; t < kSamples; ++t) {
-                // The corners' ends are left out: a rounded or torn corner.
-                const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
-                for (const double depth : {3.0, 6.0, 9.0}) {
-                    const uchar* in = at(p + inward * depth);
-                    const uchar* out = at(p - inward * depth);
-                    for (int ch = 0; ch < 3; ++ch) {
-                        const int m = channels == 3 ? ch : 0;
-                        difference[ch] += static_cast<double>(in[m]) - out[m];
-                    }
-                }
-            }
-            double largest = 0.0;
-            for (const double sum : difference) largest = std::max(largest, std::abs(sum) / (3 * kSamples));
-            if (largest >= kLeastStep) ++stepping;
-        }
-        least = std::min(least, static_cast<double>(stepping) / kStretches);
-    }
-    return least;
-}
-
-// How clearly the side from `a` to `b` parts inside (towards `inward`) from
-// outside: the weakest of its stretches' colour steps, so that a line that
-// leaves the edge for part of its length steps little there.
-double Parting(const cv::Mat& working, const cv::Point2d& a, const cv::Point2d& b, const cv::Point2d& inward) {
-    constexpr int kStretches = 8;
-    constexpr int kSamples = 6;
-    const int channels = working.channels();
-    const auto at = [&](const cv::Point2d& p) {
-        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
-                          std::clamp(cvRound(p.y), 0, working.rows - 1));
-        return working.ptr<uchar>(q.y) + q.x * channels;
-    };
-    double total = 0.0;
-    for (int j = 0; j < kStretches; ++j) {
+    const cv::Point2d a = c[k];
+    const cv::Point2d b = c[(k + 1) % 4];
+    const cv::Point2d d = (b - a) / Length(b - a);
+    const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
+    std::array<double, kStepStretches> steps{};
+    for (int j = 0; j < kStepStretches; ++j) {
         std::array<double, 3> difference{};
         for (int t = 0; t < kSamples; ++t) {
-            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
-            for (const double depth : {2.0, 4.0}) {
+            // The corners' ends are left out: a rounded or torn corner.
+            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStepStretches);
+            for (const double depth : depths) {
                 const uchar* in = at(p + inward * depth);
                 const uchar* out = at(p - inward * depth);
                 for (int ch = 0; ch < 3; ++ch) {
@@ -1058,11 +1022,33 @@ double Parting(const cv::Mat& working, const cv::Point2d& a, const cv::Point2d& 
                 }
             }
         }
-        double largest = 0.0;
-        for (const double sum : difference) largest = std::max(largest, std::abs(sum) / (2 * kSamples));
-        total = j == 0 ? largest : std::min(total, largest);
+        const double count = static_cast<double>(depths.size() * kSamples);
+        for (const double sum : difference) steps[j] = std::max(steps[j], std::abs(sum) / count);
     }
-    return total;
+    return steps;
+}
+
+// The least share, over the four sides, of the stretches along a side where
+// the colour a few pixels inside differs from the colour a few pixels
+// outside. A sheet's side has that step nearly all along; a quadrilateral of
+// lines that happen to meet, across a sheet or a background, lacks it along
+// some side.
+double StepAcross(const cv::Mat& working, const Corners& c) {
+    double least = 1.0;
+    for (int k = 0; k < 4; ++k) {
+        const auto steps = SideSteps(working, c, k, {3.0, 6.0, 9.0});
+        const auto stepping = std::count_if(steps.begin(), steps.end(), [](double s) { return s >= kLeastStep; });
+        least = std::min(least, static_cast<double>(stepping) / kStepStretches);
+    }
+    return least;
+}
+
+// How clearly side `k` of `c` parts inside from outside: the weakest of its
+// stretches' colour steps, so that a line that leaves the edge for part of
+// its length steps little there.
+double Parting(const cv::Mat& working, const Corners& c, int k) {
+    const auto steps = SideSteps(working, c, k, {2.0, 4.0});
+    return *std::min_element(steps.begin(), steps.end());
 }
 
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
@@ -1616,18 +1602,10 @@ FoundQuad FindQuad(const cv::Mat& image) {
     // it or pivoting on a corner: of such lines, the one with the clearly
     // stronger weakest step is the edge.
     {
-        const double sign =
-            Cross(best.corners[1] - best.corners[0], best.corners[2] - best.corners[1]) > 0 ? 1.0 : -1.0;
-        const auto partingOf = [&](const Candidate& q, int k) {
-            const cv::Point2d a = q.corners[k];
-            const cv::Point2d b = q.corners[(k + 1) % 4];
-            const cv::Point2d d = (b - a) / Length(b - a);
-            return Parting(levels.working, a, b, cv::Point2d(-d.y, d.x) * sign);
-        };
         const double floor = best.score - kMostSideScoreLoss;
         for (int k = 0; k < 4; ++k) {
             const Line& side = lines[best.lines[k]];
-            double most = partingOf(best, k);
+            double most = Parting(levels.working, best.corners, k);
             std::optional<Candidate> better;
             for (std::size_t m = 0; m < lines.size(); ++m) {
                 const double d0 = lines[m].Distance(best.corners[k]);
@@ -1645,7 +1623,7 @@ FoundQuad FindQuad(const cv::Mat& image) {
                 if (!q) continue;
                 Score(profiles, lines, size, *q);
                 if (q->score < floor) continue;
-                const double parting = partingOf(*q, k);
+                const double parting = Parting(levels.working, q->corners, k);
                 if (parting >= most + kLeastStep) {
                     most = parting;
                     better = q;
