@@ -1,7 +1,9 @@
 #include "quad_finder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <initializer_list>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -73,6 +75,13 @@ constexpr double kLeastSidesStepping = 0.2;
 // and clutter line up by chance come with rivals that score alike.
 constexpr double kLeastLeadingConfidence = 0.5;
 constexpr double kLeastLead = 0.25;
+// A side may move to a line that meets it near one corner and lies this far
+// off (shares of the diagonal) at the other, where the quadrilateral on it
+// scores at most this much less: the colour step only breaks near ties, as
+// texture lines often step more than a soft edge.
+constexpr double kLeastSideShift = 0.01;
+constexpr double kMostSideShift = 0.04;
+constexpr double kMostSideScoreLoss = 0.03;
 
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
@@ -979,13 +988,13 @@ void Score(const std::vector<Profile>& profiles, const std::vector<Line>& lines,
     q.cornerSupport = least(corner);
 }
 
-// The least share, over the four sides, of the stretches along a side where
-// the colour a few pixels inside differs from the colour a few pixels
-// outside. A sheet's side has that step nearly all along; a quadrilateral of
-// lines that happen to meet, across a sheet or a background, lacks it along
-// some side.
-double StepAcross(const cv::Mat& working, const Corners& c) {
-    constexpr int kStretches = 8;
+constexpr int kStepStretches = 8;
+
+// The colour step across side `k` of `c` (from corner k to the next) in each
+// of its stretches: the largest, over the colour channels, of the mean
+// difference between the colour `depths` pixels inside and as far outside.
+std::array<double, kStepStretches> SideSteps(const cv::Mat& working, const Corners& c, int k,
+                                             std::initializer_list<double> depths) {
     constexpr int kSamples = 6;  // per stretch, at each depth
     const int channels = working.channels();
     const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
@@ -994,34 +1003,52 @@ double StepAcross(const cv::Mat& working, const Corners& c) {
                           std::clamp(cvRound(p.y), 0, working.rows - 1));
         return working.ptr<uchar>(q.y) + q.x * channels;
     };
-    double least = 1.0;
-    for (int k = 0; k < 4; ++k) {
-        const cv::Point2d a = c[k];
-        const cv::Point2d b = c[(k + 1) % 4];
-        const cv::Point2d d = (b - a) / Length(b - a);
-        const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
-        int stepping = 0;
-        for (int j = 0; j < kStretches; ++j) {
-            std::array<double, 3> difference{};
-            for (int t = 0; t < kSamples; ++t) {
-                // The corners' ends are left out: a rounded or torn corner.
-                const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
-                for (const double depth : {3.0, 6.0, 9.0}) {
-                    const uchar* in = at(p + inward * depth);
-                    const uchar* out = at(p - inward * depth);
-                    for (int ch = 0; ch < 3; ++ch) {
-                        const int m = channels == 3 ? ch : 0;
-                        difference[ch] += static_cast<double>(in[m]) - out[m];
-                    }
+    const cv::Point2d a = c[k];
+    const cv::Point2d b = c[(k + 1) % 4];
+    const cv::Point2d d = (b - a) / Length(b - a);
+    const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
+    std::array<double, kStepStretches> steps{};
+    for (int j = 0; j < kStepStretches; ++j) {
+        std::array<double, 3> difference{};
+        for (int t = 0; t < kSamples; ++t) {
+            // The corners' ends are left out: a rounded or torn corner.
+            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStepStretches);
+            for (const double depth : depths) {
+                const uchar* in = at(p + inward * depth);
+                const uchar* out = at(p - inward * depth);
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int m = channels == 3 ? ch : 0;
+                    difference[ch] += static_cast<double>(in[m]) - out[m];
                 }
             }
-            double largest = 0.0;
-            for (const double sum : difference) largest = std::max(largest, std::abs(sum) / (3 * kSamples));
-            if (largest >= kLeastStep) ++stepping;
         }
-        least = std::min(least, static_cast<double>(stepping) / kStretches);
+        const double count = static_cast<double>(depths.size() * kSamples);
+        for (const double sum : difference) steps[j] = std::max(steps[j], std::abs(sum) / count);
+    }
+    return steps;
+}
+
+// The least share, over the four sides, of the stretches along a side where
+// the colour a few pixels inside differs from the colour a few pixels
+// outside. A sheet's side has that step nearly all along; a quadrilateral of
+// lines that happen to meet, across a sheet or a background, lacks it along
+// some side.
+double StepAcross(const cv::Mat& working, const Corners& c) {
+    double least = 1.0;
+    for (int k = 0; k < 4; ++k) {
+        const auto steps = SideSteps(working, c, k, {3.0, 6.0, 9.0});
+        const auto stepping = std::count_if(steps.begin(), steps.end(), [](double s) { return s >= kLeastStep; });
+        least = std::min(least, static_cast<double>(stepping) / kStepStretches);
     }
     return least;
+}
+
+// How clearly side `k` of `c` parts inside from outside: the weakest of its
+// stretches' colour steps, so that a line that leaves the edge for part of
+// its length steps little there.
+double Parting(const cv::Mat& working, const Corners& c, int k) {
+    const auto steps = SideSteps(working, c, k, {2.0, 4.0});
+    return *std::min_element(steps.begin(), steps.end());
 }
 
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
@@ -1570,7 +1597,44 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
     }
     if (!chosen) return none;
-    const Candidate& best = *chosen;
+    Candidate best = *chosen;
+    // A side may lie on a texture line a degree or two off the edge, crossing
+    // it or pivoting on a corner: of such lines, the one with the clearly
+    // stronger weakest step is the edge.
+    {
+        const double floor = best.score - kMostSideScoreLoss;
+        for (int k = 0; k < 4; ++k) {
+            const Line& side = lines[best.lines[k]];
+            double most = Parting(levels.working, best.corners, k);
+            std::optional<Candidate> better;
+            for (std::size_t m = 0; m < lines.size(); ++m) {
+                const double d0 = lines[m].Distance(best.corners[k]);
+                const double d1 = lines[m].Distance(best.corners[(k + 1) % 4]);
+                const double near = std::min(d0, d1);
+                const double off = std::max(d0, d1);
+                if (std::abs(Cross(lines[m].direction, side.direction)) > kSideTurn ||
+                    near > kLeastSideShift * diagonal || off < kLeastSideShift * diagonal ||
+                    off > kMostSideShift * diagonal) {
+                    continue;
+                }
+                std::array<int, 4> sides = best.lines;
+                sides[k] = static_cast<int>(m);
+                std::optional<Candidate> q = QuadOnLines(lines, sides, size, 0.0);
+                if (!q) continue;
+                Score(profiles, lines, size, *q);
+                if (q->score < floor) continue;
+                const double parting = Parting(levels.working, q->corners, k);
+                if (parting >= most + kLeastStep) {
+                    most = parting;
+                    better = q;
+                }
+            }
+            if (better) {
+                best.corners = better->corners;
+                best.lines = better->lines;
+            }
+        }
+    }
 
     const Corners detail = Refine(levels, best.corners);
     std::vector<cv::Point2f> ordered;

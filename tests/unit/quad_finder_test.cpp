@@ -202,7 +202,10 @@ TEST(QuadFinder, KeepsTheSheetWhereOtherRulesLostIt) {
          {Case{"gravel_on_brick.jpg",
                {{{122.5, 21.6}, {420.8, 16.7}, {443.8, 334.0}, {156.6, 369.0}}}, true},
           Case{"cat_on_facade.jpg", {{{50.5, 50.4}, {528.2, 95.8}, {507.7, 398.2}, {36.7, 350.1}}},
-               false}}) {
+               false},
+          // One side first settles on a line of the wall tilted to the edge.
+          Case{"brick_wall_on_facade.jpg",
+               {{{727.9, 121.5}, {1258.4, 419.1}, {944.7, 945.3}, {420.4, 656.1}}}, false}}) {
         SCOPED_TRACE(c.file);
         const cv::Mat photo =
             cv::imread(std::string(ZENTREL_TEST_DATA_DIR "/quad/") + c.file, cv::IMREAD_COLOR);
