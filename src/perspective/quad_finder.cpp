@@ -1051,6 +1051,47 @@ double Parting(const cv::Mat& working, const Corners& c, int k) {
     return *std::min_element(steps.begin(), steps.end());
 }
 
+// The corners of `best` with each side moved off a texture line a degree or
+// two off the edge, crossing it or pivoting on a corner: of such lines, the
+// one with the clearly stronger weakest step is the edge.
+Corners OffTiltedLines(const cv::Mat& working, const std::vector<Profile>& profiles,
+                       const std::vector<Line>& lines, const cv::Size& size, Candidate best) {
+    const double diagonal = std::hypot(size.width, size.height);
+    const double floor = best.score - kMostSideScoreLoss;
+    for (int k = 0; k < 4; ++k) {
+        const Line& side = lines[best.lines[k]];
+        double most = Parting(working, best.corners, k);
+        std::optional<Candidate> better;
+        for (std::size_t m = 0; m < lines.size(); ++m) {
+            const double d0 = lines[m].Distance(best.corners[k]);
+            const double d1 = lines[m].Distance(best.corners[(k + 1) % 4]);
+            const double near = std::min(d0, d1);
+            const double off = std::max(d0, d1);
+            if (std::abs(Cross(lines[m].direction, side.direction)) > kSideTurn ||
+                near > kLeastSideShift * diagonal || off < kLeastSideShift * diagonal ||
+                off > kMostSideShift * diagonal) {
+                continue;
+            }
+            std::array<int, 4> sides = best.lines;
+            sides[k] = static_cast<int>(m);
+            std::optional<Candidate> q = QuadOnLines(lines, sides, size, 0.0);
+            if (!q) continue;
+            Score(profiles, lines, size, *q);
+            if (q->score < floor) continue;
+            const double parting = Parting(working, q->corners, k);
+            if (parting >= most + kLeastStep) {
+                most = parting;
+                better = q;
+            }
+        }
+        if (better) {
+            best.corners = better->corners;
+            best.lines = better->lines;
+        }
+    }
+    return best.corners;
+}
+
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
 // larger and shares at most `sharable` of its lines: a larger quadrilateral
 // that keeps some of the sides is mostly a line of what lies around the sheet
@@ -1597,46 +1638,9 @@ FoundQuad FindQuad(const cv::Mat& image) {
         }
     }
     if (!chosen) return none;
-    Candidate best = *chosen;
-    // A side may lie on a texture line a degree or two off the edge, crossing
-    // it or pivoting on a corner: of such lines, the one with the clearly
-    // stronger weakest step is the edge.
-    {
-        const double floor = best.score - kMostSideScoreLoss;
-        for (int k = 0; k < 4; ++k) {
-            const Line& side = lines[best.lines[k]];
-            double most = Parting(levels.working, best.corners, k);
-            std::optional<Candidate> better;
-            for (std::size_t m = 0; m < lines.size(); ++m) {
-                const double d0 = lines[m].Distance(best.corners[k]);
-                const double d1 = lines[m].Distance(best.corners[(k + 1) % 4]);
-                const double near = std::min(d0, d1);
-                const double off = std::max(d0, d1);
-                if (std::abs(Cross(lines[m].direction, side.direction)) > kSideTurn ||
-                    near > kLeastSideShift * diagonal || off < kLeastSideShift * diagonal ||
-                    off > kMostSideShift * diagonal) {
-                    continue;
-                }
-                std::array<int, 4> sides = best.lines;
-                sides[k] = static_cast<int>(m);
-                std::optional<Candidate> q = QuadOnLines(lines, sides, size, 0.0);
-                if (!q) continue;
-                Score(profiles, lines, size, *q);
-                if (q->score < floor) continue;
-                const double parting = Parting(levels.working, q->corners, k);
-                if (parting >= most + kLeastStep) {
-                    most = parting;
-                    better = q;
-                }
-            }
-            if (better) {
-                best.corners = better->corners;
-                best.lines = better->lines;
-            }
-        }
-    }
+    const Corners corners = OffTiltedLines(levels.working, profiles, lines, size, *chosen);
 
-    const Corners detail = Refine(levels, best.corners);
+    const Corners detail = Refine(levels, corners);
     std::vector<cv::Point2f> ordered;
     Corners input;
     for (int k = 0; k < 4; ++k) {
@@ -1646,7 +1650,7 @@ FoundQuad FindQuad(const cv::Mat& image) {
     OrderCorners(ordered);
     FoundQuad quad;
     quad.found = true;
-    quad.confidence = best.score;
+    quad.confidence = chosen->score;
     // OrderCorners works in float: map back to the double corners it placed.
     for (int k = 0; k < 4; ++k) {
         for (int m = 0; m < 4; ++m) {
