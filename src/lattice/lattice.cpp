@@ -381,8 +381,9 @@ private:
     int checks_ = 0;
 };
 
-// The whole shift nearest to `v`.
+// The whole shift nearest to `v`, and whether `v` is one.
 cv::Point2d Whole(cv::Point2d v) { return {std::round(v.x), std::round(v.y)}; }
+bool IsWhole(cv::Point2d v) { return v == Whole(v); }
 
 // Whether a refined peak lies on a whole shift that agrees as well.
 bool OnWholePixels(const ShiftMatch::Peak& peak) {
@@ -842,10 +843,9 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     verified.close = probe.Closest(threshold) < kCloseShare * margin ||
                      reference - verified.confidence > kOwnCloseShare * margin;
     verified.onCodecGrid = compressed && OnGrid(verified.basis.a) && OnGrid(verified.basis.b);
-    const auto onPixels = [](cv::Point2d v) { return v == Whole(v); };
     verified.wholeLack = 1.0 - std::min(first.whole, other.whole);
     verified.bitExact = !compressed && !(OnGrid(verified.basis.a) && OnGrid(verified.basis.b)) &&
-                        onPixels(first.shift) && onPixels(other.shift) &&
+                        IsWhole(first.shift) && IsWhole(other.shift) &&
                         std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
     return verified;
 }
@@ -1133,8 +1133,7 @@ Lattice EstimateLattice(const cv::Mat& image) {
         bool doubtful = false;
         // A lattice of whole pixels puts its axes on whole or half pixels,
         // square to the image; a turned or resampled one need not.
-        const auto whole = [](cv::Point2d v) { return v == Whole(v); };
-        const bool resampled = !whole(verified->basis.a) || !whole(verified->basis.b);
+        const bool resampled = !IsWhole(verified->basis.a) || !IsWhole(verified->basis.b);
         const bool wholeNoise = !resampled && !(OnGrid(verified->basis.a) && OnGrid(verified->basis.b));
         std::optional<double> turn;  // measured only for a mirror read between pixels
         const auto axis = [&](bool across) {
