@@ -90,6 +90,13 @@ constexpr double kMirrorRiseShare = 0.25;
 // much is a symmetric layout over an asymmetric grain. The margin over one
 // is for the mirror's block, another part of the image than the periods'.
 constexpr double kMirrorNoiseRatio = 1.25;
+// Half a period along the axis is as far off the lattice as a shift gets:
+// what the image loses there is its structure along the axis. A mirror has
+// to gain more than the noise's allowance over that shift and fall short of
+// the periods by no more than this share of their gain; stripes along the
+// axis, under noise or JPEG, are their own mirror image nearly as well as
+// they are their own period.
+constexpr double kMirrorContrastShare = 0.1;
 // Confidence: a choice is close when a candidate lies within this share of
 // the margin from the threshold, or when the lattice's own agreement lies
 // more than the second share of the margin below the best candidate's. The
@@ -1160,6 +1167,14 @@ Lattice EstimateLattice(const cv::Mat& image) {
                 // Either way the call was close.
                 doubtful = true;
                 if (wholeNoise && 1.0 - measured > kMirrorNoiseRatio * verified->wholeLack) at.reset();
+            }
+            if (at && !verified->bitExact) {
+                const cv::Point2d half = across ? cv::Point2d(period / 2, 0) : cv::Point2d(0, period / 2);
+                const double off = exact.Refine(half, 0).whole;
+                if (verified->confidence - measured > kMirrorContrastShare * (verified->confidence - off) ||
+                    measured - off < margin) {
+                    at.reset();
+                }
             }
             return at;
         };

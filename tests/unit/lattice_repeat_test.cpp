@@ -433,6 +433,31 @@ TEST(LatticeMirror, MirrorsSurviveATurnOrAResampling) {
     }
 }
 
+// Stripes along an axis, with a faint grain that sets the period across
+// them, agree with their mirror image about as well as with their period
+// once noise or JPEG has blurred the grain: that is no mirrored unit.
+TEST(LatticeMirror, StripesUnderJpegAreNotMirrored) {
+    for (const int quality : {35, 50}) {
+        SCOPED_TRACE(quality);
+        cv::RNG random(23);
+        cv::Mat tile(16, 28, CV_8UC1);
+        int level = 0;
+        for (int x = 0; x < tile.cols; ++x) {
+            if (x == 0 || random.uniform(0, 4) == 0) level = random.uniform(30, 220);
+            tile.col(x).setTo(level);
+        }
+        cv::Mat grain(tile.size(), CV_16S);
+        random.fill(grain, cv::RNG::NORMAL, 0, 4);
+        tile.convertTo(tile, CV_16S);
+        cv::Mat(tile + grain).convertTo(tile, CV_8U);
+        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {200, 200}, TileOffset::None), quality));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, 28, 0.5);
+        EXPECT_NEAR(found.height, 16, 0.5);
+        EXPECT_EQ(found.mirror, Mirror::None);
+    }
+}
+
 // The reduced copy only proposes an axis: one it misplaces, or cannot place
 // at all, is found at full resolution. So are the axes beside the one that
 // the climb, on a smoothed image, reaches a pixel off the sharp image's.
