@@ -758,6 +758,10 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     ShiftMatch::Peak first = probe.At(found->first.x, found->first.y);
     ShiftMatch::Peak other = probe.At(found->second.x, found->second.y);
     if (std::abs(first.shift.cross(other.shift)) < 1.0) return std::nullopt;
+    // Once a part off the grid has held with the codec's allowance, it is
+    // the reference for finer parts: the shifts on the grid that set the
+    // threshold agreed through the codec's errors.
+    double floor = threshold;
     // A period finer than the reduced copy showed: a half or a third of the
     // cell that holds as well as the cell does. (Short shifts of smooth
     // content agree fairly well without being periods, so the noise's
@@ -790,11 +794,15 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             // A part on the grid shares the cell's codec errors: it has no
             // allowance for them, or the block itself passes for a period.
             const double least = codec > 0.0 && !OnGrid(shift) ? std::max(kMinConfidence, part - codec)
-                                                               : std::max(threshold, part);
+                                                               : std::max(floor, part);
             const ShiftMatch::Peak part = exact.Refine(shift, 1);
             if (exactCell && !RepeatsExactly(part)) continue;
             if (part.similarity >= least && std::abs(part.shift.cross(partner)) >= 1.0 &&
                 holdsInColour(part.shift) && !onRidge(part)) {
+                if (codec > 0.0 && !OnGrid(shift)) {
+                    floor = std::min(floor, part.similarity - kBaseMargin - kBlockMargin * noise.blocks -
+                                                kNoiseMargin * (1.0 - part.similarity));
+                }
                 first = part;
                 other = exact.Refine(partner, 1);
                 refined = 1;

@@ -254,25 +254,30 @@ TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
 // A faint tile near white, as JPEG at quality 95: too fine for the codec to
 // be recognised, whose errors repeat bit for bit at shifts on its 8-pixel
 // grid (104 x 24 here) while the tile agrees only to within a level or two.
+// And a faint grain at quality 62, whose copy shows only a multiple on the
+// grid (56 x 40, 56 x 88): the tile is two halvings below it, the second
+// judged against the first, not against the grid's codec-made agreement.
 TEST(LatticeNearRepeat, AFaintJpegTileIsNotLostToTheBlockGrid) {
     const struct {
         double blur;
-        int range;
-    } cases[] = {{0.7, 8}, {1.5, 6}};
-    const cv::Size side(13, 12);
+        int range, level, quality;
+        cv::Size side;
+    } cases[] = {{0.7, 8, 238, 95, {13, 12}}, {1.5, 6, 238, 95, {13, 12}},
+                 {1.5, 12, 128, 62, {28, 20}}, {1.5, 12, 128, 62, {28, 22}}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.range);
-        cv::Mat tile(side, CV_32FC1);
+        SCOPED_TRACE(cv::format("%dx%d range %d jpeg %d", c.side.width, c.side.height, c.range, c.quality));
+        cv::Mat tile(c.side, CV_32FC1);
         cv::RNG(1).fill(tile, cv::RNG::UNIFORM, 0.0, 1.0);
-        cv::Mat around = RepeatTile(tile, {3 * side.width, 3 * side.height}, TileOffset::None);
+        cv::Mat around = RepeatTile(tile, {3 * c.side.width, 3 * c.side.height}, TileOffset::None);
         cv::GaussianBlur(around, around, {0, 0}, c.blur);
-        cv::normalize(around(cv::Rect({side.width, side.height}, side)), tile, 238 - c.range / 2,
-                      238 + c.range / 2, cv::NORM_MINMAX);
+        cv::normalize(around(cv::Rect({c.side.width, c.side.height}, c.side)), tile, c.level - c.range / 2,
+                      c.level + c.range / 2, cv::NORM_MINMAX);
         tile.convertTo(tile, CV_8UC1);
-        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, {200, 200}, TileOffset::None), 95));
+        const Lattice found =
+            EstimateLattice(Jpeg(RepeatTile(tile, {200, 200}, TileOffset::None), c.quality));
         ASSERT_TRUE(found.found);
-        EXPECT_NEAR(found.width, 13, 0.5);
-        EXPECT_NEAR(found.height, 12, 0.5);
+        EXPECT_NEAR(found.width, c.side.width, 0.5);
+        EXPECT_NEAR(found.height, c.side.height, 0.5);
     }
 }
 
