@@ -61,6 +61,9 @@ constexpr double kRepeatMargin = 0.4;
 // distortion (a board photographed at an angle) lower it, and so does a
 // near-repeat confined to a few copies (a printed puzzle grid).
 constexpr double kWeakAgreement = 0.8;
+// A weak lattice's vectors are measured up to this many times over for a
+// coarser lattice that the copy did not propose.
+constexpr int kMostCoarserMultiple = 10;
 // Noise costs every shift alike; a near-repeat of a few copies fades at
 // twice and three times the vectors to below this share of its agreement...
 constexpr double kFadedShare = 0.7;
@@ -701,12 +704,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     const auto holdsInColour = [&](cv::Point2d shift) {
         return chromaThreshold < 0.0 || chroma->Refine(shift, 0).similarity >= chromaThreshold;
     };
+    // Between pixels the interpolation falls short of the peak by about
+    // what it gained over the whole shift.
+    const auto credited = [](const ShiftMatch::Peak& peak) {
+        return peak.similarity + (OnWholePixels(peak) ? 0.0 : std::max(0.0, peak.similarity - peak.whole));
+    };
     const auto holds = [&](int i, int j) {
-        const ShiftMatch::Peak& peak = probe.At(i, j);
-        // Between pixels the interpolation falls short of the peak by about
-        // what it gained over the whole shift.
-        const double between = OnWholePixels(peak) ? 0.0 : std::max(0.0, peak.similarity - peak.whole);
-        return peak.similarity + between >= threshold &&
+        return credited(probe.At(i, j)) >= threshold &&
                (chromaThreshold < 0.0 || probe.Chroma(i, j) >= chromaThreshold);
     };
 
@@ -827,6 +831,40 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             if (!compressed && OnWholePixels(first) && OnWholePixels(other) && lack > kNearOnlyLack &&
                 lack > kNearOnlyNoise * noise.white) {
                 return std::nullopt;
+            }
+        }
+    }
+    // A weak lattice may be a near-repeat of a coarser one that the copy
+    // never proposed (graph paper's cells, every tenth line heavier):
+    // multiples along both vectors that agree better than the noise lets
+    // the vectors fall short of them are the tile's sides.
+    if (std::min(first.similarity, other.similarity) < kWeakAgreement) {
+        std::vector<ShiftMatch::Peak> along[2];
+        double coarse = 1.0;
+        for (int side = 0; side < 2; ++side) {
+            const ShiftMatch::Peak& v = side == 0 ? first : other;
+            along[side].push_back(v);
+            double most = credited(v);
+            for (int k = 2; k <= kMostCoarserMultiple && 2.0 * k * std::abs(v.shift.x) <= area.width &&
+                            2.0 * k * std::abs(v.shift.y) <= area.height;
+                 ++k) {
+                // In a blocky JPEG a multiple on the grid agrees through the
+                // codec's errors too.
+                if (blocky && OnGrid(k * v.shift)) continue;
+                along[side].push_back(exact.Refine(k * v.shift, 1));
+                most = std::max(most, credited(along[side].back()));
+            }
+            coarse = std::min(coarse, most);
+        }
+        const double least = coarse - kBaseMargin - kBlockMargin * noise.blocks - kNoiseMargin * (1.0 - coarse);
+        if (credited(first) < least || credited(other) < least) {
+            for (int side = 0; side < 2; ++side) {
+                for (const ShiftMatch::Peak& p : along[side]) {
+                    if (credited(p) >= least) {
+                        (side == 0 ? first : other) = p;
+                        break;
+                    }
+                }
             }
         }
     }
