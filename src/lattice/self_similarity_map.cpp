@@ -66,9 +66,11 @@ constexpr double kLeastDirectionShare = 0.01;
 
 // The circular autocorrelation of the padded image's edges across and down,
 // each normalised by its own energy.
-cv::Mat EdgeAutocorrelation(const cv::Mat& padded) {
+cv::Mat EdgeAutocorrelation(const cv::Mat& padded, int imageRows, int rowsWanted) {
     cv::Mat spectrum;
-    cv::dft(padded, spectrum, cv::DFT_COMPLEX_OUTPUT);
+    // The rows past the image are padding, and the rows of the result past
+    // `rowsWanted` are not read: the DFT skips both.
+    cv::dft(padded, spectrum, cv::DFT_COMPLEX_OUTPUT, imageRows);
     const AxisResponse across = EdgeResponse(spectrum.cols);
     const AxisResponse down = EdgeResponse(spectrum.rows);
     const auto power = [](const cv::Vec2f& value) {
@@ -99,7 +101,7 @@ cv::Mat EdgeAutocorrelation(const cv::Mat& padded) {
         }
     }
     cv::Mat correlation;
-    cv::dft(spectrum, correlation, cv::DFT_INVERSE | cv::DFT_REAL_OUTPUT);
+    cv::dft(spectrum, correlation, cv::DFT_INVERSE | cv::DFT_REAL_OUTPUT, rowsWanted);
     return correlation;
 }
 
@@ -125,20 +127,25 @@ SelfSimilarityMap::SelfSimilarityMap(const cv::Mat& grey)
         float* out = image.ptr<float>(y);
         for (int x = 0; x < grey.cols; ++x) out[x] = (in[x] - mean) * taperX[x] * taperY[y];
     }
-    const cv::Mat correlation = EdgeAutocorrelation(image);
+    const cv::Mat correlation = EdgeAutocorrelation(image, grey.rows, reach_.height + 1);
 
     const std::vector<double> overlapX = TaperOverlap(taperX, reach_.width);
     const std::vector<double> overlapY = TaperOverlap(taperY, reach_.height);
     scores_ = cv::Mat::zeros(2 * reach_.height + 1, 2 * reach_.width + 1, CV_32F);
     const double energy = correlation.at<float>(0, 0) / (overlapX[0] * overlapY[0]);
     if (!(energy > 0.0)) return;  // a flat image agrees with nothing
-    for (int dy = -reach_.height; dy <= reach_.height; ++dy) {
-        const float* in = correlation.ptr<float>((dy + padded.height) % padded.height);
-        float* out = scores_.ptr<float>(reach_.height + dy);
+    // An autocorrelation is symmetric about the origin: the shifts up the
+    // image are those down it, turned about the origin.
+    for (int dy = 0; dy <= reach_.height; ++dy) {
+        const float* in = correlation.ptr<float>(dy);
+        float* down = scores_.ptr<float>(reach_.height + dy);
+        float* up = scores_.ptr<float>(reach_.height - dy);
         for (int dx = -reach_.width; dx <= reach_.width; ++dx) {
-            const double overlap = overlapX[std::abs(dx)] * overlapY[std::abs(dy)];
-            out[reach_.width + dx] =
+            const double overlap = overlapX[std::abs(dx)] * overlapY[dy];
+            const float score =
                 static_cast<float>(in[(dx + padded.width) % padded.width] / overlap / energy);
+            down[reach_.width + dx] = score;
+            if (dy > 0) up[reach_.width - dx] = score;
         }
     }
 }
