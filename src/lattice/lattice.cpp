@@ -33,6 +33,9 @@ constexpr double kFinePeriod = 10.0;
 // pixels.
 constexpr double kFineCells = 8.0;
 constexpr int kFineSide = 256;
+// Where the whole copy is reduced at least five times, the larger square is
+// searched at half resolution, still well finer than the copy.
+constexpr double kHalvedSquareScale = 0.2;
 // Squares off the middle, searched at full resolution when nothing else
 // showed a lattice: of this side (each costs a DFT pair of its own), taken
 // at their word only for a lattice of this many cells across them.
@@ -1029,11 +1032,12 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     const auto longestOf = [](const Coarse& c) {
         return std::max(cv::norm(c.basis.a), cv::norm(c.basis.b));
     };
-    // The centre of `around` searched again at full resolution, over a
-    // square of `side`; a lattice longer than `longest` is not taken.
-    const auto searchCentre = [&](cv::Rect around, int side, double longest) {
+    // The centre of `around` searched again at `squareScale` (full
+    // resolution unless said), over a square of `side`; a lattice longer
+    // than `longest` is not taken.
+    const auto searchCentre = [&](cv::Rect around, int side, double longest, double squareScale = 1.0) {
         const cv::Rect centre = CentralRect(around.size(), {side, side}) + around.tl();
-        const std::optional<Coarse> fine = SearchRegion(image, centre, 1.0);
+        const std::optional<Coarse> fine = SearchRegion(image, centre, squareScale);
         return fine && longestOf(*fine) <= longest && takeFine(*fine, centre);
     };
     if (scale < 1.0 && verified && tooFine) {
@@ -1046,9 +1050,12 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     } else if (scale < 1.0 && !verified) {
         // A lattice that failed says little about where the pattern is. A
         // small square finds a fine period at a quarter of the cost; one
-        // with too few cells there is looked for on the larger square.
+        // with too few cells there is looked for on the larger square, at
+        // half resolution in a large image: its map then costs a quarter,
+        // and a tile too long for the small square keeps 16 pixels there.
+        const double largerScale = wholeScale <= kHalvedSquareScale ? 0.5 : 1.0;
         searchCentre(whole, kFineSide, kFineSide / kFineCells) ||
-            searchCentre(whole, kWorkingSide, kWorkingSide);
+            searchCentre(whole, kWorkingSide, kWorkingSide, largerScale);
     }
     if (!verified && !wholeFound) {
         // A pattern over part of the frame, away from its middle, whose

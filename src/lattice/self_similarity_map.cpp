@@ -65,41 +65,61 @@ AxisResponse EdgeResponse(int length) {
 constexpr double kLeastDirectionShare = 0.01;
 
 // The circular autocorrelation of the padded image's edges across and down,
-// each normalised by its own energy.
-cv::Mat EdgeAutocorrelation(const cv::Mat& padded) {
+// each normalised by its own energy. `padded` is zero past row `imageRows`,
+// and only rows 0 to `rowsWanted` of the result are computed: the DFT skips
+// the rest. `unit` scales the spectrum so that its power stays well inside
+// float.
+cv::Mat EdgeAutocorrelation(const cv::Mat& padded, int imageRows, int rowsWanted, float unit) {
     cv::Mat spectrum;
-    cv::dft(padded, spectrum, cv::DFT_COMPLEX_OUTPUT);
-    const AxisResponse across = EdgeResponse(spectrum.cols);
+    cv::dft(padded, spectrum, cv::DFT_COMPLEX_OUTPUT, imageRows);
+    const int cols = spectrum.cols;
+    const AxisResponse across = EdgeResponse(cols);
     const AxisResponse down = EdgeResponse(spectrum.rows);
-    const auto power = [](const cv::Vec2f& value) {
-        return double(value[0]) * value[0] + double(value[1]) * value[1];
-    };
-
+    // The response is separable: factors per column, in float, each twice
+    // to meet a spectrum row's real and imaginary parts in order.
+    const int samples = 2 * cols;
+    std::vector<float> smoothAcross(samples), edgesAcross(samples);
+    for (int i = 0; i < samples; ++i) {
+        smoothAcross[i] = static_cast<float>(across.smoothing[i / 2]);
+        edgesAcross[i] = static_cast<float>(across.smoothing[i / 2] * across.derivative[i / 2]);
+    }
+    // Summed down the columns first, each row weighted by its own factors,
+    // so that the loop runs along the row without a sum across it.
+    std::vector<float> downSums(samples, 0.0f), acrossSums(samples, 0.0f);
+    for (int v = 0; v < spectrum.rows; ++v) {
+        const float* in = spectrum.ptr<float>(v);
+        const float smoothDown = static_cast<float>(down.smoothing[v]);
+        const float edgesDown = static_cast<float>(down.smoothing[v] * down.derivative[v]);
+        for (int i = 0; i < samples; ++i) {
+            const float value = in[i] * unit;
+            downSums[i] += value * value * edgesDown;
+            acrossSums[i] += value * value * smoothDown;
+        }
+    }
     double energyAcross = 0.0;
     double energyDown = 0.0;
-    for (int v = 0; v < spectrum.rows; ++v) {
-        const auto* row = spectrum.ptr<cv::Vec2f>(v);
-        for (int u = 0; u < spectrum.cols; ++u) {
-            const double smoothed = power(row[u]) * across.smoothing[u] * down.smoothing[v];
-            energyAcross += smoothed * across.derivative[u];
-            energyDown += smoothed * down.derivative[v];
-        }
+    for (int i = 0; i < samples; ++i) {
+        energyAcross += double(acrossSums[i]) * edgesAcross[i];
+        energyDown += double(downSums[i]) * smoothAcross[i];
     }
     const double least = kLeastDirectionShare * (energyAcross + energyDown);
     const double weightAcross = 1.0 / std::max(energyAcross, least);
     const double weightDown = 1.0 / std::max(energyDown, least);
 
+    for (int i = 0; i < samples; ++i) edgesAcross[i] = static_cast<float>(edgesAcross[i] * weightAcross);
     for (int v = 0; v < spectrum.rows; ++v) {
-        auto* row = spectrum.ptr<cv::Vec2f>(v);
-        for (int u = 0; u < spectrum.cols; ++u) {
-            const double response =
-                (weightAcross * across.derivative[u] + weightDown * down.derivative[v]) *
-                across.smoothing[u] * down.smoothing[v];
-            row[u] = cv::Vec2f(static_cast<float>(power(row[u]) * response), 0.0f);
+        float* row = spectrum.ptr<float>(v);
+        const float smoothDown = static_cast<float>(down.smoothing[v]);
+        const float edgesDown = static_cast<float>(weightDown * down.derivative[v] * down.smoothing[v]);
+        for (int u = 0; u < cols; ++u) {
+            const float re = row[2 * u] * unit, im = row[2 * u + 1] * unit;
+            row[2 * u] = (re * re + im * im) *
+                         (edgesAcross[2 * u] * smoothDown + smoothAcross[2 * u] * edgesDown);
+            row[2 * u + 1] = 0.0f;
         }
     }
     cv::Mat correlation;
-    cv::dft(spectrum, correlation, cv::DFT_INVERSE | cv::DFT_REAL_OUTPUT);
+    cv::dft(spectrum, correlation, cv::DFT_INVERSE | cv::DFT_REAL_OUTPUT, rowsWanted);
     return correlation;
 }
 
@@ -125,20 +145,31 @@ SelfSimilarityMap::SelfSimilarityMap(const cv::Mat& grey)
         float* out = image.ptr<float>(y);
         for (int x = 0; x < grey.cols; ++x) out[x] = (in[x] - mean) * taperX[x] * taperY[y];
     }
-    const cv::Mat correlation = EdgeAutocorrelation(image);
+    // Each value scaled to at most 1, the spectrum's power stays inside float
+    // whatever the input's range; the scores, normalised, do not depend on it.
+    double lowest = 0.0, highest = 0.0;
+    cv::minMaxLoc(grey, &lowest, &highest);
+    const double largest = std::max(highest - mean, mean - lowest);
+    const float unit = largest > 0.0 ? static_cast<float>(1.0 / largest) : 1.0f;
+    const cv::Mat correlation = EdgeAutocorrelation(image, grey.rows, reach_.height + 1, unit);
 
     const std::vector<double> overlapX = TaperOverlap(taperX, reach_.width);
     const std::vector<double> overlapY = TaperOverlap(taperY, reach_.height);
     scores_ = cv::Mat::zeros(2 * reach_.height + 1, 2 * reach_.width + 1, CV_32F);
     const double energy = correlation.at<float>(0, 0) / (overlapX[0] * overlapY[0]);
     if (!(energy > 0.0)) return;  // a flat image agrees with nothing
-    for (int dy = -reach_.height; dy <= reach_.height; ++dy) {
-        const float* in = correlation.ptr<float>((dy + padded.height) % padded.height);
-        float* out = scores_.ptr<float>(reach_.height + dy);
+    // An autocorrelation is symmetric about the origin: the shifts up the
+    // image are those down it, turned about the origin.
+    for (int dy = 0; dy <= reach_.height; ++dy) {
+        const float* in = correlation.ptr<float>(dy);
+        float* down = scores_.ptr<float>(reach_.height + dy);
+        float* up = scores_.ptr<float>(reach_.height - dy);
+        const double rowScale = 1.0 / (overlapY[dy] * energy);
         for (int dx = -reach_.width; dx <= reach_.width; ++dx) {
-            const double overlap = overlapX[std::abs(dx)] * overlapY[std::abs(dy)];
-            out[reach_.width + dx] =
-                static_cast<float>(in[(dx + padded.width) % padded.width] / overlap / energy);
+            const float score = static_cast<float>(in[dx < 0 ? dx + padded.width : dx] *
+                                                   rowScale / overlapX[std::abs(dx)]);
+            down[reach_.width + dx] = score;
+            if (dy > 0) up[reach_.width - dx] = score;
         }
     }
 }

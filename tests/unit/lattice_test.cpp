@@ -111,11 +111,16 @@ TEST(LatticeFormats, DepthsChannelsAndAlphaGiveTheSameTile) {
         EXPECT_EQ(found.height, tile.height);
     }
 
-    cv::Mat floats;
-    RepeatTile(ShapesTile(tile, CV_8UC3), size, TileOffset::None).convertTo(floats, CV_32FC3, 1e-3);
-    floats.at<cv::Vec3f>(7, 9)[1] = std::numeric_limits<float>::quiet_NaN();
-    floats.at<cv::Vec3f>(200, 300)[0] = std::numeric_limits<float>::infinity();
-    ExpectTile(EstimateLattice(floats), truth);
+    // Floats of any range: at 1e15 a level, the squared spectrum of the
+    // self-similarity map would overflow float unless scaled.
+    for (const double level : {1e-3, 1e15}) {
+        SCOPED_TRACE(level);
+        cv::Mat floats;
+        RepeatTile(ShapesTile(tile, CV_8UC3), size, TileOffset::None).convertTo(floats, CV_32FC3, level);
+        floats.at<cv::Vec3f>(7, 9)[1] = std::numeric_limits<float>::quiet_NaN();
+        floats.at<cv::Vec3f>(200, 300)[0] = std::numeric_limits<float>::infinity();
+        ExpectTile(EstimateLattice(floats), truth);
+    }
 }
 
 // Transparent parts keep whatever colour they were given; only what shows
