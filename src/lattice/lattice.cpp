@@ -64,8 +64,10 @@ constexpr double kRepeatMargin = 0.4;
 // distortion (a board photographed at an angle) lower it, and so does a
 // near-repeat confined to a few copies (a printed puzzle grid).
 constexpr double kWeakAgreement = 0.8;
-// A weak lattice's vectors are measured up to this many times over for a
-// coarser lattice that the copy did not propose.
+// A lattice agreeing less than this may be a near-repeat of a coarser one
+// that the copy did not propose: its vectors are measured up to this many
+// times over.
+constexpr double kCoarserBelow = 0.9;
 constexpr int kMostCoarserMultiple = 10;
 // Noise costs every shift alike; a near-repeat of a few copies fades at
 // twice and three times the vectors to below this share of its agreement...
@@ -837,11 +839,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             }
         }
     }
-    // A weak lattice may be a near-repeat of a coarser one that the copy
-    // never proposed (graph paper's cells, every tenth line heavier):
+    // A lattice short of full agreement may be a near-repeat of a coarser
+    // one that the copy never proposed (graph paper's cells, every tenth
+    // line heavier; an art texture's motif):
     // multiples along both vectors that agree better than the noise lets
     // the vectors fall short of them are the tile's sides.
-    if (std::min(first.similarity, other.similarity) < kWeakAgreement) {
+    if (std::min(first.similarity, other.similarity) < kCoarserBelow) {
         std::vector<ShiftMatch::Peak> along[2];
         double coarse = 1.0;
         for (int side = 0; side < 2; ++side) {
