@@ -83,6 +83,15 @@ constexpr double kLeastSideShift = 0.01;
 constexpr double kMostSideShift = 0.04;
 constexpr double kMostSideScoreLoss = 0.03;
 
+// The lines that a textured surface crowded out which may join the others,
+// and of eight stretches along a side made of one, how many must show a
+// colour step of this size.
+constexpr std::size_t kCrowdedOutLines = 20;
+constexpr int kSurfaceStretches = 7;
+constexpr double kSurfaceStep = 8.0;
+// How much of a quadrilateral on such a line a segmentation's quadrilateral
+// must share (shared area over joint area).
+constexpr double kLeastRegionOverlap = 0.7;
 constexpr double kPi = 3.14159265358979323846;
 // A line this near a side's direction (the sine of 4 degrees) may stand for it.
 const double kSideTurn = std::sin(4.0 * kPi / 180.0);
@@ -317,6 +326,7 @@ struct Line {
     cv::Point2d direction;  // unit
     double mass = 0.0;      // how many edge pixels lie on it
     std::vector<std::pair<double, double>> spans;  // along `direction` from `point`
+    bool crowdedOut = false;  // left out for its direction's share or the count
 
     double Distance(const cv::Point2d& p) const { return std::abs(Cross(direction, p - point)); }
     double Position(const cv::Point2d& p) const { return (p - point).dot(direction); }
@@ -402,7 +412,10 @@ std::vector<cv::Point2d> PixelsAlong(const EdgeField& field, const cv::Point2d& 
     return pixels;
 }
 
-std::vector<Line> FindLines(const EdgeField& field, double minMass, std::size_t count) {
+// The peaks that their direction's share or the count left out go to
+// `crowded` (up to as many again), for a second look by other evidence.
+std::vector<Line> FindLines(const EdgeField& field, double minMass, std::size_t count,
+                            std::vector<Line>* crowded = nullptr) {
     const cv::Size size = field.degrees.size();
     const int offset = static_cast<int>(std::ceil(std::hypot(size.width, size.height))) + 1;
     const int bins = 2 * offset + 1;
@@ -456,46 +469,61 @@ std::vector<Line> FindLines(const EdgeField& field, double minMass, std::size_t 
     // One peak per line: voting near its own direction spreads each line
     // over a few degrees.
     std::vector<Peak> distinct;
+    std::vector<Peak> left;
     // A brick wall or a ruled page gives dozens of lines of one direction;
     // each direction gets its share, so a sheet's sides are not crowded out.
     std::array<std::size_t, 18> perDirection{};
     const std::size_t share = std::max<std::size_t>(4, count / 6);
-    for (const Peak& peak : peaks) {
-        if (distinct.size() == 2 * count) break;
-        if (perDirection[peak.angle / 10] >= share) continue;
-        const bool near = std::any_of(distinct.begin(), distinct.end(), [&](const Peak& k) {
+    const auto nearAny = [](const std::vector<Peak>& kept, const Peak& peak) {
+        return std::any_of(kept.begin(), kept.end(), [&](const Peak& k) {
             const int d = std::abs(k.angle - peak.angle);
             if (d <= 4) return std::abs(k.rho - peak.rho) <= 4;
             if (180 - d <= 4) return std::abs(k.rho + peak.rho) <= 4;  // across 0 and 180
             return false;
         });
-        if (!near) {
-            distinct.push_back(peak);
-            ++perDirection[peak.angle / 10];
+    };
+    for (const Peak& peak : peaks) {
+        const bool full = distinct.size() == 2 * count;
+        if (!full && perDirection[peak.angle / 10] < share) {
+            if (!nearAny(distinct, peak)) {
+                distinct.push_back(peak);
+                ++perDirection[peak.angle / 10];
+            }
+            continue;
         }
+        if (!crowded) {
+            if (full) break;
+            continue;
+        }
+        if (full && left.size() == 2 * count) break;
+        if (left.size() < 2 * count && !nearAny(distinct, peak) && !nearAny(left, peak)) left.push_back(peak);
     }
 
-    std::vector<Line> lines;
-    for (const Peak& peak : distinct) {
-        const cv::Point2d n(cosines[peak.angle], sines[peak.angle]);
-        const cv::Point2d d(-n.y, n.x);
-        std::vector<cv::Point2d> pixels = PixelsAlong(field, n * peak.rho, d, 2.0);
-        if (pixels.size() < minMass) continue;
-        std::optional<FittedLine> fit =
-            FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
-        pixels = PixelsAlong(field, fit->point, fit->direction, 1.5);
-        if (pixels.size() < minMass) continue;
-        fit = FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
-        Line line;
-        line.point = fit->point;
-        line.direction = fit->direction;
-        line.mass = static_cast<double>(pixels.size());
-        SetSpans(line, pixels);
-        lines.push_back(line);
-    }
-    std::stable_sort(lines.begin(), lines.end(),
-                     [](const Line& l, const Line& r) { return l.mass > r.mass; });
-    return lines;
+    const auto fitted = [&](const std::vector<Peak>& from) {
+        std::vector<Line> lines;
+        for (const Peak& peak : from) {
+            const cv::Point2d n(cosines[peak.angle], sines[peak.angle]);
+            const cv::Point2d d(-n.y, n.x);
+            std::vector<cv::Point2d> pixels = PixelsAlong(field, n * peak.rho, d, 2.0);
+            if (pixels.size() < minMass) continue;
+            std::optional<FittedLine> fit =
+                FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
+            pixels = PixelsAlong(field, fit->point, fit->direction, 1.5);
+            if (pixels.size() < minMass) continue;
+            fit = FitPoints(pixels, std::vector<double>(pixels.size(), 1.0));
+            Line line;
+            line.point = fit->point;
+            line.direction = fit->direction;
+            line.mass = static_cast<double>(pixels.size());
+            SetSpans(line, pixels);
+            lines.push_back(line);
+        }
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const Line& l, const Line& r) { return l.mass > r.mass; });
+        return lines;
+    };
+    if (crowded) *crowded = fitted(left);
+    return fitted(distinct);
 }
 
 // How much of [from, to] along the line its edge pixels cover, 0 to 1.
@@ -547,6 +575,75 @@ std::optional<cv::Point2d> Intersection(const Line& l, const Line& m) {
     if (std::abs(det) < std::sin(20.0 * kPi / 180.0)) return std::nullopt;
     const double t = Cross(m.point - l.point, m.direction) / det;
     return l.point + l.direction * t;
+}
+
+// How many pixels of the stretches a line's edge pixels cover show a colour
+// step across it (3 and 6 pixels to either side): the lines that a textured
+// surface crowded out are ranked by it.
+double SteppedLength(const cv::Mat& working, const Line& line) {
+    constexpr int kChunk = 8;
+    const int channels = working.channels();
+    const cv::Point2d n(-line.direction.y, line.direction.x);
+    const auto at = [&](const cv::Point2d& p) {
+        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
+                          std::clamp(cvRound(p.y), 0, working.rows - 1));
+        return working.ptr<uchar>(q.y) + q.x * channels;
+    };
+    double stepped = 0.0;
+    for (const auto& span : line.spans) {
+        for (double from = span.first; from + kChunk <= span.second + 1.0; from += kChunk) {
+            std::array<double, 3> difference{};
+            for (int t = 0; t < kChunk; ++t) {
+                const cv::Point2d p = line.point + line.direction * (from + t);
+                for (const double depth : {3.0, 6.0}) {
+                    const uchar* a = at(p + n * depth);
+                    const uchar* b = at(p - n * depth);
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int m = channels == 3 ? ch : 0;
+                        difference[ch] += static_cast<double>(a[m]) - b[m];
+                    }
+                }
+            }
+            double largest = 0.0;
+            for (const double sum : difference) largest = std::max(largest, std::abs(sum) / (2 * kChunk));
+            if (largest >= kLeastStep) stepped += kChunk;
+        }
+    }
+    return stepped;
+}
+
+// A textured surface fills every direction with its own lines and crowds
+// out a sheet's faint side: of the lines left out (`crowded`, and those of
+// `all` that `lines` lacks), the ones with the most colour step across them
+// join `lines`, at its end.
+void AddCrowdedOut(std::vector<Line>& lines, std::vector<Line> crowded, const std::vector<Line>& all,
+                   const cv::Mat& working, double diagonal) {
+    for (const Line& line : all) {
+        const bool kept = std::any_of(lines.begin(), lines.end(), [&](const Line& k) {
+            return k.point == line.point && k.direction == line.direction;
+        });
+        if (!kept) crowded.push_back(line);
+    }
+    std::vector<std::pair<double, std::size_t>> ranked;
+    for (std::size_t k = 0; k < crowded.size(); ++k) {
+        const double stepped = SteppedLength(working, crowded[k]);
+        if (stepped >= 0.03 * diagonal) ranked.emplace_back(stepped, k);
+    }
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& l, const auto& r) { return l.first > r.first; });
+    const double maxSine = std::sin(3.0 * kPi / 180.0);
+    std::size_t added = 0;
+    for (const auto& [stepped, k] : ranked) {
+        if (added == kCrowdedOutLines) break;
+        const Line& line = crowded[k];
+        const bool twin = std::any_of(lines.begin(), lines.end(), [&](const Line& m) {
+            return std::abs(Cross(m.direction, line.direction)) <= maxSine && m.Distance(line.point) <= 0.006 * diagonal;
+        });
+        if (!twin) {
+            lines.push_back(line);
+            lines.back().crowdedOut = true;
+            ++added;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -1063,6 +1160,7 @@ Corners OffTiltedLines(const cv::Mat& working, const std::vector<Profile>& profi
         double most = Parting(working, best.corners, k);
         std::optional<Candidate> better;
         for (std::size_t m = 0; m < lines.size(); ++m) {
+            if (lines[m].crowdedOut) continue;
             const double d0 = lines[m].Distance(best.corners[k]);
             const double d1 = lines[m].Distance(best.corners[(k + 1) % 4]);
             const double near = std::min(d0, d1);
@@ -1090,6 +1188,63 @@ Corners OffTiltedLines(const cv::Mat& working, const std::vector<Profile>& profi
         }
     }
     return best.corners;
+}
+
+// Along how many of eight stretches of side k of `c` the colour in a band 4
+// to 16 pixels deep inside differs from that outside, the same way as over
+// the whole side.
+int SurfaceSteps(const cv::Mat& working, const Corners& c, int k) {
+    constexpr int kStretches = 8;
+    constexpr int kSamples = 6;
+    constexpr std::array<double, 4> kDepths = {4.0, 8.0, 12.0, 16.0};
+    const int channels = working.channels();
+    const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
+    const auto at = [&](const cv::Point2d& p) {
+        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
+                          std::clamp(cvRound(p.y), 0, working.rows - 1));
+        return working.ptr<uchar>(q.y) + q.x * channels;
+    };
+    const cv::Point2d d = (c[(k + 1) % 4] - c[k]) / Length(c[(k + 1) % 4] - c[k]);
+    const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
+    const cv::Point2d a = c[k];
+    const cv::Point2d b = c[(k + 1) % 4];
+    std::array<std::array<double, 3>, kStretches> colour{};
+    std::array<double, 3> total{};
+    for (int j = 0; j < kStretches; ++j) {
+        for (int t = 0; t < kSamples; ++t) {
+            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
+            for (const double depth : kDepths) {
+                const uchar* in = at(p + inward * depth);
+                const uchar* out = at(p - inward * depth);
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int m = channels == 3 ? ch : 0;
+                    colour[j][ch] += static_cast<double>(in[m]) - out[m];
+                }
+            }
+        }
+        for (int ch = 0; ch < 3; ++ch) {
+            colour[j][ch] /= kSamples * kDepths.size();
+            total[ch] += colour[j][ch];
+        }
+    }
+    int main = 0;
+    for (int ch = 1; ch < 3; ++ch) {
+        if (std::abs(total[ch]) > std::abs(total[main])) main = ch;
+    }
+    const double way = total[main] >= 0.0 ? 1.0 : -1.0;
+    int steps = 0;
+    for (int j = 0; j < kStretches; ++j) {
+        if (colour[j][main] * way >= kSurfaceStep) ++steps;
+    }
+    return steps;
+}
+
+// Whether side k of `c` parts two surfaces: a colour step along nearly all
+// of it, one way. Right beside a line of a texture (a course of bricks, the
+// squares of a chessboard) the step is often strong, but further off the
+// same surface lies on both sides, or the step turns from square to square.
+bool PartsSurfaces(const cv::Mat& working, const Corners& c, int k) {
+    return SurfaceSteps(working, c, k) >= kSurfaceStretches;
 }
 
 // Whether `outer` holds all of `inner` (give or take `margin`), is clearly
@@ -1481,17 +1636,26 @@ FoundQuad FindQuad(const cv::Mat& image) {
     // image's busyness as extra channels, finds the border of a texture.
     const EdgeField field = MakeEdgeField(levels.working, 0.0, 0.0, 0, 1.2);
     const EdgeField coarse = MakeEdgeField(levels.working, 2.0, 2.5, 3, 1.5);
-    std::vector<Line> all = FindLines(field, 0.03 * diagonal, kLineCount);
-    std::vector<Line> more = FindLines(coarse, 0.03 * diagonal, kLineCount);
+    std::vector<Line> crowded;
+    std::vector<Line> crowdedMore;
+    std::vector<Line> all = FindLines(field, 0.03 * diagonal, kLineCount, &crowded);
+    std::vector<Line> more = FindLines(coarse, 0.03 * diagonal, kLineCount, &crowdedMore);
     all.insert(all.end(), more.begin(), more.end());
+    crowded.insert(crowded.end(), crowdedMore.begin(), crowdedMore.end());
     std::stable_sort(all.begin(), all.end(),
                      [](const Line& l, const Line& r) { return l.mass > r.mass; });
     std::vector<Line> lines = Strongest(all, 0.006 * diagonal, kLineCount);
-    std::vector<Candidate> candidates = MakeCandidates(lines, size);
+    const std::size_t detected = lines.size();
+    AddCrowdedOut(lines, crowded, all, levels.working, diagonal);
+    std::vector<Candidate> candidates;
+    std::vector<Candidate> crowdedOut;
+    for (Candidate& q : MakeCandidates(lines, size)) {
+        const bool extra = std::any_of(q.lines.begin(), q.lines.end(), [&](int l) { return lines[l].crowdedOut; });
+        (extra ? crowdedOut : candidates).push_back(std::move(q));
+    }
 
     // The region's quadrilateral, each side also tried on the detected lines
     // beside it, which are straighter than the region's outline.
-    const std::size_t detected = lines.size();
     const auto regionCandidates = [&](const RegionQuad& found) {
         std::vector<Candidate> out;
         std::array<std::vector<int>, 4> choices;
@@ -1542,6 +1706,7 @@ FoundQuad FindQuad(const cv::Mat& image) {
         profiles.push_back(MakeProfile(field, coarse, levels.working, line));
     }
     for (Candidate& q : candidates) Score(profiles, lines, size, q);
+    for (Candidate& q : crowdedOut) Score(profiles, lines, size, q);
     for (Candidate& q : fromRegion) Score(profiles, lines, size, q);
     for (Candidate& q : fromTint) Score(profiles, lines, size, q);
     const auto byScore = [](const Candidate& l, const Candidate& r) { return l.score > r.score; };
@@ -1637,6 +1802,41 @@ FoundQuad FindQuad(const cv::Mat& image) {
             chosen = &top;
         }
     }
+    // Shared area over joint area, counted in pixels: a region's outline may
+    // give a quadrilateral that is not convex.
+    const auto overlap = [&](const Corners& a, const Corners& b) {
+        const auto mask = [&](const Corners& c) {
+            cv::Mat m = cv::Mat::zeros(size, CV_8U);
+            std::vector<cv::Point> polygon;
+            for (const cv::Point2d& p : c) polygon.emplace_back(cvRound(p.x), cvRound(p.y));
+            cv::fillPoly(m, std::vector<std::vector<cv::Point>>{polygon}, 255);
+            return m;
+        };
+        const cv::Mat ma = mask(a);
+        const cv::Mat mb = mask(b);
+        const double joint = cv::countNonZero(ma | mb);
+        return joint > 0.0 ? cv::countNonZero(ma & mb) / joint : 0.0;
+    };
+    // A quadrilateral on a line that texture crowded out stands for the sheet
+    // only where a segmentation agrees with it: such lines are mostly the
+    // texture's own, and only the region tells a texture cell from a sheet.
+    std::stable_sort(crowdedOut.begin(), crowdedOut.end(), byScore);
+    const Candidate* rescue = nullptr;
+    for (const Candidate& q : crowdedOut) {
+        if (q.score < kLeastConfidence) break;
+        bool parts = true;
+        for (int k = 0; k < 4 && parts; ++k) {
+            if (lines[q.lines[k]].crowdedOut) parts = PartsSurfaces(levels.working, q.corners, k);
+        }
+        if (!parts || StepAcross(levels.working, q.corners) < kLeastSidesStepping) continue;
+        double agreeing = 0.0;
+        if (!fromRegion.empty()) agreeing = std::max(agreeing, overlap(fromRegion.front().corners, q.corners));
+        if (!fromTint.empty()) agreeing = std::max(agreeing, overlap(fromTint.front().corners, q.corners));
+        if (agreeing >= kLeastRegionOverlap) rescue = &q;
+        break;
+    }
+    // It takes the place of one kept only as the sheet around it.
+    if (rescue && (!chosen || Encloses(*rescue, *chosen, 0.01 * diagonal, 1))) chosen = rescue;
     if (!chosen) return none;
     const Corners corners = OffTiltedLines(levels.working, profiles, lines, size, *chosen);
 

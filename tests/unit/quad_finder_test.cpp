@@ -242,5 +242,41 @@ TEST(QuadFinder, FindsNothingWhereNoQuadrilateralIs) {
     }
 }
 
+// A sheet of brick laid on a photo, turned: its courses and joints outnumber
+// its sides in the directions near theirs, so a side is among the lines that
+// a direction's share leaves out, and without it nothing is found.
+TEST(QuadFinder, FindsABrickSheetWhoseCoursesCrowdOutItsSides) {
+    const cv::Mat photo = cv::imread(ZENTREL_TEST_DATA_DIR "/painting_scene.jpg", cv::IMREAD_COLOR);
+    const cv::Mat brick = cv::imread(ZENTREL_TEST_DATA_DIR "/brick_tile97x61.png", cv::IMREAD_COLOR);
+    ASSERT_FALSE(photo.empty() || brick.empty());
+    const cv::Mat sheet = brick(cv::Rect(0, 0, 560, 380));
+    const cv::Point2f from[4] = {{-0.5f, -0.5f},
+                                 {sheet.cols - 0.5f, -0.5f},
+                                 {sheet.cols - 0.5f, sheet.rows - 0.5f},
+                                 {-0.5f, sheet.rows - 0.5f}};
+    for (const double degrees : {-21.0, -17.0, 16.0}) {
+        SCOPED_TRACE(degrees);
+        const double angle = degrees * CV_PI / 180.0;
+        Corners truth;
+        cv::Point2f to[4];
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d p = cv::Point2d(from[k]) - cv::Point2d(sheet.cols, sheet.rows) * 0.5;
+            truth[k] = cv::Point2d(400, 300) + cv::Point2d(p.x * std::cos(angle) - p.y * std::sin(angle),
+                                                           p.x * std::sin(angle) + p.y * std::cos(angle));
+            to[k] = truth[k];
+        }
+        cv::Mat picture;
+        cv::resize(photo, picture, cv::Size(800, 600), 0, 0, cv::INTER_AREA);
+        cv::warpPerspective(sheet, picture, cv::getPerspectiveTransform(from, to), picture.size(),
+                            cv::INTER_AREA, cv::BORDER_TRANSPARENT);
+        const FoundQuad quad = FindQuad(picture);
+        ASSERT_TRUE(quad.found);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_LE(cv::norm(quad.corners[k] - truth[k]), 0.015 * std::hypot(800, 600))
+                << "corner " << k << " at " << quad.corners[k] << ", truth " << truth[k];
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zentrel
