@@ -1087,11 +1087,11 @@ void Score(const std::vector<Profile>& profiles, const std::vector<Line>& lines,
 
 constexpr int kStepStretches = 8;
 
-// The colour step across side `k` of `c` (from corner k to the next) in each
-// of its stretches: the largest, over the colour channels, of the mean
-// difference between the colour `depths` pixels inside and as far outside.
-std::array<double, kStepStretches> SideSteps(const cv::Mat& working, const Corners& c, int k,
-                                             std::initializer_list<double> depths) {
+// The colour inside side `k` of `c` (from corner k to the next) less the
+// colour outside it, `depths` pixels from it, in each of its stretches: the
+// mean difference in each colour channel.
+std::array<std::array<double, 3>, kStepStretches> StretchDifferences(const cv::Mat& working, const Corners& c,
+                                                                     int k, std::initializer_list<double> depths) {
     constexpr int kSamples = 6;  // per stretch, at each depth
     const int channels = working.channels();
     const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
@@ -1104,9 +1104,9 @@ std::array<double, kStepStretches> SideSteps(const cv::Mat& working, const Corne
     const cv::Point2d b = c[(k + 1) % 4];
     const cv::Point2d d = (b - a) / Length(b - a);
     const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
-    std::array<double, kStepStretches> steps{};
+    std::array<std::array<double, 3>, kStepStretches> differences{};
     for (int j = 0; j < kStepStretches; ++j) {
-        std::array<double, 3> difference{};
+        std::array<double, 3>& difference = differences[j];
         for (int t = 0; t < kSamples; ++t) {
             // The corners' ends are left out: a rounded or torn corner.
             const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStepStretches);
@@ -1120,7 +1120,19 @@ std::array<double, kStepStretches> SideSteps(const cv::Mat& working, const Corne
             }
         }
         const double count = static_cast<double>(depths.size() * kSamples);
-        for (const double sum : difference) steps[j] = std::max(steps[j], std::abs(sum) / count);
+        for (double& sum : difference) sum /= count;
+    }
+    return differences;
+}
+
+// The colour step across side `k` of `c` in each of its stretches: the
+// largest difference over the colour channels.
+std::array<double, kStepStretches> SideSteps(const cv::Mat& working, const Corners& c, int k,
+                                             std::initializer_list<double> depths) {
+    std::array<double, kStepStretches> steps{};
+    const auto differences = StretchDifferences(working, c, k, depths);
+    for (int j = 0; j < kStepStretches; ++j) {
+        for (const double difference : differences[j]) steps[j] = std::max(steps[j], std::abs(difference));
     }
     return steps;
 }
@@ -1194,38 +1206,10 @@ Corners OffTiltedLines(const cv::Mat& working, const std::vector<Profile>& profi
 // to 16 pixels deep inside differs from that outside, the same way as over
 // the whole side.
 int SurfaceSteps(const cv::Mat& working, const Corners& c, int k) {
-    constexpr int kStretches = 8;
-    constexpr int kSamples = 6;
-    constexpr std::array<double, 4> kDepths = {4.0, 8.0, 12.0, 16.0};
-    const int channels = working.channels();
-    const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
-    const auto at = [&](const cv::Point2d& p) {
-        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
-                          std::clamp(cvRound(p.y), 0, working.rows - 1));
-        return working.ptr<uchar>(q.y) + q.x * channels;
-    };
-    const cv::Point2d d = (c[(k + 1) % 4] - c[k]) / Length(c[(k + 1) % 4] - c[k]);
-    const cv::Point2d inward = cv::Point2d(-d.y, d.x) * sign;
-    const cv::Point2d a = c[k];
-    const cv::Point2d b = c[(k + 1) % 4];
-    std::array<std::array<double, 3>, kStretches> colour{};
+    const auto colour = StretchDifferences(working, c, k, {4.0, 8.0, 12.0, 16.0});
     std::array<double, 3> total{};
-    for (int j = 0; j < kStretches; ++j) {
-        for (int t = 0; t < kSamples; ++t) {
-            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStretches);
-            for (const double depth : kDepths) {
-                const uchar* in = at(p + inward * depth);
-                const uchar* out = at(p - inward * depth);
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int m = channels == 3 ? ch : 0;
-                    colour[j][ch] += static_cast<double>(in[m]) - out[m];
-                }
-            }
-        }
-        for (int ch = 0; ch < 3; ++ch) {
-            colour[j][ch] /= kSamples * kDepths.size();
-            total[ch] += colour[j][ch];
-        }
+    for (const auto& stretch : colour) {
+        for (int ch = 0; ch < 3; ++ch) total[ch] += stretch[ch];
     }
     int main = 0;
     for (int ch = 1; ch < 3; ++ch) {
@@ -1233,8 +1217,8 @@ int SurfaceSteps(const cv::Mat& working, const Corners& c, int k) {
     }
     const double way = total[main] >= 0.0 ? 1.0 : -1.0;
     int steps = 0;
-    for (int j = 0; j < kStretches; ++j) {
-        if (colour[j][main] * way >= kSurfaceStep) ++steps;
+    for (const auto& stretch : colour) {
+        if (stretch[main] * way >= kSurfaceStep) ++steps;
     }
     return steps;
 }
