@@ -577,6 +577,12 @@ std::optional<cv::Point2d> Intersection(const Line& l, const Line& m) {
     return l.point + l.direction * t;
 }
 
+// The pixel of the working copy nearest `p`, or the nearest on its border.
+const uchar* PixelNear(const cv::Mat& working, const cv::Point2d& p) {
+    const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1), std::clamp(cvRound(p.y), 0, working.rows - 1));
+    return working.ptr<uchar>(q.y) + q.x * working.channels();
+}
+
 // How many pixels of the stretches a line's edge pixels cover show a colour
 // step across it (3 and 6 pixels to either side): the lines that a textured
 // surface crowded out are ranked by it.
@@ -584,11 +590,6 @@ double SteppedLength(const cv::Mat& working, const Line& line) {
     constexpr int kChunk = 8;
     const int channels = working.channels();
     const cv::Point2d n(-line.direction.y, line.direction.x);
-    const auto at = [&](const cv::Point2d& p) {
-        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
-                          std::clamp(cvRound(p.y), 0, working.rows - 1));
-        return working.ptr<uchar>(q.y) + q.x * channels;
-    };
     double stepped = 0.0;
     for (const auto& span : line.spans) {
         for (double from = span.first; from + kChunk <= span.second + 1.0; from += kChunk) {
@@ -596,8 +597,8 @@ double SteppedLength(const cv::Mat& working, const Line& line) {
             for (int t = 0; t < kChunk; ++t) {
                 const cv::Point2d p = line.point + line.direction * (from + t);
                 for (const double depth : {3.0, 6.0}) {
-                    const uchar* a = at(p + n * depth);
-                    const uchar* b = at(p - n * depth);
+                    const uchar* a = PixelNear(working, p + n * depth);
+                    const uchar* b = PixelNear(working, p - n * depth);
                     for (int ch = 0; ch < 3; ++ch) {
                         const int m = channels == 3 ? ch : 0;
                         difference[ch] += static_cast<double>(a[m]) - b[m];
@@ -1095,11 +1096,6 @@ std::array<std::array<double, 3>, kStepStretches> StretchDifferences(const cv::M
     constexpr int kSamples = 6;  // per stretch, at each depth
     const int channels = working.channels();
     const double sign = Cross(c[1] - c[0], c[2] - c[1]) > 0 ? 1.0 : -1.0;
-    const auto at = [&](const cv::Point2d& p) {
-        const cv::Point q(std::clamp(cvRound(p.x), 0, working.cols - 1),
-                          std::clamp(cvRound(p.y), 0, working.rows - 1));
-        return working.ptr<uchar>(q.y) + q.x * channels;
-    };
     const cv::Point2d a = c[k];
     const cv::Point2d b = c[(k + 1) % 4];
     const cv::Point2d d = (b - a) / Length(b - a);
@@ -1111,8 +1107,8 @@ std::array<std::array<double, 3>, kStepStretches> StretchDifferences(const cv::M
             // The corners' ends are left out: a rounded or torn corner.
             const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * (j + (t + 0.5) / kSamples) / kStepStretches);
             for (const double depth : depths) {
-                const uchar* in = at(p + inward * depth);
-                const uchar* out = at(p - inward * depth);
+                const uchar* in = PixelNear(working, p + inward * depth);
+                const uchar* out = PixelNear(working, p - inward * depth);
                 for (int ch = 0; ch < 3; ++ch) {
                     const int m = channels == 3 ? ch : 0;
                     difference[ch] += static_cast<double>(in[m]) - out[m];
