@@ -133,6 +133,10 @@ std::optional<LatticeChoice> ChooseLattice(const SelfSimilarityMap& map, double 
     }
     std::sort(strong.begin(), strong.end(),
               [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
+    const auto holdsTop = [&](const std::optional<Basis>& basis) {
+        return basis && std::all_of(top.begin(), top.end(),
+                                    [&](cv::Point2d v) { return OnLattice(v, *basis); });
+    };
     // The shortest strong shift first; one that leaves the best peaks off its
     // lattice is a motif's own near-repeat, and the next one is tried.
     if (strong.size() > kMaxTries) strong.resize(kMaxTries);
@@ -140,10 +144,20 @@ std::optional<LatticeChoice> ChooseLattice(const SelfSimilarityMap& map, double 
         const std::optional<cv::Point2d> b = Partner(peaks, a);
         if (!b) continue;
         const std::optional<Basis> basis = Finest(map, ReduceBasis(a, *b), accept, minLength);
-        if (basis && std::all_of(top.begin(), top.end(),
-                                 [&](cv::Point2d v) { return OnLattice(v, *basis); })) {
-            return LatticeChoice{*basis, Candidates(map, peaks, *basis)};
-        }
+        if (holdsTop(basis)) return LatticeChoice{*basis, Candidates(map, peaks, *basis)};
+    }
+    // A near-repeat shorter than the tile (a motif's, a mirrored unit's) may
+    // have been every vector's partner, and the design's own partner, longer,
+    // never tried. The best peaks are periods: the shortest of them and the
+    // shortest across it span the lattice to refine.
+    std::sort(top.begin(), top.end(),
+              [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
+    const auto across = std::find_if(top.begin(), top.end(),
+                                     [&](cv::Point2d v) { return !Parallel(top.front(), v); });
+    if (across != top.end()) {
+        const std::optional<Basis> basis =
+            Finest(map, ReduceBasis(top.front(), *across), accept, minLength);
+        if (holdsTop(basis)) return LatticeChoice{*basis, Candidates(map, peaks, *basis)};
     }
     return std::nullopt;
 }

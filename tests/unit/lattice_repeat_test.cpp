@@ -215,6 +215,35 @@ TEST(LatticeNearRepeat, AGrainyMotifsMarkIsNotLostInTheGrain) {
     }
 }
 
+// A 2/2 twill of 3-pixel threads in six warp colours near one another: its
+// diagonals and the weave's 12-pixel cell agree nearly as well as the tile
+// and are shorter than its periods, so they partner every shift first tried.
+TEST(LatticeNearRepeat, ATwillIsFoundPastItsDiagonalNearRepeats) {
+    constexpr int kCell = 3;
+    const cv::Vec3b warp[] = {{70, 138, 166}, {54, 121, 181}, {58, 138, 153},
+                              {48, 117, 153}, {88, 113, 178}, {97, 139, 164}};
+    const cv::Vec3b weft(150, 110, 60);
+    cv::Mat tile(4 * kCell, 12 * kCell, CV_8UC3);
+    for (int y = 0; y < tile.rows; ++y) {
+        for (int x = 0; x < tile.cols; ++x) {
+            const int i = x / kCell, j = y / kCell;
+            const bool up = (i + j) % 4 < 2;
+            const double shade = 0.6 + 0.4 * std::sin(CV_PI * ((up ? x : y) % kCell + 0.5) / kCell);
+            tile.at<cv::Vec3b>(y, x) = (up ? warp[i % 6] : weft) * shade;
+        }
+    }
+    const cv::Mat tiled = RepeatTile(tile, {200, 200}, TileOffset::None, {4, 1});
+    for (const int quality : {0, 85}) {
+        SCOPED_TRACE(quality);
+        const Lattice found = EstimateLattice(quality ? Jpeg(tiled, quality) : tiled);
+        ASSERT_TRUE(found.found);
+        // Six threads across and two down is a period too: 18 x 12, half-drop.
+        EXPECT_NEAR(found.width, 18, 0.5);
+        EXPECT_NEAR(found.height, 12, 0.5);
+        EXPECT_EQ(found.match, MatchType::HalfDrop);
+    }
+}
+
 // Two courses of bricks in running bond, each brick its own shade, as JPEG:
 // the courses' rows are too fine for the reduced copy, and the full
 // resolution's search finds the half brick's near-repeat there, which agrees
