@@ -763,6 +763,24 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     };
     std::optional<std::pair<cv::Point, cv::Point>> found = periods(false);
     if (!found) found = periods(true);
+    if (!found) {
+        // A tile of many motifs lies beyond the rows searched above, where
+        // the copy proposed the motif's lattice; its own strongest
+        // candidates that hold span the tile's lattice. In a JPEG, shifts on
+        // the block grid agree through the codec's errors too.
+        std::vector<cv::Point> held;
+        for (const std::size_t k : strongest) {
+            const cv::Point at = probe.Coordinates(coarse.candidates[k]);
+            if (at == cv::Point() || (compressed && OnGrid(probe.At(at.x, at.y).shift))) continue;
+            if (holds(at.x, at.y)) held.push_back(at);
+        }
+        std::stable_sort(held.begin(), held.end(), [&](cv::Point u, cv::Point v) {
+            return cv::norm(probe.At(u.x, u.y).shift) < cv::norm(probe.At(v.x, v.y).shift);
+        });
+        for (std::size_t k = 1; k < held.size() && !found; ++k) {
+            if (held.front().cross(held[k]) != 0) found = std::make_pair(held.front(), held[k]);
+        }
+    }
     if (!found) return std::nullopt;
     ShiftMatch::Peak first = probe.At(found->first.x, found->first.y);
     ShiftMatch::Peak other = probe.At(found->second.x, found->second.y);
