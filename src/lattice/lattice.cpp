@@ -600,8 +600,9 @@ Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, 
 // image to within its measured noise of the best candidate. So on a lossless
 // design the motif's near-repeat inside the tile loses to the tile, and on a
 // noisy photo or a faint JPEG, where every period scores alike, the tile is
-// not lost to its multiples.
-std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse) {
+// not lost to its multiples. `jpeg`: the caller knows the image was stored
+// as JPEG.
+std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse, bool jpeg) {
     // The coarse vectors moved to where the full resolution agrees best,
     // within the copy's uncertainty.
     const ShiftMatch climb(image, area, std::max(1.0, coarse.spread / 2.0));
@@ -660,10 +661,12 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // JPEG too fine to be recognised: the shifts on its block grid repeat the
     // image bit for bit, codec errors and all, while the best shift off the
     // grid falls a little short, by a level or two over much of the image (a
-    // near-repeat changes few pixels by a lot, a grain most by several).
+    // near-repeat changes few pixels by a lot, a grain most by several). A
+    // file known to be a JPEG needs no bit-exact grid to be asked.
     bool compressed = noise.compressed;
-    if (!compressed && image.depth() == CV_8U && grid.leastOn <= 1.0 && grid.leastOn >= 1.0 - kBitExactLack &&
-        grid.bestOff >= best - kCodecAllowance && grid.bestOff < best - kBaseMargin) {
+    if (!compressed && image.depth() == CV_8U && grid.leastOn <= 1.0 &&
+        (jpeg || grid.leastOn >= 1.0 - kBitExactLack) && grid.bestOff >= best - kCodecAllowance &&
+        grid.bestOff < best - kBaseMargin) {
         const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
                             static_cast<int>(std::lround(grid.bestOffShift.y)));
         const Differences differences = DifferencesAt(image, area, off, true);
@@ -678,10 +681,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // the colour's own reference: a copy recoloured at the same luminance is
     // a near-repeat. JPEG's colour is coarser than its luminance and its
     // errors repeat on a grid of its own, so only colour that agrees with
-    // itself almost perfectly somewhere (lossless colour) decides.
+    // itself almost perfectly somewhere (lossless colour) decides; never a
+    // file known to be a JPEG, whose colour at high quality agrees best on
+    // that grid while its luminance shows too little of the codec.
+    const bool lossy = compressed || jpeg;
     std::optional<ShiftMatch> chroma;
     double chromaThreshold = -1.0;
-    if ((image.channels() == 3 || image.channels() == 4) && !compressed) {
+    if ((image.channels() == 3 || image.channels() == 4) && !lossy) {
         chroma.emplace(image, area, 1.0, block, true);
         // Colour is measured mostly at the vectors themselves (below).
         chroma->Expect(std::max(cv::norm(fine.a), cv::norm(fine.b)) + 2);
@@ -771,7 +777,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         std::vector<cv::Point> held;
         for (const std::size_t k : strongest) {
             const cv::Point at = probe.Coordinates(coarse.candidates[k]);
-            if (at == cv::Point() || (compressed && OnGrid(probe.At(at.x, at.y).shift))) continue;
+            if (at == cv::Point() || (lossy && OnGrid(probe.At(at.x, at.y).shift))) continue;
             if (holds(at.x, at.y)) held.push_back(at);
         }
         std::stable_sort(held.begin(), held.end(), [&](cv::Point u, cv::Point v) {
@@ -978,7 +984,7 @@ struct Found {
 // agreement; a period too fine for its copy, or one that does not hold at
 // full resolution, sends the search to the middle of that part at full
 // resolution.
-std::optional<Found> FindLattice(const cv::Mat& image) {
+std::optional<Found> FindLattice(const cv::Mat& image, bool jpeg) {
     const cv::Rect whole({}, image.size());
     const double wholeScale = ScaleFor(image.size());
     const cv::Mat wholeCopy = GreyWorkingCopy(image, whole, wholeScale);
@@ -1010,8 +1016,8 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     // beside it.
     const auto check = [&]() -> std::optional<Verified> {
         if (!coarse) return std::nullopt;
-        std::optional<Verified> held = ExactLattice(image, region, *coarse);
-        if (!held && core != region) held = ExactLattice(image, core, *coarse);
+        std::optional<Verified> held = ExactLattice(image, region, *coarse, jpeg);
+        if (!held && core != region) held = ExactLattice(image, core, *coarse, jpeg);
         return held;
     };
     locate(SearchCopy(wholeCopy, whole));
@@ -1031,13 +1037,13 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         const HeldRegion held =
             HeldIn(wholeCopy, whole, {longEnough(fine.basis.a), longEnough(fine.basis.b)});
         cv::Rect area = held.box.empty() ? whole : held.box;
-        std::optional<Verified> fineVerified = ExactLattice(image, area, fine);
+        std::optional<Verified> fineVerified = ExactLattice(image, area, fine, jpeg);
         const cv::Point middle = centre.tl() + cv::Point(centre.width / 2, centre.height / 2);
         if (!fineVerified && !verified && !area.contains(middle)) {
             // The copy averaged the fine period away and placed its region
             // elsewhere; the square it was found in holds it.
             area = centre;
-            fineVerified = ExactLattice(image, area, fine);
+            fineVerified = ExactLattice(image, area, fine, jpeg);
         }
         if (!fineVerified) return false;
         // A finer lattice that agrees clearly worse than the one that held
@@ -1171,9 +1177,9 @@ const char* MirrorName(Mirror mirror) {
     return "none";
 }
 
-Lattice EstimateLattice(const cv::Mat& image) {
+Lattice EstimateLattice(const cv::Mat& image, Storage storage) {
     CV_Assert(!image.empty());
-    const std::optional<Found> found = FindLattice(image);
+    const std::optional<Found> found = FindLattice(image, storage == Storage::Jpeg);
     if (!found) return {};
     const Verified* verified = &found->verified;
     const cv::Rect region = found->region;
