@@ -317,6 +317,9 @@ constexpr double kNearOnlyLack = 0.02;
 constexpr double kCodecAllowance = 0.06;
 constexpr double kCodecShare = 0.2;
 constexpr double kCodecLevels = 3.0;
+// Where the file is known to be a JPEG, the codec's errors at quality 85 in
+// textured content.
+constexpr double kJpegCodecLevels = 8.0;
 // A lattice that repeats its block bit for bit must do so over the frame,
 // but for a rim that filters reach from the frame's edge, and a few odd
 // pixels: otherwise the cell that breaks it lies outside the block.
@@ -670,7 +673,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
                             static_cast<int>(std::lround(grid.bestOffShift.y)));
         const Differences differences = DifferencesAt(image, area, off, true);
-        compressed = differences.share >= kCodecShare && differences.mean <= kCodecLevels;
+        compressed = differences.share >= kCodecShare && differences.mean <= (jpeg ? kJpegCodecLevels : kCodecLevels);
     }
     const bool blocky = compressed && (noise.blocks >= kBlocky ||
                                        (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));
