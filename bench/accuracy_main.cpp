@@ -329,7 +329,8 @@ int main(int argc, char** argv) try {
             const cv::Mat decoded = cv::imread(path, cv::IMREAD_UNCHANGED);
 
             const double start = ThreadMilliseconds();
-            const zentrel::lattice::Lattice found = zentrel::lattice::EstimateLattice(decoded);
+            const zentrel::lattice::Lattice found = zentrel::lattice::EstimateLattice(
+                decoded, sample.jpegQuality > 0 ? zentrel::lattice::Storage::Jpeg : zentrel::lattice::Storage::Unknown);
             const double milliseconds = ThreadMilliseconds() - start;
             ::ShowRepeatPoints(path.c_str());
 

@@ -317,6 +317,9 @@ constexpr double kNearOnlyLack = 0.02;
 constexpr double kCodecAllowance = 0.06;
 constexpr double kCodecShare = 0.2;
 constexpr double kCodecLevels = 3.0;
+// Where the file is known to be a JPEG, the codec's errors at quality 85 in
+// textured content.
+constexpr double kJpegCodecLevels = 8.0;
 // A lattice that repeats its block bit for bit must do so over the frame,
 // but for a rim that filters reach from the frame's edge, and a few odd
 // pixels: otherwise the cell that breaks it lies outside the block.
@@ -600,8 +603,9 @@ Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, 
 // image to within its measured noise of the best candidate. So on a lossless
 // design the motif's near-repeat inside the tile loses to the tile, and on a
 // noisy photo or a faint JPEG, where every period scores alike, the tile is
-// not lost to its multiples.
-std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse) {
+// not lost to its multiples. `jpeg`: the caller knows the image was stored
+// as JPEG.
+std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse, bool jpeg) {
     // The coarse vectors moved to where the full resolution agrees best,
     // within the copy's uncertainty.
     const ShiftMatch climb(image, area, std::max(1.0, coarse.spread / 2.0));
@@ -660,14 +664,16 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // JPEG too fine to be recognised: the shifts on its block grid repeat the
     // image bit for bit, codec errors and all, while the best shift off the
     // grid falls a little short, by a level or two over much of the image (a
-    // near-repeat changes few pixels by a lot, a grain most by several).
+    // near-repeat changes few pixels by a lot, a grain most by several). A
+    // file known to be a JPEG needs no bit-exact grid to be asked.
     bool compressed = noise.compressed;
-    if (!compressed && image.depth() == CV_8U && grid.leastOn <= 1.0 && grid.leastOn >= 1.0 - kBitExactLack &&
-        grid.bestOff >= best - kCodecAllowance && grid.bestOff < best - kBaseMargin) {
+    if (!compressed && image.depth() == CV_8U && grid.leastOn <= 1.0 &&
+        (jpeg || grid.leastOn >= 1.0 - kBitExactLack) && grid.bestOff >= best - kCodecAllowance &&
+        grid.bestOff < best - kBaseMargin) {
         const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
                             static_cast<int>(std::lround(grid.bestOffShift.y)));
         const Differences differences = DifferencesAt(image, area, off, true);
-        compressed = differences.share >= kCodecShare && differences.mean <= kCodecLevels;
+        compressed = differences.share >= kCodecShare && differences.mean <= (jpeg ? kJpegCodecLevels : kCodecLevels);
     }
     const bool blocky = compressed && (noise.blocks >= kBlocky ||
                                        (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));
@@ -678,10 +684,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // the colour's own reference: a copy recoloured at the same luminance is
     // a near-repeat. JPEG's colour is coarser than its luminance and its
     // errors repeat on a grid of its own, so only colour that agrees with
-    // itself almost perfectly somewhere (lossless colour) decides.
+    // itself almost perfectly somewhere (lossless colour) decides; never a
+    // file known to be a JPEG, whose colour at high quality agrees best on
+    // that grid while its luminance shows too little of the codec.
+    const bool lossy = compressed || jpeg;
     std::optional<ShiftMatch> chroma;
     double chromaThreshold = -1.0;
-    if ((image.channels() == 3 || image.channels() == 4) && !compressed) {
+    if ((image.channels() == 3 || image.channels() == 4) && !lossy) {
         chroma.emplace(image, area, 1.0, block, true);
         // Colour is measured mostly at the vectors themselves (below).
         chroma->Expect(std::max(cv::norm(fine.a), cv::norm(fine.b)) + 2);
@@ -763,6 +772,24 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     };
     std::optional<std::pair<cv::Point, cv::Point>> found = periods(false);
     if (!found) found = periods(true);
+    if (!found) {
+        // A tile of many motifs lies beyond the rows searched above, where
+        // the copy proposed the motif's lattice; its own strongest
+        // candidates that hold span the tile's lattice. In a JPEG, shifts on
+        // the block grid agree through the codec's errors too.
+        std::vector<cv::Point> held;
+        for (const std::size_t k : strongest) {
+            const cv::Point at = probe.Coordinates(coarse.candidates[k]);
+            if (at == cv::Point() || (lossy && OnGrid(probe.At(at.x, at.y).shift))) continue;
+            if (holds(at.x, at.y)) held.push_back(at);
+        }
+        std::stable_sort(held.begin(), held.end(), [&](cv::Point u, cv::Point v) {
+            return cv::norm(probe.At(u.x, u.y).shift) < cv::norm(probe.At(v.x, v.y).shift);
+        });
+        for (std::size_t k = 1; k < held.size() && !found; ++k) {
+            if (held.front().cross(held[k]) != 0) found = std::make_pair(held.front(), held[k]);
+        }
+    }
     if (!found) return std::nullopt;
     ShiftMatch::Peak first = probe.At(found->first.x, found->first.y);
     ShiftMatch::Peak other = probe.At(found->second.x, found->second.y);
@@ -960,7 +987,7 @@ struct Found {
 // agreement; a period too fine for its copy, or one that does not hold at
 // full resolution, sends the search to the middle of that part at full
 // resolution.
-std::optional<Found> FindLattice(const cv::Mat& image) {
+std::optional<Found> FindLattice(const cv::Mat& image, bool jpeg) {
     const cv::Rect whole({}, image.size());
     const double wholeScale = ScaleFor(image.size());
     const cv::Mat wholeCopy = GreyWorkingCopy(image, whole, wholeScale);
@@ -992,8 +1019,8 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
     // beside it.
     const auto check = [&]() -> std::optional<Verified> {
         if (!coarse) return std::nullopt;
-        std::optional<Verified> held = ExactLattice(image, region, *coarse);
-        if (!held && core != region) held = ExactLattice(image, core, *coarse);
+        std::optional<Verified> held = ExactLattice(image, region, *coarse, jpeg);
+        if (!held && core != region) held = ExactLattice(image, core, *coarse, jpeg);
         return held;
     };
     locate(SearchCopy(wholeCopy, whole));
@@ -1013,13 +1040,13 @@ std::optional<Found> FindLattice(const cv::Mat& image) {
         const HeldRegion held =
             HeldIn(wholeCopy, whole, {longEnough(fine.basis.a), longEnough(fine.basis.b)});
         cv::Rect area = held.box.empty() ? whole : held.box;
-        std::optional<Verified> fineVerified = ExactLattice(image, area, fine);
+        std::optional<Verified> fineVerified = ExactLattice(image, area, fine, jpeg);
         const cv::Point middle = centre.tl() + cv::Point(centre.width / 2, centre.height / 2);
         if (!fineVerified && !verified && !area.contains(middle)) {
             // The copy averaged the fine period away and placed its region
             // elsewhere; the square it was found in holds it.
             area = centre;
-            fineVerified = ExactLattice(image, area, fine);
+            fineVerified = ExactLattice(image, area, fine, jpeg);
         }
         if (!fineVerified) return false;
         // A finer lattice that agrees clearly worse than the one that held
@@ -1153,9 +1180,9 @@ const char* MirrorName(Mirror mirror) {
     return "none";
 }
 
-Lattice EstimateLattice(const cv::Mat& image) {
+Lattice EstimateLattice(const cv::Mat& image, Storage storage) {
     CV_Assert(!image.empty());
-    const std::optional<Found> found = FindLattice(image);
+    const std::optional<Found> found = FindLattice(image, storage == Storage::Jpeg);
     if (!found) return {};
     const Verified* verified = &found->verified;
     const cv::Rect region = found->region;

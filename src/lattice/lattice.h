@@ -47,9 +47,15 @@ struct Lattice {
     cv::Rect region;
 };
 
+// How the image was stored, where the caller knows it. A JPEG's colour is
+// coarser than its luminance and repeats its errors on a grid of its own,
+// and at high quality its blocks show too little in the pixels to be
+// recognised there.
+enum class Storage { Unknown, Jpeg };
+
 // Estimates the lattice of `image` (any depth and channel count that the
 // decoder produces, alpha included). Returns found == false for an image
 // that does not repeat. Throws cv::Exception for an empty image.
-Lattice EstimateLattice(const cv::Mat& image);
+Lattice EstimateLattice(const cv::Mat& image, Storage storage = Storage::Unknown);
 
 }  // namespace zentrel::lattice

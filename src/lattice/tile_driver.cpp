@@ -24,7 +24,12 @@ lattice::Lattice RunTileJob(const char* path) {
         throw Refusal(Refusal::Cause::BadArgument,
                       "zentrel_estimate_tile was given a null path; nothing was read");
     }
-    return lattice::EstimateLattice(ReadImageFile(path));
+    const cv::Mat image = ReadImageFile(path);
+    return lattice::EstimateLattice(image, StorageOf(path));
+}
+
+lattice::Storage StorageOf(const char* path) {
+    return HoldsJpeg(path) ? lattice::Storage::Jpeg : lattice::Storage::Unknown;
 }
 
 }  // namespace zentrel

@@ -20,4 +20,7 @@ void CheckTileResult(const void* result, std::uint32_t size, std::size_t needed)
 // and a file that cannot be read as unreadable.
 lattice::Lattice RunTileJob(const char* path);
 
+// How the file at `path` stores its image, as far as the estimator cares.
+lattice::Storage StorageOf(const char* path);
+
 }  // namespace zentrel

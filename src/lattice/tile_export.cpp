@@ -4,6 +4,7 @@
 
 #include "image_file.h"
 #include "refusal.h"
+#include "tile_driver.h"
 #include "trace.h"
 
 namespace zentrel {
@@ -44,7 +45,7 @@ TileExportOutcome RunTileExport(const TileExportRequest& request) {
     CheckFormatHolds(format, image.depth(), image.channels(), request.output);
 
     const lattice::Lattice found =
-        request.lattice ? *request.lattice : lattice::EstimateLattice(image);
+        request.lattice ? *request.lattice : lattice::EstimateLattice(image, StorageOf(request.input));
     lattice::ExtractedTile tile;
     try {
         tile = lattice::ExtractTile(image, found, request.extract);

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
+
+#include <opencv2/imgcodecs.hpp>
 
 #include "refusal.h"
 #include "test_images.h"
@@ -34,6 +37,19 @@ TEST(ReadImageFile, EveryKindOfUnreadableFileIsRefusedAsUnreadableNamingThePath)
                 << refusal.what();
         }
     }
+}
+
+// A JPEG is told by its bytes, not its name.
+TEST(HoldsJpeg, ReadsTheDataNotTheName) {
+    testing::TempDir dir;
+    const cv::Mat image(8, 8, CV_8UC1, cv::Scalar(90));
+    cv::imwrite(dir.File("photo.jpg"), image);
+    cv::imwrite(dir.File("drawing.png"), image);
+    std::rename(dir.File("photo.jpg").c_str(), dir.File("photo.png").c_str());
+    std::rename(dir.File("drawing.png").c_str(), dir.File("drawing.jpg").c_str());
+    EXPECT_TRUE(HoldsJpeg(dir.File("photo.png")));
+    EXPECT_FALSE(HoldsJpeg(dir.File("drawing.jpg")));
+    EXPECT_FALSE(HoldsJpeg(dir.File("missing.jpg")));
 }
 
 }  // namespace

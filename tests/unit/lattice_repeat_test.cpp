@@ -375,6 +375,30 @@ cv::Mat OneOddMotif() {
     return tile;
 }
 
+// A design of many motifs, a few marked: the copy proposes the motifs'
+// lattice, and the tile lies beyond the multiples searched along it.
+TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
+    const struct {
+        cv::Size motif, motifs;
+        int marked;
+    } cases[] = {{{11, 17}, {7, 8}, 4}, {{9, 12}, {8, 8}, 3}};
+    for (const auto& c : cases) {
+        cv::Mat tile;
+        cv::repeat(ShapesTile(c.motif, CV_8UC3, 5), c.motifs.height, c.motifs.width, tile);
+        cv::RNG random(31 * c.marked);
+        for (int k = 0; k < c.marked; ++k) {
+            const cv::Point at(random.uniform(0, c.motifs.width), random.uniform(0, c.motifs.height));
+            tile(cv::Rect({at.x * c.motif.width, at.y * c.motif.height}, c.motif)) -= cv::Scalar(60, 20, 0);
+        }
+        SCOPED_TRACE(cv::format("%d x %d", tile.cols, tile.rows));
+        const Lattice found =
+            EstimateLattice(RepeatTile(tile, {5 * tile.cols + 37, 4 * tile.rows + 41}, TileOffset::None, {3, 5}));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, tile.cols, 0.5);
+        EXPECT_NEAR(found.height, tile.rows, 0.5);
+    }
+}
+
 // One tile of such a design holds its motif several times but repeats
 // nowhere.
 TEST(LatticeNearRepeat, ASingleTileIsNoRepeat) {

@@ -136,6 +136,33 @@ TEST(LatticeFormats, ColourUnderFullTransparencyIsIgnored) {
     ExpectTile(found, {52, 40, MatchType::Straight});
 }
 
+// Smooth colour tiles at JPEG quality 90 show too little of the codec's
+// blocks to be recognised as JPEG, and their colour, coarser than their
+// luminance, agrees best on the colour's own block grid: told that the file
+// was a JPEG, the estimator judges them on their luminance.
+TEST(LatticeFormats, AKnownJpegIsJudgedOnItsLuminance) {
+    const struct {
+        int seed;
+        cv::Size tile;
+        TileOffset offset;
+    } cases[] = {{8, {18, 32}, TileOffset::None}, {5, {18, 32}, TileOffset::HalfBrick}, {7, {14, 12}, TileOffset::HalfBrick}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seed);
+        cv::Mat noise(c.tile, CV_32FC3), around, tile;
+        cv::RNG(c.seed).fill(noise, cv::RNG::NORMAL, 128, 40);
+        // Blurred among its own copies, so that it stays seamless.
+        cv::repeat(noise, 3, 3, around);
+        cv::GaussianBlur(around, around, cv::Size(), 1.5);
+        around(cv::Rect({c.tile.width, c.tile.height}, c.tile)).convertTo(tile, CV_8UC3);
+        std::vector<uchar> bytes;
+        cv::imencode(".jpg", RepeatTile(tile, {200, 200}, c.offset), bytes, {cv::IMWRITE_JPEG_QUALITY, 90});
+        const Lattice found = EstimateLattice(cv::imdecode(bytes, cv::IMREAD_UNCHANGED), Storage::Jpeg);
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, c.tile.width, 0.5);
+        EXPECT_NEAR(found.height, c.tile.height, 0.5);
+    }
+}
+
 TEST(LatticePeriod, AMultipleDoesNotWinOverTheTileUnderNoiseAndJpeg) {
     cv::Mat image = RepeatTile(ShapesTile({40, 30}, CV_8UC3), {600, 450}, TileOffset::None);
     cv::Mat noise(image.size(), CV_8UC3);

@@ -37,4 +37,14 @@ cv::Mat ReadImageFile(const std::string& path) {
     return image;
 }
 
+bool HoldsJpeg(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    unsigned char start[3] = {};
+    const std::size_t read = std::fread(start, 1, sizeof start, file);
+    std::fclose(file);
+    // Start of image, then the first marker.
+    return read == sizeof start && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF;
+}
+
 }  // namespace zentrel

@@ -15,4 +15,8 @@ namespace zentrel {
 // reaches the decoder, which would warn about it on standard error.
 cv::Mat ReadImageFile(const std::string& path);
 
+// Whether the file at `path` begins as JPEG data does, whatever its name
+// says; false for one that cannot be read.
+bool HoldsJpeg(const std::string& path);
+
 }  // namespace zentrel
