@@ -330,7 +330,8 @@ int main(int argc, char** argv) try {
 
             const double start = ThreadMilliseconds();
             const zentrel::lattice::Lattice found = zentrel::lattice::EstimateLattice(
-                decoded, sample.jpegQuality > 0 ? zentrel::lattice::Storage::Jpeg : zentrel::lattice::Storage::Unknown);
+                decoded, sample.jpegQuality > 0 ? zentrel::lattice::Storage::Jpeg
+                                                : zentrel::lattice::Storage::Unknown);
             const double milliseconds = ThreadMilliseconds() - start;
             ::ShowRepeatPoints(path.c_str());
 

@@ -605,7 +605,8 @@ Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, 
 // noisy photo or a faint JPEG, where every period scores alike, the tile is
 // not lost to its multiples. `jpeg`: the caller knows the image was stored
 // as JPEG.
-std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse, bool jpeg) {
+std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse,
+                                     bool jpeg) {
     // The coarse vectors moved to where the full resolution agrees best,
     // within the copy's uncertainty.
     const ShiftMatch climb(image, area, std::max(1.0, coarse.spread / 2.0));
@@ -673,7 +674,8 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
                             static_cast<int>(std::lround(grid.bestOffShift.y)));
         const Differences differences = DifferencesAt(image, area, off, true);
-        compressed = differences.share >= kCodecShare && differences.mean <= (jpeg ? kJpegCodecLevels : kCodecLevels);
+        compressed = differences.share >= kCodecShare &&
+                     differences.mean <= (jpeg ? kJpegCodecLevels : kCodecLevels);
     }
     const bool blocky = compressed && (noise.blocks >= kBlocky ||
                                        (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));

@@ -44,8 +44,9 @@ TileExportOutcome RunTileExport(const TileExportRequest& request) {
     const cv::Mat image = ReadImageFile(request.input);
     CheckFormatHolds(format, image.depth(), image.channels(), request.output);
 
-    const lattice::Lattice found =
-        request.lattice ? *request.lattice : lattice::EstimateLattice(image, StorageOf(request.input));
+    const lattice::Lattice found = request.lattice
+                                       ? *request.lattice
+                                       : lattice::EstimateLattice(image, StorageOf(request.input));
     lattice::ExtractedTile tile;
     try {
         tile = lattice::ExtractTile(image, found, request.extract);

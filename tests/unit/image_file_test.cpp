@@ -6,9 +6,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <string>
-
 #include <opencv2/imgcodecs.hpp>
+#include <string>
 
 #include "refusal.h"
 #include "test_images.h"

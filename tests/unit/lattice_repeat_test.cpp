@@ -387,12 +387,14 @@ TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
         cv::repeat(ShapesTile(c.motif, CV_8UC3, 5), c.motifs.height, c.motifs.width, tile);
         cv::RNG random(31 * c.marked);
         for (int k = 0; k < c.marked; ++k) {
-            const cv::Point at(random.uniform(0, c.motifs.width), random.uniform(0, c.motifs.height));
-            tile(cv::Rect({at.x * c.motif.width, at.y * c.motif.height}, c.motif)) -= cv::Scalar(60, 20, 0);
+            const int column = random.uniform(0, c.motifs.width);
+            const int row = random.uniform(0, c.motifs.height);
+            tile(cv::Rect({column * c.motif.width, row * c.motif.height}, c.motif)) -=
+                cv::Scalar(60, 20, 0);
         }
         SCOPED_TRACE(cv::format("%d x %d", tile.cols, tile.rows));
-        const Lattice found =
-            EstimateLattice(RepeatTile(tile, {5 * tile.cols + 37, 4 * tile.rows + 41}, TileOffset::None, {3, 5}));
+        const Lattice found = EstimateLattice(
+            RepeatTile(tile, {5 * tile.cols + 37, 4 * tile.rows + 41}, TileOffset::None, {3, 5}));
         ASSERT_TRUE(found.found);
         EXPECT_NEAR(found.width, tile.cols, 0.5);
         EXPECT_NEAR(found.height, tile.rows, 0.5);

@@ -143,23 +143,24 @@ TEST(LatticeFormats, ColourUnderFullTransparencyIsIgnored) {
 TEST(LatticeFormats, AKnownJpegIsJudgedOnItsLuminance) {
     const struct {
         int seed;
-        cv::Size tile;
-        TileOffset offset;
-    } cases[] = {{8, {18, 32}, TileOffset::None}, {5, {18, 32}, TileOffset::HalfBrick}, {7, {14, 12}, TileOffset::HalfBrick}};
+        Truth truth;
+    } cases[] = {{8, {18, 32, MatchType::Straight}},
+                 {5, {18, 32, MatchType::HalfBrick}},
+                 {7, {14, 12, MatchType::HalfBrick}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.seed);
-        cv::Mat noise(c.tile, CV_32FC3), around, tile;
+        const cv::Size size(static_cast<int>(c.truth.width), static_cast<int>(c.truth.height));
+        cv::Mat noise(size, CV_32FC3), around, tile;
         cv::RNG(c.seed).fill(noise, cv::RNG::NORMAL, 128, 40);
         // Blurred among its own copies, so that it stays seamless.
         cv::repeat(noise, 3, 3, around);
         cv::GaussianBlur(around, around, cv::Size(), 1.5);
-        around(cv::Rect({c.tile.width, c.tile.height}, c.tile)).convertTo(tile, CV_8UC3);
+        around(cv::Rect({size.width, size.height}, size)).convertTo(tile, CV_8UC3);
         std::vector<uchar> bytes;
-        cv::imencode(".jpg", RepeatTile(tile, {200, 200}, c.offset), bytes, {cv::IMWRITE_JPEG_QUALITY, 90});
-        const Lattice found = EstimateLattice(cv::imdecode(bytes, cv::IMREAD_UNCHANGED), Storage::Jpeg);
-        ASSERT_TRUE(found.found);
-        EXPECT_NEAR(found.width, c.tile.width, 0.5);
-        EXPECT_NEAR(found.height, c.tile.height, 0.5);
+        cv::imencode(".jpg", RepeatTile(tile, {200, 200}, OffsetOf(c.truth.match)), bytes,
+                     {cv::IMWRITE_JPEG_QUALITY, 90});
+        ExpectTile(EstimateLattice(cv::imdecode(bytes, cv::IMREAD_UNCHANGED), Storage::Jpeg),
+                   c.truth);
     }
 }
 
