@@ -131,8 +131,8 @@ std::optional<LatticeChoice> ChooseLattice(const SelfSimilarityMap& map, double 
         if (peak.score >= accept) strong.push_back(peak.shift);
         if (peak.score >= kShareOfTop * best && top.size() < kTopCount) top.push_back(peak.shift);
     }
-    std::sort(strong.begin(), strong.end(),
-              [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
+    const auto shorter = [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); };
+    std::sort(strong.begin(), strong.end(), shorter);
     const auto holdsTop = [&](const std::optional<Basis>& basis) {
         return basis && std::all_of(top.begin(), top.end(),
                                     [&](cv::Point2d v) { return OnLattice(v, *basis); });
@@ -150,8 +150,7 @@ std::optional<LatticeChoice> ChooseLattice(const SelfSimilarityMap& map, double 
     // have been every vector's partner, and the design's own partner, longer,
     // never tried. The best peaks are periods: the shortest of them and the
     // shortest across it span the lattice to refine.
-    std::sort(top.begin(), top.end(),
-              [](cv::Point2d u, cv::Point2d v) { return cv::norm(u) < cv::norm(v); });
+    std::sort(top.begin(), top.end(), shorter);
     const auto across = std::find_if(top.begin(), top.end(),
                                      [&](cv::Point2d v) { return !Parallel(top.front(), v); });
     if (across != top.end()) {
