@@ -430,17 +430,76 @@ bool OnWholePixels(const ShiftMatch& exact, const ShiftMatch::Peak& peak) {
     return atWhole >= 0.0 && atWhole >= exact.Refine(multiple * v, 0).whole;
 }
 
+// How the samples of `area`, less its rim, differ from those `shift` away:
+// the share that differ (-1 when the shift leaves nothing to compare), and
+// their mean absolute difference where they do (with `levels`: summing them
+// costs a little on every bit-exact tiling). Every few rows are compared, so
+// that a large image costs a millisecond or two.
+struct Differences {
+    double share = -1.0;
+    double mean = 0.0;
+};
+Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift,
+                          bool levels = false) {
+    Differences found;
+    const cv::Rect inner(area.x + kExactRim, area.y + kExactRim, area.width - 2 * kExactRim,
+                         area.height - 2 * kExactRim);
+    if (inner.width <= 0 || inner.height <= 0) return found;
+    const cv::Rect from = inner & (inner - shift);
+    if (from.empty()) return found;
+    const int step = std::max(1, from.height / kExactRows);
+    double differing = 0.0, compared = 0.0, sum = 0.0;
+    cv::Mat diff;
+    for (int y = from.y; y < from.y + from.height; y += step) {
+        const cv::Mat a = image.row(y).colRange(from.x, from.x + from.width).reshape(1);
+        const cv::Mat b = image.row(y + shift.y)
+                              .colRange(from.x + shift.x, from.x + shift.x + from.width)
+                              .reshape(1);
+        cv::absdiff(a, b, diff);
+        differing += cv::countNonZero(diff);
+        if (levels) sum += cv::sum(diff)[0];
+        compared += static_cast<double>(diff.total());
+    }
+    found.share = differing / compared;
+    found.mean = differing > 0.0 ? sum / differing : 0.0;
+    return found;
+}
+
+// Whether differences (measured with levels) look like a codec's errors:
+// many samples, each by a few levels at most on average. A near-repeat
+// changes few samples, or changes them by more.
+bool CodecLike(const Differences& d, double levels) {
+    return d.share >= kCodecShare && d.mean <= levels;
+}
+
 // The lattice of exact periods among the points of a whole-pixel lattice
 // (first, other) whose vectors fall measurably short of 1: the shortest
 // points that leave at most a share of that shortfall beyond the noise, the
 // first and the shortest independent one, and halves of their cell that
-// hold as well. In a JPEG (`compressed`), points on the codec's block grid,
-// whose errors repeat with the image, are not judged.
-std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, const ShiftMatch::Peak& first,
-                                     const ShiftMatch::Peak& other, bool compressed) {
+// hold as well. In a JPEG (`compressed`, or known to be one: `jpeg`), points
+// on the codec's block grid, whose errors repeat with the image, are not
+// judged; `image` is the data the lattice was measured on.
+std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exact, cv::Rect area,
+                                     const ShiftMatch::Peak& first, const ShiftMatch::Peak& other,
+                                     bool compressed, bool jpeg) {
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
-    if (!(lack > kLeastLack)) return std::nullopt;
     if (!OnWholePixels(exact, first) || !OnWholePixels(exact, other)) return std::nullopt;
+    // A copy recoloured by a few levels barely shows in the gradients. On
+    // lossless data, where one vector repeats the area bit for bit, the
+    // other changing more than a few odd pixels of it is a near-repeat.
+    bool changed = false;
+    if (!(lack > kOddPixelsLack) && !compressed && !jpeg && image.depth() == CV_8U &&
+        std::max(first.whole, other.whole) >= 1.0 - kBitExactLack &&
+        std::min(first.whole, other.whole) < 1.0 - kBitExactLack) {
+        double least = 1.0, most = 0.0;
+        for (const ShiftMatch::Peak* peak : {&first, &other}) {
+            const double share = DifferencesAt(image, area, cv::Point(Whole(peak->shift))).share;
+            least = std::min(least, share);
+            most = std::max(most, share);
+        }
+        changed = least >= 0.0 && least <= kOddPixelShare && most > kOddPixelShare;
+    }
+    if (!(lack > kLeastLack) && !changed) return std::nullopt;
     const Basis cell = ReduceBasis(Whole(first.shift), Whole(other.shift));
     const auto fits = [&](cv::Point2d p) {
         return 2.0 * std::abs(p.x) <= area.width && 2.0 * std::abs(p.y) <= area.height;
@@ -463,7 +522,11 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     std::sort(along.begin(), along.end(), shorter);
     std::sort(points.begin(), points.end(), shorter);
     along.insert(along.end(), points.begin(), points.end());
-    if (along.size() > kSublatticePoints) along.resize(kSublatticePoints);
+    std::vector<cv::Point2d> farther;
+    if (along.size() > kSublatticePoints) {
+        farther.assign(along.begin() + kSublatticePoints, along.end());
+        along.resize(kSublatticePoints);
+    }
     // Last, the farther multiples of a grid with a heavier line every few
     // cells (graph paper's every tenth), where nothing nearer repeats.
     for (const int k : kFarMultiples) {
@@ -482,8 +545,27 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
         if (added) entry->second = exact.Refine(p, 0).whole;
         return entry->second;
     };
+    // Points on JPEG's block grid repeat a JPEG's errors bit for bit. Where
+    // neither vector of the cell falls short the way a codec's errors make a
+    // period fall short (a little, over many samples), the image is no JPEG
+    // and they are periods: a tile on the grid, its motifs off it. Measured
+    // once, when needed.
+    int gridTrusted = -1;
+    const auto trustGrid = [&]() {
+        if (gridTrusted < 0) {
+            gridTrusted = !compressed && !jpeg && image.depth() == CV_8U;
+            for (const ShiftMatch::Peak* peak : {&first, &other}) {
+                if (!gridTrusted || peak->whole >= 1.0 - kBitExactLack) continue;
+                const Differences d =
+                    DifferencesAt(image, area, cv::Point(Whole(peak->shift)), true);
+                gridTrusted = d.share >= 0.0 && !CodecLike(d, kJpegCodecLevels);
+            }
+        }
+        return gridTrusted == 1;
+    };
     const auto bitExact = [&](cv::Point2d p, bool onGridToo = false) {
-        return lack > kOddPixelsLack && (onGridToo || !OnGrid(p)) && at(p) >= 1.0 - kBitExactLack;
+        return (lack > kOddPixelsLack || changed) && at(p) >= 1.0 - kBitExactLack &&
+               (onGridToo || !OnGrid(p) || trustGrid());
     };
     // What a period of the image lacks of 1, as its best point shows it;
     // negative until measured.
@@ -506,6 +588,13 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     } exactPair, nearPair;
     for (const cv::Point2d p : along) {
         if (bitExact(p) && exactPair.Add(p)) break;
+    }
+    // A point that repeats the image bit for bit needs its partner, which
+    // for a tile of many motifs may lie beyond the shortest points.
+    if (exactPair.first && !exactPair.second) {
+        for (const cv::Point2d p : farther) {
+            if (bitExact(p) && exactPair.Add(p)) break;
+        }
     }
     const bool exactChosen = exactPair.second.has_value();
     if (!exactChosen && lack > kOddPixelsLack) {
@@ -557,45 +646,14 @@ std::optional<Basis> ExactSublattice(const ShiftMatch& exact, cv::Rect area, con
     }
     // JPEG too fine to be recognised still repeats its errors exactly at the
     // shifts on its block grid. A period there, where the cell is off the
-    // grid, needs a point off the grid that holds as well.
-    if ((OnGrid(*p1) || OnGrid(*p2)) && !(OnGrid(cell.a) && OnGrid(cell.b))) {
+    // grid, needs a point off the grid that holds as well, unless the image
+    // shows it is no JPEG.
+    if ((OnGrid(*p1) || OnGrid(*p2)) && !(OnGrid(cell.a) && OnGrid(cell.b)) &&
+        !(exactChosen && trustGrid())) {
         const cv::Point2d control = OnGrid(*p1 + *p2) ? *p1 - *p2 : *p1 + *p2;
         if (OnGrid(control) || !(exactChosen ? bitExact(control) : holds(control))) return std::nullopt;
     }
     return ReduceBasis(*p1, *p2);
-}
-
-// How the samples of `area`, less its rim, differ from those `shift` away:
-// the share that differ (-1 when the shift leaves nothing to compare), and
-// their mean absolute difference where they do (with `levels`: summing them
-// costs a little on every bit-exact tiling). Every few rows are compared, so
-// that a large image costs a millisecond or two.
-struct Differences {
-    double share = -1.0;
-    double mean = 0.0;
-};
-Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, bool levels = false) {
-    Differences found;
-    const cv::Rect inner(area.x + kExactRim, area.y + kExactRim, area.width - 2 * kExactRim,
-                         area.height - 2 * kExactRim);
-    if (inner.width <= 0 || inner.height <= 0) return found;
-    const cv::Rect from = inner & (inner - shift);
-    if (from.empty()) return found;
-    const int step = std::max(1, from.height / kExactRows);
-    double differing = 0.0, compared = 0.0, sum = 0.0;
-    cv::Mat diff;
-    for (int y = from.y; y < from.y + from.height; y += step) {
-        const cv::Mat a = image.row(y).colRange(from.x, from.x + from.width).reshape(1);
-        const cv::Mat b =
-            image.row(y + shift.y).colRange(from.x + shift.x, from.x + shift.x + from.width).reshape(1);
-        cv::absdiff(a, b, diff);
-        differing += cv::countNonZero(diff);
-        if (levels) sum += cv::sum(diff)[0];
-        compared += static_cast<double>(diff.total());
-    }
-    found.share = differing / compared;
-    found.mean = differing > 0.0 ? sum / differing : 0.0;
-    return found;
 }
 
 // The exact lattice among the points of the coarse one, judged at full
@@ -604,9 +662,10 @@ Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift, 
 // design the motif's near-repeat inside the tile loses to the tile, and on a
 // noisy photo or a faint JPEG, where every period scores alike, the tile is
 // not lost to its multiples. `jpeg`: the caller knows the image was stored
-// as JPEG.
+// as JPEG. `largest`: compared on the largest block, for a tile longer than
+// the block that its candidates sized.
 std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const Coarse& coarse,
-                                     bool jpeg) {
+                                     bool jpeg, bool largest = false) {
     // The coarse vectors moved to where the full resolution agrees best,
     // within the copy's uncertainty.
     const ShiftMatch climb(image, area, std::max(1.0, coarse.spread / 2.0));
@@ -632,6 +691,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         block.width = std::clamp(static_cast<int>(std::abs(top.x)) + 16, kMatchBlockSide, kLargestExactBlock);
         block.height = std::clamp(static_cast<int>(std::abs(top.y)) + 16, kMatchBlockSide, kLargestExactBlock);
     }
+    if (largest) block = {kLargestExactBlock, kLargestExactBlock};
     const ShiftMatch exact(image, area, 1.0, block);
     // Most of the shifts measured are the candidates and the first few
     // multiples of the vectors.
@@ -674,8 +734,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         const cv::Point off(static_cast<int>(std::lround(grid.bestOffShift.x)),
                             static_cast<int>(std::lround(grid.bestOffShift.y)));
         const Differences differences = DifferencesAt(image, area, off, true);
-        compressed = differences.share >= kCodecShare &&
-                     differences.mean <= (jpeg ? kJpegCodecLevels : kCodecLevels);
+        compressed = CodecLike(differences, jpeg ? kJpegCodecLevels : kCodecLevels);
     }
     const bool blocky = compressed && (noise.blocks >= kBlocky ||
                                        (grid.leastOn <= 1.0 && grid.leastOn > offGrid + kBaseMargin));
@@ -856,7 +915,21 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // points agree alike or by chance, keep the finer lattice.
     {
         std::optional<Basis> tile =
-            ExactSublattice(exact, area, first, other, compressed);
+            ExactSublattice(image, exact, area, first, other, compressed, jpeg);
+        // The cell found may be coarser than the near-repeat's and miss the
+        // tile (a column of marked motifs every few rows, half-brick; a
+        // twill's tile a fifth of it). Where a candidate repeats lossless
+        // data bit for bit and the cell does not, the points of the finest
+        // lattice measured are searched too, and the finer tile wins.
+        const auto cellArea = [](const Basis& b) { return std::abs(b.a.cross(b.b)); };
+        const double exactest = std::max({best, first.whole, other.whole});
+        if (!lossy && cellArea(Basis{first.shift, other.shift}) > cellArea(fine) + 0.5 &&
+            exactest >= 1.0 - kBitExactLack &&
+            std::min(first.whole, other.whole) < 1.0 - kBitExactLack) {
+            const std::optional<Basis> finer = ExactSublattice(image, exact, area, probe.At(1, 0),
+                                                               probe.At(0, 1), compressed, jpeg);
+            if (finer && (!tile || cellArea(*finer) < cellArea(*tile) - 0.5)) tile = finer;
+        }
         if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
             first = exact.Refine(tile->a, 0);
             other = exact.Refine(tile->b, 0);
@@ -906,13 +979,24 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     const double confidence = std::min(first.similarity, other.similarity);
     if (!(confidence >= kMinConfidence)) return std::nullopt;
     // Over the whole frame (a pattern in part of it meets its ground), a
-    // lattice exact in the block must repeat the frame exactly too.
-    if (!compressed && area == cv::Rect({}, image.size()) &&
-        std::min(first.whole, other.whole) >= 1.0 - kBitExactLack) {
+    // vector exact in the block must repeat the frame exactly too. Where it
+    // does not, the tile is larger than the block: the lattice is judged
+    // again on the largest block, whose vectors must repeat the frame.
+    if (!compressed && area == cv::Rect({}, image.size())) {
+        const bool bothExact = std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
         for (const ShiftMatch::Peak* peak : {&first, &other}) {
+            if (!largest && !(peak->whole >= 1.0 - kBitExactLack)) continue;
             const cv::Point whole(static_cast<int>(std::lround(peak->shift.x)),
                                   static_cast<int>(std::lround(peak->shift.y)));
-            if (DifferencesAt(image, area, whole).share > kOddPixelShare) return std::nullopt;
+            if (DifferencesAt(image, area, whole).share > kOddPixelShare) {
+                // (A JPEG's shifts on its block grid repeat the codec's
+                // errors bit for bit wherever its content repeats.)
+                const bool grows = !jpeg && !largest &&
+                                   (block.width < std::min(area.width, kLargestExactBlock) ||
+                                    block.height < std::min(area.height, kLargestExactBlock));
+                if (grows) return ExactLattice(image, area, coarse, jpeg, true);
+                if (bothExact || largest) return std::nullopt;
+            }
         }
     }
     // The lattice itself must come as near, JPEG's blocks allowed for: one
@@ -920,9 +1004,10 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // changed, has a candidate that agrees well and a lattice that does not.
     if (confidence < 1.0 - noise.white - kRepeatMargin - noise.blocks) return std::nullopt;
     // The interpolation leans a little off a whole-pixel period; where the
-    // whole shift agrees as well, it is the period.
+    // whole shift agrees as well, it is the period, and so is a whole shift
+    // that repeats the block bit for bit, however its neighbours lean.
     for (ShiftMatch::Peak* peak : {&first, &other}) {
-        if (OnWholePixels(*peak)) {
+        if (OnWholePixels(*peak) || peak->whole >= 1.0 - kBitExactLack) {
             peak->shift = cv::Point2d(std::round(peak->shift.x), std::round(peak->shift.y));
         }
     }
@@ -1051,6 +1136,15 @@ std::optional<Found> FindLattice(const cv::Mat& image, bool jpeg) {
             fineVerified = ExactLattice(image, area, fine, jpeg);
         }
         if (!fineVerified) return false;
+        // A finer lattice found in a part of a frame that the lattice held
+        // repeats bit for bit, and broken elsewhere unlike a codec, is a
+        // near-repeat of its motifs that the part did not show.
+        if (verified && !jpeg && verified->wholeLack <= kBitExactLack) {
+            for (const cv::Point2d v : {fineVerified->basis.a, fineVerified->basis.b}) {
+                const Differences d = DifferencesAt(image, region, cv::Point(Whole(v)), true);
+                if (d.share > kOddPixelShare && !CodecLike(d, kCodecLevels)) return false;
+            }
+        }
         // A finer lattice that agrees clearly worse than the one that held
         // is a motif's near-repeat inside its tile, not detail the copy lost.
         if (verified && fineVerified->confidence < verified->confidence - kBaseMargin -

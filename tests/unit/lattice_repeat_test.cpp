@@ -40,6 +40,7 @@ cv::Mat FourMotifs(const std::string& change) {
     if (change == "recoloured") odd.convertTo(odd, -1, 0.6, 40);
     if (change == "shifted") cv::warpAffine(motif, odd, cv::Mat_<double>({2, 3}, {1, 0, 2, 0, 1, 1}), motif.size(), cv::INTER_NEAREST, cv::BORDER_WRAP);
     if (change == "flipped") cv::flip(motif, odd, 1);
+    if (change == "brightened") odd += 12;
     cv::Mat top, bottom, tile;
     cv::hconcat(motif, motif, top);
     cv::hconcat(motif, odd, bottom);
@@ -58,6 +59,28 @@ TEST(LatticeNearRepeat, TheTileWinsOverItsMotifsPeriod) {
             EXPECT_NEAR(found.height, 72, 1.0);
             EXPECT_EQ(found.match, MatchType::Straight);
         }
+    }
+}
+
+// Lossless, a copy a few levels off breaks the motif's period bit for bit,
+// though its gradients barely show it: a brighter motif, whose tile lies on
+// JPEG's block grid (80 x 72), and one two levels redder, whose tile's
+// vectors lie on either side of it.
+TEST(LatticeNearRepeat, ALosslessCopyAFewLevelsOffIsNoPeriod) {
+    const cv::Mat motif = ShapesTile({24, 36}, CV_8UC3, 3);
+    cv::Mat redder;
+    cv::hconcat(motif, motif + cv::Scalar(0, 0, 2), redder);
+    const struct {
+        const char* name;
+        cv::Mat tile;
+    } cases[] = {{"brighter", FourMotifs("brightened")}, {"redder", redder}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Lattice found =
+            EstimateLattice(RepeatTile(c.tile, {560, 500}, TileOffset::None, {9, 4}));
+        ASSERT_TRUE(found.found);
+        EXPECT_NEAR(found.width, c.tile.cols, 0.5);
+        EXPECT_NEAR(found.height, c.tile.rows, 0.5);
     }
 }
 
@@ -244,17 +267,20 @@ TEST(LatticeNearRepeat, ATwillIsFoundPastItsDiagonalNearRepeats) {
     }
 }
 
-// Two courses of bricks in running bond, each brick its own shade, as JPEG:
-// the courses' rows are too fine for the reduced copy, and the full
-// resolution's search finds the half brick's near-repeat there, which agrees
-// far worse than the tile that held.
+// Two courses of bricks in running bond, each brick its own shade, as JPEG
+// and lossless: the courses' rows are too fine for the reduced copy, and the
+// full resolution's search finds the half brick's near-repeat there, which
+// agrees far worse than the tile that held.
 TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
     // The courses mirror each other but for the grain, which repeats under
     // translation and not under reflection: no mirrored unit.
     const struct {
         int width, height, bricks, quality;
         cv::Size image;
-    } cases[] = {{53, 12, 6, 76, {1446, 200}}, {30, 9, 3, 86, {586, 200}}, {56, 9, 3, 93, {771, 200}}};
+    } cases[] = {{53, 12, 6, 76, {1446, 200}},
+                 {30, 9, 3, 86, {586, 200}},
+                 {56, 9, 3, 93, {771, 200}},
+                 {51, 12, 3, 0, {1063, 200}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(cv::format("bricks %dx%d jpeg %d", c.width, c.height, c.quality));
         cv::RNG random(2);
@@ -272,10 +298,13 @@ TEST(LatticeNearRepeat, BrickCoursesKeepTheirWholeTile) {
         random.fill(grain, cv::RNG::NORMAL, 0, 6);
         tile.convertTo(tile, CV_16S);
         cv::Mat(tile + grain).convertTo(tile, CV_8U);
-        const Lattice found = EstimateLattice(Jpeg(RepeatTile(tile, c.image, TileOffset::None, {5, 3}), c.quality));
+        const cv::Mat tiled = RepeatTile(tile, c.image, TileOffset::None, {5, 3});
+        const Lattice found = EstimateLattice(c.quality ? Jpeg(tiled, c.quality) : tiled);
         ASSERT_TRUE(found.found);
         EXPECT_NEAR(found.width, tile.cols, 1.0);
-        EXPECT_NEAR(found.height, tile.rows, 0.5);
+        // Lossless, the period repeats the image bit for bit, whatever the
+        // courses' unequal lines do to its peak between pixels.
+        EXPECT_NEAR(found.height, tile.rows, c.quality ? 0.5 : 0.01);
         EXPECT_EQ(found.mirror, Mirror::None);
     }
 }
@@ -376,15 +405,24 @@ cv::Mat OneOddMotif() {
 }
 
 // A design of many motifs, a few marked: the copy proposes the motifs'
-// lattice, and the tile lies beyond the multiples searched along it.
+// lattice, and the tile lies beyond the multiples searched along it. A tile
+// taller than the block first compared (336 px) repeats it bit for bit, as
+// does a square about the middle that holds no marked motif; its lattice
+// lies on JPEG's block grid, its motifs' off it.
 TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
     const struct {
         cv::Size motif, motifs;
         int marked;
-    } cases[] = {{{11, 17}, {7, 8}, 4}, {{9, 12}, {8, 8}, 3}};
+        TileOffset offset;
+        int seed;
+    } cases[] = {{{11, 17}, {7, 8}, 4, TileOffset::None, 5},
+                 {{9, 12}, {8, 8}, 3, TileOffset::None, 5},
+                 {{12, 48}, {2, 7}, 1, TileOffset::None, 2},
+                 {{12, 48}, {2, 7}, 1, TileOffset::HalfBrick, 6},
+                 {{11, 17}, {4, 6}, 1, TileOffset::HalfBrick, 1}};
     for (const auto& c : cases) {
         cv::Mat tile;
-        cv::repeat(ShapesTile(c.motif, CV_8UC3, 5), c.motifs.height, c.motifs.width, tile);
+        cv::repeat(ShapesTile(c.motif, CV_8UC3, c.seed), c.motifs.height, c.motifs.width, tile);
         cv::RNG random(31 * c.marked);
         for (int k = 0; k < c.marked; ++k) {
             const int column = random.uniform(0, c.motifs.width);
@@ -392,9 +430,10 @@ TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
             tile(cv::Rect({column * c.motif.width, row * c.motif.height}, c.motif)) -=
                 cv::Scalar(60, 20, 0);
         }
-        SCOPED_TRACE(cv::format("%d x %d", tile.cols, tile.rows));
+        SCOPED_TRACE(
+            cv::format("%d x %d, offset %d", tile.cols, tile.rows, static_cast<int>(c.offset)));
         const Lattice found = EstimateLattice(
-            RepeatTile(tile, {5 * tile.cols + 37, 4 * tile.rows + 41}, TileOffset::None, {3, 5}));
+            RepeatTile(tile, {5 * tile.cols + 37, 4 * tile.rows + 41}, c.offset, {3, 5}));
         ASSERT_TRUE(found.found);
         EXPECT_NEAR(found.width, tile.cols, 0.5);
         EXPECT_NEAR(found.height, tile.rows, 0.5);
