@@ -303,6 +303,10 @@ constexpr double kOddPixelsLack = 5e-4;
 // to this, each repeating at least twice across the area.
 constexpr std::size_t kSublatticePoints = 64;
 constexpr int kSublatticeReach = 8;
+// The partner of a point that repeats bit for bit is looked for among this
+// many more points, of coordinates up to this.
+constexpr std::size_t kFartherPoints = 192;
+constexpr int kFartherReach = 16;
 // Then, last, these multiples of the cell's vectors.
 constexpr int kFarMultiples[] = {9, 10};
 // Where no such points exist, a lattice of whole pixels on lossless data
@@ -527,6 +531,16 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
         farther.assign(along.begin() + kSublatticePoints, along.end());
         along.resize(kSublatticePoints);
     }
+    // Farther still, for the partner of a point that repeats bit for bit: a
+    // tile of many motifs (twelve rows of one) lies beyond the reach.
+    for (int j = 0; j <= kFartherReach; ++j) {
+        for (int i = j == 0 ? 1 : -kFartherReach; i <= kFartherReach; ++i) {
+            const cv::Point2d p = i * cell.a + j * cell.b;
+            if (std::max(std::abs(i), j) > kSublatticeReach && fits(p)) farther.push_back(p);
+        }
+    }
+    std::stable_sort(farther.begin(), farther.end(), shorter);
+    if (farther.size() > kFartherPoints) farther.resize(kFartherPoints);
     // Last, the farther multiples of a grid with a heavier line every few
     // cells (graph paper's every tenth), where nothing nearer repeats.
     for (const int k : kFarMultiples) {
@@ -1108,6 +1122,21 @@ std::optional<Found> FindLattice(const cv::Mat& image, bool jpeg) {
         if (!coarse) return std::nullopt;
         std::optional<Verified> held = ExactLattice(image, region, *coarse, jpeg);
         if (!held && core != region) held = ExactLattice(image, core, *coarse, jpeg);
+        // A lattice that repeats a part of a lossless frame bit for bit may
+        // be a motif's near-repeat, the part lying between its odd motifs;
+        // a tile that repeats the whole frame bit for bit is the repeat.
+        if (held && region != whole && !jpeg && held->wholeLack <= kBitExactLack) {
+            const std::optional<Verified> all = ExactLattice(image, whole, *coarse, jpeg);
+            const auto repeatsFrame = [&](cv::Point2d v) {
+                const double share = DifferencesAt(image, whole, cv::Point(Whole(v))).share;
+                return IsWhole(v) && share >= 0.0 && share <= kOddPixelShare;
+            };
+            if (all && all->wholeLack <= kBitExactLack && repeatsFrame(all->basis.a) &&
+                repeatsFrame(all->basis.b)) {
+                region = core = whole;
+                return all;
+            }
+        }
         return held;
     };
     locate(SearchCopy(wholeCopy, whole));
@@ -1284,7 +1313,21 @@ Lattice EstimateLattice(const cv::Mat& image, Storage storage) {
     const cv::Rect region = found->region;
     const DesignerTile tile = TileOf(verified->basis);
     // Fewer than two whole repeats across or down is no evidence of a repeat.
-    if (2.0 * tile.width > region.width + 1.0 || 2.0 * tile.height > region.height + 1.0) return {};
+    // A half-drop lattice is a half-brick one of twice the width and half the
+    // height, and the other way round: one that repeats the data bit for bit
+    // repeats in whichever tile fits. (One tile of a weave holds near-repeats
+    // of that shape too.)
+    const auto twice = [&](double width, double height) {
+        return 2.0 * width <= region.width + 1.0 && 2.0 * height <= region.height + 1.0;
+    };
+    const bool exact = verified->wholeLack <= kBitExactLack;
+    if (!twice(tile.width, tile.height) &&
+        !(exact && tile.match == MatchType::HalfDrop &&
+          twice(2.0 * tile.width, tile.height / 2.0)) &&
+        !(exact && tile.match == MatchType::HalfBrick &&
+          twice(tile.width / 2.0, 2.0 * tile.height))) {
+        return {};
+    }
     if (verified->confidence < kWeakAgreement && FadesAway(image, region, verified->basis)) return {};
 
     Lattice lattice;

@@ -405,9 +405,10 @@ cv::Mat OneOddMotif() {
 }
 
 // A design of many motifs, a few marked: the copy proposes the motifs'
-// lattice, and the tile lies beyond the multiples searched along it. A tile
-// taller than the block first compared (336 px) repeats it bit for bit, as
-// does a square about the middle that holds no marked motif; its lattice
+// lattice, and the tile lies beyond the multiples searched along it (twelve
+// rows of a motif). A tile taller than the block first compared (336 px)
+// repeats it bit for bit, as does a square about the middle that holds no
+// marked motif, or the part of the frame between marked motifs; its lattice
 // lies on JPEG's block grid, its motifs' off it.
 TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
     const struct {
@@ -415,11 +416,14 @@ TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
         int marked;
         TileOffset offset;
         int seed;
-    } cases[] = {{{11, 17}, {7, 8}, 4, TileOffset::None, 5},
-                 {{9, 12}, {8, 8}, 3, TileOffset::None, 5},
-                 {{12, 48}, {2, 7}, 1, TileOffset::None, 2},
-                 {{12, 48}, {2, 7}, 1, TileOffset::HalfBrick, 6},
-                 {{11, 17}, {4, 6}, 1, TileOffset::HalfBrick, 1}};
+        cv::Size image;
+    } cases[] = {{{11, 17}, {7, 8}, 4, TileOffset::None, 5, {422, 585}},
+                 {{9, 12}, {8, 8}, 3, TileOffset::None, 5, {397, 425}},
+                 {{12, 48}, {2, 7}, 1, TileOffset::None, 2, {157, 1385}},
+                 {{12, 48}, {2, 7}, 1, TileOffset::HalfBrick, 6, {157, 1385}},
+                 {{11, 17}, {4, 6}, 1, TileOffset::HalfBrick, 1, {257, 449}},
+                 {{30, 8}, {2, 12}, 1, TileOffset::None, 2, {337, 425}},
+                 {{13, 8}, {8, 2}, 1, TileOffset::None, 2, {278, 200}}};
     for (const auto& c : cases) {
         cv::Mat tile;
         cv::repeat(ShapesTile(c.motif, CV_8UC3, c.seed), c.motifs.height, c.motifs.width, tile);
@@ -432,8 +436,7 @@ TEST(LatticeNearRepeat, ATileOfManyMotifsAFewMarkedIsFoundWhole) {
         }
         SCOPED_TRACE(
             cv::format("%d x %d, offset %d", tile.cols, tile.rows, static_cast<int>(c.offset)));
-        const Lattice found = EstimateLattice(
-            RepeatTile(tile, {5 * tile.cols + 37, 4 * tile.rows + 41}, c.offset, {3, 5}));
+        const Lattice found = EstimateLattice(RepeatTile(tile, c.image, c.offset, {3, 5}));
         ASSERT_TRUE(found.found);
         EXPECT_NEAR(found.width, tile.cols, 0.5);
         EXPECT_NEAR(found.height, tile.rows, 0.5);

@@ -211,6 +211,16 @@ TEST(LatticeBorder, FewerThanTwoRepeatsAcrossIsNoRepeat) {
     EXPECT_FALSE(EstimateLattice(image).found);
 }
 
+// Three and a half half-drop tiles across, which the tile nearer to square
+// (half-brick, 88 x 51) spans fewer than twice: the lattice repeats.
+TEST(LatticeBorder, AHalfDropRepeatsInWhicheverOfItsTilesFits) {
+    const cv::Mat image =
+        RepeatTile(ShapesTile({44, 102}, CV_8UC3), {161, 337}, TileOffset::HalfDrop, {3, 5});
+    const Lattice found = EstimateLattice(image);
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(found.width * found.height, 44 * 102, 1.0);
+}
+
 // A pattern printed on a swatch that covers the middle of a plain photo.
 TEST(LatticeBorder, APatternFillingPartOfTheImageIsFound) {
     cv::Mat image(600, 800, CV_8UC3, cv::Scalar(90, 120, 140));
