@@ -329,6 +329,8 @@ constexpr double kJpegCodecLevels = 8.0;
 // pixels: otherwise the cell that breaks it lies outside the block.
 constexpr int kExactRim = 16;
 constexpr double kOddPixelShare = 0.01;
+// Fewer than this share differing is no motif changed at all.
+constexpr double kFewPixelShare = 0.001;
 // Rows compared across the frame, at most.
 constexpr int kExactRows = 256;
 
@@ -865,9 +867,29 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             if (held.front().cross(held[k]) != 0) found = std::make_pair(held.front(), held[k]);
         }
     }
-    if (!found) return std::nullopt;
-    ShiftMatch::Peak first = probe.At(found->first.x, found->first.y);
-    ShiftMatch::Peak other = probe.At(found->second.x, found->second.y);
+    std::optional<Basis> spanned;
+    if (!found && !lossy && best >= 1.0 - kBitExactLack) {
+        // Lossless data that a candidate repeats bit for bit: the points of
+        // the measured lattice that do span the tile, wherever they lie,
+        // judged at whole shifts (a near-repeat's peak may lean off them).
+        const auto whole = [](ShiftMatch::Peak peak) {
+            peak.shift = Whole(peak.shift);
+            peak.similarity = peak.whole;
+            return peak;
+        };
+        if (const std::optional<Basis> tile =
+                ExactSublattice(image, exact, area, whole(probe.At(1, 0)), whole(probe.At(0, 1)),
+                                compressed, jpeg)) {
+            spanned = tile;
+        }
+    }
+    if (!found && !spanned) return std::nullopt;
+    // (The tile's points measured at their whole shifts: the measured
+    // lattice's vectors may lean off them.)
+    ShiftMatch::Peak first =
+        spanned ? exact.Refine(spanned->a, 0) : probe.At(found->first.x, found->first.y);
+    ShiftMatch::Peak other =
+        spanned ? exact.Refine(spanned->b, 0) : probe.At(found->second.x, found->second.y);
     if (std::abs(first.shift.cross(other.shift)) < 1.0) return std::nullopt;
     // Once a part off the grid has held with the codec's allowance, it is
     // the reference for finer parts: the shifts on the grid that set the
@@ -998,19 +1020,32 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
     // again on the largest block, whose vectors must repeat the frame.
     if (!compressed && area == cv::Rect({}, image.size())) {
         const bool bothExact = std::min(first.whole, other.whole) >= 1.0 - kBitExactLack;
+        // (A JPEG's shifts on its block grid repeat the codec's errors bit
+        // for bit wherever its content repeats.)
+        const bool grows = !jpeg && !largest &&
+                           (block.width < std::min(area.width, kLargestExactBlock) ||
+                            block.height < std::min(area.height, kLargestExactBlock));
+        bool few = false;
         for (const ShiftMatch::Peak* peak : {&first, &other}) {
             if (!largest && !(peak->whole >= 1.0 - kBitExactLack)) continue;
-            const cv::Point whole(static_cast<int>(std::lround(peak->shift.x)),
-                                  static_cast<int>(std::lround(peak->shift.y)));
-            if (DifferencesAt(image, area, whole).share > kOddPixelShare) {
-                // (A JPEG's shifts on its block grid repeat the codec's
-                // errors bit for bit wherever its content repeats.)
-                const bool grows = !jpeg && !largest &&
-                                   (block.width < std::min(area.width, kLargestExactBlock) ||
-                                    block.height < std::min(area.height, kLargestExactBlock));
+            const double share = DifferencesAt(image, area, cv::Point(Whole(peak->shift))).share;
+            if (share > kOddPixelShare) {
                 if (grows) return ExactLattice(image, area, coarse, jpeg, true);
                 if (bothExact || largest) return std::nullopt;
             }
+            few = few || share > kFewPixelShare;
+        }
+        // Fewer changed samples than odd pixels may still be a small motif
+        // changed where the block did not look: a lattice judged on the
+        // largest block that repeats the frame more exactly replaces this.
+        if (few && grows) {
+            const std::optional<Verified> larger = ExactLattice(image, area, coarse, jpeg, true);
+            const auto repeatsFrame = [&](cv::Point2d v) {
+                const double share = DifferencesAt(image, area, cv::Point(Whole(v))).share;
+                return IsWhole(v) && share >= 0.0 && share <= kFewPixelShare;
+            };
+            if (larger && repeatsFrame(larger->basis.a) && repeatsFrame(larger->basis.b))
+                return larger;
         }
     }
     // The lattice itself must come as near, JPEG's blocks allowed for: one
