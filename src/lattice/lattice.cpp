@@ -505,7 +505,10 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
         }
         changed = least >= 0.0 && least <= kOddPixelShare && most > kOddPixelShare;
     }
-    if (!(lack > kLeastLack) && !changed) return std::nullopt;
+    // The interpolation may lift a near-repeat on whole pixels to full
+    // agreement; its whole shift still shows what it lacks.
+    const double shortfall = std::max(lack, 1.0 - std::min(first.whole, other.whole));
+    if (!(shortfall > kLeastLack) && !changed) return std::nullopt;
     const Basis cell = ReduceBasis(Whole(first.shift), Whole(other.shift));
     const auto fits = [&](cv::Point2d p) {
         return 2.0 * std::abs(p.x) <= area.width && 2.0 * std::abs(p.y) <= area.height;
@@ -580,7 +583,7 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
         return gridTrusted == 1;
     };
     const auto bitExact = [&](cv::Point2d p, bool onGridToo = false) {
-        return (lack > kOddPixelsLack || changed) && at(p) >= 1.0 - kBitExactLack &&
+        return (shortfall > kOddPixelsLack || changed) && at(p) >= 1.0 - kBitExactLack &&
                (onGridToo || !OnGrid(p) || trustGrid());
     };
     // What a period of the image lacks of 1, as its best point shows it;

@@ -196,7 +196,8 @@ TEST(LatticeNearRepeat, ALosslessWeaveIsItsWholeTileUnmirrored) {
 // Weaves whose thread colours repeat every six threads, as the accuracy
 // harness makes them: the first points that repeat bit for bit are
 // multiples of the crossing's cell, three tiles to their cell, one of them on
-// JPEG's block grid.
+// JPEG's block grid. And one of four warp colours a level or two apart,
+// whose crossing's interpolated peak reads full agreement.
 TEST(LatticeNearRepeat, AWeavesTileIsAThirdOfItsCellsMultiples) {
     const struct {
         const char* file;
@@ -204,7 +205,8 @@ TEST(LatticeNearRepeat, AWeavesTileIsAThirdOfItsCellsMultiples) {
         double width, height;
         MatchType match;
     } cases[] = {{"/plain_weave_tile42x28.png", {200, 200}, 21, 28, MatchType::HalfDrop},
-                 {"/twill_tile24x72.png", {200, 218}, 24, 36, MatchType::HalfBrick}};
+                 {"/twill_tile24x72.png", {200, 218}, 24, 36, MatchType::HalfBrick},
+                 {"/plain_weave_tile24x12.png", {200, 200}, 24, 12, MatchType::Straight}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const cv::Mat tile = cv::imread(std::string(ZENTREL_TEST_DATA_DIR) + c.file, cv::IMREAD_COLOR);
