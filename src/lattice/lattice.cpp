@@ -471,6 +471,16 @@ Differences DifferencesAt(const cv::Mat& image, cv::Rect area, cv::Point shift,
     return found;
 }
 
+// Whether the lattice of `basis` repeats `area` to within `most` of its
+// samples at whole shifts.
+bool RepeatsArea(const cv::Mat& image, cv::Rect area, const Basis& basis, double most) {
+    for (const cv::Point2d v : {basis.a, basis.b}) {
+        const double share = IsWhole(v) ? DifferencesAt(image, area, cv::Point(v)).share : -1.0;
+        if (!(share >= 0.0 && share <= most)) return false;
+    }
+    return true;
+}
+
 // Whether differences (measured with levels) look like a codec's errors:
 // many samples, each by a few levels at most on average. A near-repeat
 // changes few samples, or changes them by more.
@@ -1043,12 +1053,7 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         // largest block that repeats the frame more exactly replaces this.
         if (few && grows) {
             const std::optional<Verified> larger = ExactLattice(image, area, coarse, jpeg, true);
-            const auto repeatsFrame = [&](cv::Point2d v) {
-                const double share = DifferencesAt(image, area, cv::Point(Whole(v))).share;
-                return IsWhole(v) && share >= 0.0 && share <= kFewPixelShare;
-            };
-            if (larger && repeatsFrame(larger->basis.a) && repeatsFrame(larger->basis.b))
-                return larger;
+            if (larger && RepeatsArea(image, area, larger->basis, kFewPixelShare)) return larger;
         }
     }
     // The lattice itself must come as near, JPEG's blocks allowed for: one
@@ -1165,12 +1170,8 @@ std::optional<Found> FindLattice(const cv::Mat& image, bool jpeg) {
         // a tile that repeats the whole frame bit for bit is the repeat.
         if (held && region != whole && !jpeg && held->wholeLack <= kBitExactLack) {
             const std::optional<Verified> all = ExactLattice(image, whole, *coarse, jpeg);
-            const auto repeatsFrame = [&](cv::Point2d v) {
-                const double share = DifferencesAt(image, whole, cv::Point(Whole(v))).share;
-                return IsWhole(v) && share >= 0.0 && share <= kOddPixelShare;
-            };
-            if (all && all->wholeLack <= kBitExactLack && repeatsFrame(all->basis.a) &&
-                repeatsFrame(all->basis.b)) {
+            if (all && all->wholeLack <= kBitExactLack &&
+                RepeatsArea(image, whole, all->basis, kOddPixelShare)) {
                 region = core = whole;
                 return all;
             }
