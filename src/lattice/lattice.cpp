@@ -890,11 +890,8 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
             peak.similarity = peak.whole;
             return peak;
         };
-        if (const std::optional<Basis> tile =
-                ExactSublattice(image, exact, area, whole(probe.At(1, 0)), whole(probe.At(0, 1)),
-                                compressed, jpeg)) {
-            spanned = tile;
-        }
+        spanned = ExactSublattice(image, exact, area, whole(probe.At(1, 0)), whole(probe.At(0, 1)),
+                                  compressed, jpeg);
     }
     if (!found && !spanned) return std::nullopt;
     // (The tile's points measured at their whole shifts: the measured
@@ -970,14 +967,13 @@ std::optional<Verified> ExactLattice(const cv::Mat& image, cv::Rect area, const 
         // twill's tile a fifth of it). Where a candidate repeats lossless
         // data bit for bit and the cell does not, the points of the finest
         // lattice measured are searched too, and the finer tile wins.
-        const auto cellArea = [](const Basis& b) { return std::abs(b.a.cross(b.b)); };
         const double exactest = std::max({best, first.whole, other.whole});
-        if (!lossy && cellArea(Basis{first.shift, other.shift}) > cellArea(fine) + 0.5 &&
+        if (!lossy && CellArea(Basis{first.shift, other.shift}) > CellArea(fine) + 0.5 &&
             exactest >= 1.0 - kBitExactLack &&
             std::min(first.whole, other.whole) < 1.0 - kBitExactLack) {
             const std::optional<Basis> finer = ExactSublattice(image, exact, area, probe.At(1, 0),
                                                                probe.At(0, 1), compressed, jpeg);
-            if (finer && (!tile || cellArea(*finer) < cellArea(*tile) - 0.5)) tile = finer;
+            if (finer && (!tile || CellArea(*finer) < CellArea(*tile) - 0.5)) tile = finer;
         }
         if (tile && holdsInColour(tile->a) && holdsInColour(tile->b)) {
             first = exact.Refine(tile->a, 0);
