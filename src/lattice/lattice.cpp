@@ -409,6 +409,14 @@ private:
 cv::Point2d Whole(cv::Point2d v) { return {std::round(v.x), std::round(v.y)}; }
 bool IsWhole(cv::Point2d v) { return v == Whole(v); }
 
+// Whether `v` is a point of the lattice of `basis`, its coordinates within
+// `tolerance` of whole numbers.
+bool OnLattice(const Basis& basis, cv::Point2d v, double tolerance) {
+    const double cell = basis.a.cross(basis.b);
+    const double i = v.cross(basis.b) / cell, j = basis.a.cross(v) / cell;
+    return std::abs(i - std::round(i)) < tolerance && std::abs(j - std::round(j)) < tolerance;
+}
+
 // Whether a refined peak lies on a whole shift that agrees as well.
 bool OnWholePixels(const ShiftMatch::Peak& peak) {
     return cv::norm(peak.shift - Whole(peak.shift)) <= kSnapReach && peak.whole >= peak.similarity - kSnapLoss;
@@ -654,11 +662,6 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
     // measured and hold as well make it finer. Points that repeat the image
     // bit for bit off JPEG's block grid show it is no JPEG: their parts may
     // lie on the grid.
-    const double cellArea = cell.a.cross(cell.b);
-    const auto onCell = [&](cv::Point2d p) {
-        const double i = p.cross(cell.b) / cellArea, j = cell.a.cross(p) / cellArea;
-        return std::abs(i - std::round(i)) < 1e-6 && std::abs(j - std::round(j)) < 1e-6;
-    };
     for (bool finer = true; finer;) {
         finer = false;
         const cv::Point2d u = *p1, v = *p2;
@@ -666,7 +669,9 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
             {(u + v) / 2, u}, {(u - v) / 2, u}, {u / 2, v}, {v / 2, u},
             {(u + v) / 3, u}, {(u - v) / 3, u}, {u / 3, v}, {v / 3, u}};
         for (const auto& [part, partner] : parts) {
-            if (!onCell(part) || !fits(part) || !(exactChosen ? bitExact(part, true) : holds(part))) continue;
+            if (!OnLattice(cell, part, 1e-6) || !fits(part) ||
+                !(exactChosen ? bitExact(part, true) : holds(part)))
+                continue;
             p1 = part;
             p2 = partner;
             finer = true;
@@ -1213,6 +1218,14 @@ std::optional<Found> FindLattice(const cv::Mat& image, bool jpeg) {
         // is a motif's near-repeat inside its tile, not detail the copy lost.
         if (verified && fineVerified->confidence < verified->confidence - kBaseMargin -
                                                        kNoiseMargin * (1.0 - verified->confidence)) {
+            return false;
+        }
+        // One whose vectors are multiples of the lattice that held, and that
+        // agrees no better, is that lattice times JPEG's block grid.
+        if (verified && CellArea(fineVerified->basis) > CellArea(verified->basis) + 0.5 &&
+            OnLattice(verified->basis, fineVerified->basis.a, 0.1) &&
+            OnLattice(verified->basis, fineVerified->basis.b, 0.1) &&
+            !(fineVerified->confidence > verified->confidence + kBaseMargin)) {
             return false;
         }
         verified = fineVerified;
