@@ -508,6 +508,16 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
                                      bool compressed, bool jpeg) {
     const double lack = 1.0 - std::min(first.similarity, other.similarity);
     if (!OnWholePixels(exact, first) || !OnWholePixels(exact, other)) return std::nullopt;
+    // How each vector changes the samples of the area, measured once when
+    // needed.
+    std::optional<Differences> changes[2];
+    const auto changesOf = [&](int k) -> const Differences& {
+        if (!changes[k]) {
+            const cv::Point shift(Whole((k == 0 ? first : other).shift));
+            changes[k] = DifferencesAt(image, area, shift, true);
+        }
+        return *changes[k];
+    };
     // A copy recoloured by a few levels barely shows in the gradients. On
     // lossless data, where one vector repeats the area bit for bit, the
     // other changing more than a few odd pixels of it is a near-repeat.
@@ -515,12 +525,8 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
     if (!(lack > kOddPixelsLack) && !compressed && !jpeg && image.depth() == CV_8U &&
         std::max(first.whole, other.whole) >= 1.0 - kBitExactLack &&
         std::min(first.whole, other.whole) < 1.0 - kBitExactLack) {
-        double least = 1.0, most = 0.0;
-        for (const ShiftMatch::Peak* peak : {&first, &other}) {
-            const double share = DifferencesAt(image, area, cv::Point(Whole(peak->shift))).share;
-            least = std::min(least, share);
-            most = std::max(most, share);
-        }
+        const double least = std::min(changesOf(0).share, changesOf(1).share);
+        const double most = std::max(changesOf(0).share, changesOf(1).share);
         changed = least >= 0.0 && least <= kOddPixelShare && most > kOddPixelShare;
     }
     // The interpolation may lift a near-repeat on whole pixels to full
@@ -591,11 +597,10 @@ std::optional<Basis> ExactSublattice(const cv::Mat& image, const ShiftMatch& exa
     const auto trustGrid = [&]() {
         if (gridTrusted < 0) {
             gridTrusted = !compressed && !jpeg && image.depth() == CV_8U;
-            for (const ShiftMatch::Peak* peak : {&first, &other}) {
-                if (!gridTrusted || peak->whole >= 1.0 - kBitExactLack) continue;
-                const Differences d =
-                    DifferencesAt(image, area, cv::Point(Whole(peak->shift)), true);
-                gridTrusted = d.share >= 0.0 && !CodecLike(d, kJpegCodecLevels);
+            for (int k = 0; k < 2; ++k) {
+                if (!gridTrusted || (k == 0 ? first : other).whole >= 1.0 - kBitExactLack) continue;
+                gridTrusted =
+                    changesOf(k).share >= 0.0 && !CodecLike(changesOf(k), kJpegCodecLevels);
             }
         }
         return gridTrusted == 1;
